@@ -1,0 +1,70 @@
+#include "tool/Args.h"
+
+#include <charconv>
+
+namespace Plumeria::Tool {
+
+TArgReader::TArgReader(const std::vector<std::string>& Args, std::set<std::string> ValueOptions,
+                       std::set<std::string> Flags)
+{
+    for (std::size_t I = 0; I < Args.size(); ++I) {
+        const std::string& Arg = Args[I];
+        if (Arg.size() < 3 || Arg.compare(0, 2, "--") != 0) {
+            FPositional.push_back(Arg);
+            continue;
+        }
+        std::string Name = Arg.substr(2);
+        std::optional<std::string> Inline;
+        if (const auto Eq = Name.find('='); Eq != std::string::npos) {
+            Inline = Name.substr(Eq + 1);
+            Name.resize(Eq);
+        }
+        if (Flags.count(Name) && !Inline) {
+            FFlags.insert(Name);
+        } else if (ValueOptions.count(Name)) {
+            if (Inline) {
+                FValues[Name] = *Inline;
+            } else if (I + 1 < Args.size()) {
+                FValues[Name] = Args[++I];
+            } else {
+                FError = "option --" + Name + " needs a value";
+                return;
+            }
+        } else {
+            FError = "unknown option --" + Name;
+            return;
+        }
+    }
+}
+
+bool TArgReader::Has(const std::string& Name) const
+{
+    return FFlags.count(Name) || FValues.count(Name);
+}
+
+std::optional<std::string> TArgReader::Value(const std::string& Name) const
+{
+    const auto It = FValues.find(Name);
+    if (It == FValues.end())
+        return std::nullopt;
+    return It->second;
+}
+
+int TArgReader::IntValue(const std::string& Name, int Fallback, int Min, int Max)
+{
+    const auto Text = Value(Name);
+    if (!Text)
+        return Fallback;
+    int Result = 0;
+    const char* End = Text->data() + Text->size();
+    const auto [Ptr, Ec] = std::from_chars(Text->data(), End, Result);
+    if (Ec != std::errc() || Ptr != End || Result < Min || Result > Max) {
+        if (FError.empty())
+            FError = "--" + Name + " must be a number from " + std::to_string(Min) + " to " +
+                     std::to_string(Max);
+        return Fallback;
+    }
+    return Result;
+}
+
+} // namespace Plumeria::Tool

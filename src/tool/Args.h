@@ -1,0 +1,35 @@
+#pragma once
+// A small reader for "--name value" options and positional arguments of a sub-command.
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace Plumeria::Tool {
+
+class TArgReader
+{
+public:
+    /// `ValueOptions` take a value ("--port 2001" or "--port=2001"); `Flags` take none.
+    TArgReader(const std::vector<std::string>& Args, std::set<std::string> ValueOptions,
+               std::set<std::string> Flags);
+
+    bool Ok() const { return FError.empty(); }
+    const std::string& Error() const { return FError; }
+    const std::vector<std::string>& Positional() const { return FPositional; }
+    bool Has(const std::string& Name) const;
+    std::optional<std::string> Value(const std::string& Name) const;
+    /// The option as a decimal integer in [Min, Max]; `Fallback` when absent. Sets the error
+    /// and returns Fallback when present but not such a number.
+    int IntValue(const std::string& Name, int Fallback, int Min, int Max);
+
+private:
+    std::map<std::string, std::string> FValues;
+    std::set<std::string> FFlags;
+    std::vector<std::string> FPositional;
+    std::string FError;
+};
+
+} // namespace Plumeria::Tool

@@ -1,0 +1,56 @@
+// `plumeria`: parse, send, scan and simulate from the command line with the tray program's core.
+
+#include "tool/Commands.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace Plumeria::Tool {
+namespace {
+
+struct TCommandEntry
+{
+    const char* Name;
+    int (*Run)(const TArgs&);
+    const char* Usage;
+};
+
+// Sub-commands are added here as they are written.
+const std::vector<TCommandEntry>& CommandTable()
+{
+    static const std::vector<TCommandEntry> Table = {
+    };
+    return Table;
+}
+
+void PrintUsage(std::FILE* Out)
+{
+    std::fprintf(Out, "usage: plumeria COMMAND [ARGS]\n\ncommands:\n");
+    for (const auto& Entry : CommandTable())
+        std::fprintf(Out, "  %s\n", Entry.Usage);
+}
+
+} // namespace
+} // namespace Plumeria::Tool
+
+int main(int Argc, char** Argv)
+{
+    using namespace Plumeria::Tool;
+    if (Argc < 2) {
+        PrintUsage(stderr);
+        return ExitUsage;
+    }
+    const std::string Name = Argv[1];
+    if (Name == "--help" || Name == "-h" || Name == "help") {
+        PrintUsage(stdout);
+        return ExitOk;
+    }
+    const TArgs Args(Argv + 2, Argv + Argc);
+    for (const auto& Entry : CommandTable())
+        if (Name == Entry.Name)
+            return Entry.Run(Args);
+    std::fprintf(stderr, "plumeria: unknown command '%s'\n", Name.c_str());
+    PrintUsage(stderr);
+    return ExitUsage;
+}

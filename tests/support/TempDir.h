@@ -1,0 +1,47 @@
+#pragma once
+// Temporary folders for tests, removed with everything in them when the object dies, and a data
+// folder redirected through `ProgramData` so journal and settings tests never touch the machine.
+
+#include <filesystem>
+#include <string>
+
+namespace Plumeria::Test {
+
+class TTempDir
+{
+public:
+    TTempDir();
+    ~TTempDir();
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+
+    const std::filesystem::path& Path() const { return FPath; }
+    /// Writes `Bytes` to a file below the folder (creating parents) and returns its path.
+    std::filesystem::path WriteFile(const std::string& RelativePath, const std::string& Bytes) const;
+
+private:
+    std::filesystem::path FPath;
+};
+
+/// Points `ProgramData` at a fresh temporary folder and resets the journal, so the data folder is
+/// `Root()/PlumeriaBridge`. Restores the previous `ProgramData` and resets the journal again when
+/// it dies.
+class TTempDataFolder
+{
+public:
+    TTempDataFolder();
+    ~TTempDataFolder();
+
+    const std::filesystem::path& Root() const { return FDir.Path(); }
+    std::filesystem::path DataDir() const { return FDir.Path() / "PlumeriaBridge"; }
+
+private:
+    TTempDir FDir;
+    std::string FOldValue;
+    bool FHadOld = false;
+};
+
+/// Whole content of a file as bytes ("" when it cannot be read).
+std::string ReadFileBytes(const std::filesystem::path& Path);
+
+} // namespace Plumeria::Test
