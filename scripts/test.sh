@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything with warnings as errors, runs every test, then
+# builds the core without the windows under AddressSanitizer/UndefinedBehaviorSanitizer and runs
+# the core tests again, and checks the formatting.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+JOBS=${JOBS:-$(nproc)}
+BUILD=${BUILD:-build}
+SAN_BUILD=${SAN_BUILD:-build-asan}
+
+echo "== build (all targets, warnings as errors)"
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLUMERIA_WERROR=ON >/dev/null
+cmake --build "$BUILD" -j "$JOBS"
+
+echo "== tests"
+QT_QPA_PLATFORM=offscreen ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout 300
+
+echo "== core tests under sanitizers, built without the windows"
+cmake -S . -B "$SAN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPLUMERIA_GUI=OFF \
+    -DPLUMERIA_BENCH=OFF -DPLUMERIA_WERROR=ON -DPLUMERIA_SANITIZE=ON >/dev/null
+cmake --build "$SAN_BUILD" -j "$JOBS"
+ctest --test-dir "$SAN_BUILD" --output-on-failure -j "$JOBS" --timeout 300 -L core
+
+echo "== formatting"
+cmake --build "$BUILD" --target format-check

@@ -1,0 +1,33 @@
+#pragma once
+// The road of one ready file from the watched folder to its result folder: parse once per code
+// page the scales need, upload to every enabled scale whose mask accepts the name, journal each
+// outcome, move the file to "processed", "error" or "skipped", report to the user, and tell the
+// watch whether the file went away. Runs on the interface thread, one file at a time; whatever
+// escapes while one file is handled is journaled and never stops the watch.
+
+#include <string>
+
+namespace Plumeria {
+
+class TLoaderSettings;
+class TFolderWatch;
+
+/// What file processing needs of the window that owns it. The tray program's main window
+/// implements it; `plumeria run` prints to the terminal; tests record the calls.
+class IProcessReporter
+{
+public:
+    virtual ~IProcessReporter() = default;
+    /// One line of the recent-files list (the window prefixes the time).
+    virtual void AddRecent(const std::string& Line) = 0;
+    /// A notification balloon; shown only where a notification icon exists.
+    virtual void ShowBalloon(const std::string& Title, const std::string& Text) = 0;
+    virtual void RefreshView() = 0;
+};
+
+/// Carries `FileName` (full path, UTF-8) to its end. `Settings` may be null (nothing is done);
+/// `Watch` may be null (nobody is told about the finish).
+void ProcessFile(const std::string& FileName, const TLoaderSettings* Settings,
+                 TFolderWatch* Watch, IProcessReporter& Reporter);
+
+} // namespace Plumeria
