@@ -1,0 +1,3 @@
+#include "core/Journal/Journal.h"
+
+#include <gtest/gtest.h>
