@@ -1,0 +1,328 @@
+#include "core/FolderWatch/FolderWatch.h"
+
+#include "core/Journal/Journal.h"
+#include "core/Text/Text.h"
+#include "platform/Clock.h"
+#include "platform/DirWatch.h"
+#include "platform/Environment.h"
+
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+namespace Plumeria {
+
+namespace {
+
+constexpr int TargetNameAttempts = 1000;
+
+} // namespace
+
+TFolderWatch::TFolderWatch(std::string Directory, std::string Mask, TReadyCallback OnReady,
+                           TPoster Poster, TFolderWatchOptions Options)
+    : FOnReady(std::make_shared<TReadyLink>()), FPoster(std::move(Poster)),
+      FStopEvent(std::make_unique<TDirWatch>()), FDir(std::move(Directory)), FMask(std::move(Mask)),
+      FMaskList(FMask), FOptions(std::move(Options))
+{
+    if (!FPoster)
+        throw std::invalid_argument("folder watch needs a poster");
+    if (!FOptions.Tick)
+        FOptions.Tick = &MonotonicTickMs;
+    if (!FOptions.ExclusiveTest)
+        FOptions.ExclusiveTest = &TestExclusiveOpen;
+    FOnReady->OnReady = std::move(OnReady);
+    FThread = std::thread([this] { Execute(); });
+}
+
+TFolderWatch::~TFolderWatch()
+{
+    FStop = true;
+    {
+        std::lock_guard Guard(FOnReady->Lock);
+        FOnReady->OnReady = nullptr;
+    }
+    FStopEvent->SignalStop();
+    if (FThread.joinable())
+        FThread.join();
+}
+
+std::uint64_t TFolderWatch::Now() const
+{
+    return FOptions.Tick();
+}
+
+std::string TFolderWatch::KeyOf(const std::string& Path) const
+{
+    // Windows names are one file whatever the letter case; on a case-sensitive file system
+    // Prices.csv and prices.csv are two files and must stay two keys.
+    return FileNamesIgnoreCase() ? AsciiLower(Path) : Path;
+}
+
+void TFolderWatch::MarkFinished(const std::string& FileName, bool Success)
+{
+    const std::string Key = KeyOf(FileName);
+    std::lock_guard Guard(FLock);
+    FPending.erase(Key);
+    if (Success)
+        FCooldown.erase(Key);
+    else
+        FCooldown[Key] = Now() + CooldownMs;
+}
+
+void TFolderWatch::Publish(const std::string& ReadyPath)
+{
+    FPoster([Link = FOnReady, ReadyPath] {
+        TReadyCallback OnReady;
+        {
+            std::lock_guard Guard(Link->Lock);
+            OnReady = Link->OnReady;
+        }
+        // Called outside the link's lock: the callback may well destroy this watch.
+        if (OnReady)
+            OnReady(ReadyPath);
+    });
+}
+
+void TFolderWatch::Execute()
+{
+    // Parts of the mask list that cannot be read are left out; say so once per watch, since no
+    // file would ever match them.
+    for (const std::string& Error : FMaskList.Errors())
+        LogWarn("watch mask part skipped: " + Error);
+
+    const std::filesystem::path Dir = PathFromUtf8(FDir);
+    while (!FStop) {
+        if (FDir.empty() || !IsExistingFolder(Dir)) {
+            if (!FWarnedMissing) {
+                if (FDir.empty())
+                    LogInfo("watch folder is not set");
+                else
+                    LogWarn("watch folder does not exist: " + FDir);
+                FWarnedMissing = true;
+            }
+            if (FStopEvent->WaitForStop(FOptions.RetryPauseMs))
+                break;
+            continue;
+        }
+        FWarnedMissing = false;
+
+        if (!FStopEvent->Open(Dir)) {
+            LogWarn("cannot open watch folder: " + FDir);
+            if (FStopEvent->WaitForStop(FOptions.RetryPauseMs))
+                break;
+            continue;
+        }
+        FFirstScanAfterOpen = true;
+        Scan();
+
+        bool Stopping = false;
+        bool ReadFailed = false;
+        while (!FStop) {
+            if (!FStopEvent->Request()) {
+                LogWarn("watch read failed");
+                ReadFailed = true;
+                break;
+            }
+            const TDirWait Woken = FStopEvent->Wait(RescanMs);
+            if (Woken == TDirWait::dwStop) {
+                Stopping = true;
+                break;
+            }
+            if (Woken == TDirWait::dwChange)
+                NoteClosedAfterWrite();
+            Scan();
+        }
+        FStopEvent->Close();
+        if (Stopping)
+            break;
+        // A folder whose notification is refused every time would otherwise be reopened and
+        // rescanned in a tight loop, one warning per pass.
+        if (ReadFailed && FStopEvent->WaitForStop(FOptions.RetryPauseMs))
+            break;
+    }
+}
+
+void TFolderWatch::NoteClosedAfterWrite()
+{
+    const std::vector<std::filesystem::path> Names = FStopEvent->TakeClosedAfterWrite();
+    if (Names.empty())
+        return;
+    const std::filesystem::path Dir = PathFromUtf8(FDir);
+    for (const std::filesystem::path& Name : Names) {
+        const std::filesystem::path Full = Dir / Name;
+        const std::int64_t Size = FileSizeOf(Full);
+        std::lock_guard Guard(FLock);
+        FClosedAtSize[KeyOf(PathToUtf8(Full))] = Size;
+    }
+}
+
+bool TFolderWatch::IsFree(const std::filesystem::path& Path, const std::string& Key,
+                          std::int64_t Size)
+{
+    switch (FOptions.ExclusiveTest(Path)) {
+    case TExclusiveOpen::eoFree:
+        return true;
+    case TExclusiveOpen::eoInUse:
+        return false;
+    case TExclusiveOpen::eoCannotTell:
+        break;
+    }
+    // No way to ask whether somebody holds the file (another user's file without the right to
+    // take a lease): free once its writer was seen closing it at the size it has now.
+    const auto Closed = FClosedAtSize.find(Key);
+    return Closed != FClosedAtSize.end() && Closed->second == Size;
+}
+
+void TFolderWatch::Scan()
+{
+    const std::filesystem::path Dir = PathFromUtf8(FDir);
+    if (FDir.empty() || !IsExistingFolder(Dir))
+        return;
+    std::vector<std::filesystem::path> Names;
+    if (!ListPlainFiles(Dir, Names))
+        return;
+    const bool FirstScan = std::exchange(FFirstScanAfterOpen, false);
+    const std::uint64_t ScanNow = Now();
+
+    for (const std::filesystem::path& NamePath : Names) {
+        if (FStop)
+            return;
+        const std::string Name = PathToUtf8(NamePath);
+        if (Name.empty() || Name.front() == '~')
+            continue;
+        if (!FMaskList.Matches(Name))
+            continue;
+
+        const std::filesystem::path Full = Dir / NamePath;
+        const std::string FullText = PathToUtf8(Full);
+        const std::string Key = KeyOf(FullText);
+        {
+            std::lock_guard Guard(FLock);
+            if (FPending.count(Key))
+                continue;
+            if (const auto Cool = FCooldown.find(Key);
+                Cool != FCooldown.end() && Cool->second > ScanNow)
+                continue;
+            const std::int64_t Size = FileSizeOf(Full);
+            if (Size < 0)
+                continue;
+            // Files already there when the folder was opened had their writer's close before
+            // anyone could see it; their size at this first look stands in for it.
+            if (FirstScan && !FClosedAtSize.count(Key))
+                FClosedAtSize[Key] = Size;
+            const auto Seen = FSeen.find(Key);
+            if (Seen == FSeen.end()) {
+                FSeen[Key] = {Size, ScanNow};
+                continue;
+            }
+            if (Seen->second.Size != Size) {
+                Seen->second = {Size, ScanNow};
+                continue;
+            }
+            if (ScanNow - Seen->second.Tick < StabilityMs)
+                continue;
+            if (!IsFree(Full, Key, Size))
+                continue;
+            FPending[Key] = 1;
+            FSeen.erase(Seen);
+        }
+        Publish(FullText);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+std::string TwoDigits(int Value)
+{
+    char Text[16];
+    std::snprintf(Text, sizeof Text, "%02d", Value);
+    return Text;
+}
+
+std::string DateFolderName(const TLocalDateTime& Now)
+{
+    char Text[32];
+    std::snprintf(Text, sizeof Text, "%04d-%02d-%02d", Now.Year, Now.Month, Now.Day);
+    return Text;
+}
+
+bool Exists(const std::filesystem::path& Path)
+{
+    std::error_code Ignored;
+    // A dangling link is a name in use too.
+    return std::filesystem::exists(std::filesystem::symlink_status(Path, Ignored));
+}
+
+void WriteErrorText(const std::filesystem::path& Path, const std::string& Text)
+{
+    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
+    static const char Bom[] = "\xEF\xBB\xBF";
+    Out.write(Bom, 3);
+    Out.write(Text.data(), static_cast<std::streamsize>(Text.size()));
+    Out.close();
+    if (!Out)
+        throw std::runtime_error("cannot write " + PathToUtf8(Path));
+}
+
+} // namespace
+
+std::filesystem::path UniqueTargetPath(const std::filesystem::path& Folder,
+                                       const std::filesystem::path& Name)
+{
+    std::error_code Error;
+    std::filesystem::create_directories(Folder, Error);
+    if (Error || !IsExistingFolder(Folder))
+        throw std::filesystem::filesystem_error(
+            "cannot create folder", Folder,
+            Error ? Error : std::make_error_code(std::errc::not_a_directory));
+
+    std::filesystem::path Candidate = Folder / Name;
+    if (!Exists(Candidate))
+        return Candidate;
+    const std::string Stem = PathToUtf8(Name.stem());
+    const std::string Extension = PathToUtf8(Name.extension());
+    for (int I = 1; I <= TargetNameAttempts; ++I) {
+        const TLocalDateTime Now = LocalNow();
+        Candidate =
+            Folder / PathFromUtf8(Stem + "-" + TwoDigits(Now.Hour) + TwoDigits(Now.Minute) +
+                                  TwoDigits(Now.Second) + "-" + std::to_string(I) + Extension);
+        if (!Exists(Candidate))
+            return Candidate;
+    }
+    return Candidate;
+}
+
+bool MoveToSubfolder(const std::string& FileName, const std::string& Folder,
+                     const std::string& ErrorText, std::string& NewPath, bool ByDate)
+{
+    try {
+        const std::filesystem::path Source = PathFromUtf8(FileName);
+        std::filesystem::path TargetFolder = Source.parent_path() / PathFromUtf8(Folder);
+        if (ByDate)
+            TargetFolder /= DateFolderName(LocalNow());
+
+        const std::filesystem::path Target = UniqueTargetPath(TargetFolder, Source.filename());
+        std::string Error;
+        if (!MoveFileNoReplace(Source, Target, Error))
+            throw std::runtime_error(Error);
+        NewPath = PathToUtf8(Target);
+        if (!ErrorText.empty())
+            WriteErrorText(PathFromUtf8(NewPath + ".err"), ErrorText);
+        return true;
+    } catch (const std::filesystem::filesystem_error& Failure) {
+        // Only the target folder's creation reports this way.
+        LogError("cannot move file: cannot create folder " + PathToUtf8(Failure.path1()) + ": " +
+                 Failure.code().message());
+        return false;
+    } catch (const std::exception& Failure) {
+        LogError(std::string("cannot move file: ") + Failure.what());
+        return false;
+    }
+}
+
+} // namespace Plumeria

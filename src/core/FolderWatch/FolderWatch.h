@@ -1,0 +1,124 @@
+#pragma once
+// The folder watch: a thread of its own notices new and changed files in one folder (not its
+// subfolders), waits until a file has stopped growing and nobody else holds it open, and reports
+// it once, on the interface thread. While the file is processed it is not reported again; after
+// `MarkFinished` a file that stayed in place is left alone for a cool-down before it is offered
+// again. Also the move of a finished file into a result subfolder.
+
+#include "core/FolderWatch/Mask.h"
+#include "core/Types/Poster.h"
+#include "platform/FileOps.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace Plumeria {
+
+class TDirWatch;
+
+struct TFileSnap
+{
+    std::int64_t Size = 0;  ///< bytes
+    std::uint64_t Tick = 0; ///< monotonic ms when this size was first seen
+};
+
+/// Called on the interface thread with the full path (UTF-8) of each ready file.
+using TReadyCallback = std::function<void(const std::string& FileName)>;
+/// Monotonic milliseconds; must be callable from the watch thread and the interface thread.
+using TTickSource = std::function<std::uint64_t()>;
+
+/// What a test may replace; left empty, the platform's own is used.
+struct TFolderWatchOptions
+{
+    TTickSource Tick;
+    /// The exclusive-open test (platform: TestExclusiveOpen).
+    std::function<TExclusiveOpen(const std::filesystem::path&)> ExclusiveTest;
+    /// Pause while the folder is missing or cannot be opened, and after a refused change request.
+    std::uint32_t RetryPauseMs = 3000;
+};
+
+class TFolderWatch
+{
+public:
+    static constexpr std::uint64_t StabilityMs = 400;
+    static constexpr std::uint64_t CooldownMs = 30000;
+    static constexpr std::uint32_t RescanMs = 1000;
+
+    /// Stores the folder (UTF-8), the mask list and the callback, and starts the thread at once.
+    /// `Poster` queues calls to the interface thread without waiting; it must be set.
+    TFolderWatch(std::string Directory, std::string Mask, TReadyCallback OnReady, TPoster Poster,
+                 TFolderWatchOptions Options = {});
+    /// Stops the thread (waking it out of any wait) and joins it. Ready calls still queued
+    /// afterwards do nothing.
+    ~TFolderWatch();
+    TFolderWatch(const TFolderWatch&) = delete;
+    TFolderWatch& operator=(const TFolderWatch&) = delete;
+
+    /// Processing is done with the reported `FileName`: `Success` means the file went away;
+    /// otherwise it is left alone for the cool-down. Interface thread.
+    void MarkFinished(const std::string& FileName, bool Success);
+
+    const std::string& Directory() const { return FDir; }
+    const std::string& Mask() const { return FMask; }
+
+private:
+    // Shared with every queued ready call, so a call that runs after the watch died finds the
+    // callback gone instead of a dangling watch.
+    struct TReadyLink
+    {
+        std::mutex Lock;
+        TReadyCallback OnReady;
+    };
+
+    void Execute();
+    void Scan();
+    void Publish(const std::string& ReadyPath);
+    void NoteClosedAfterWrite();
+    bool IsFree(const std::filesystem::path& Path, const std::string& Key, std::int64_t Size);
+    std::string KeyOf(const std::string& Path) const;
+    std::uint64_t Now() const;
+
+    std::thread FThread;
+    std::shared_ptr<TReadyLink> FOnReady;
+    TPoster FPoster;
+    std::atomic<bool> FStop{false};
+    std::unique_ptr<TDirWatch>
+        FStopEvent; ///< the stop signal together with the folder's notification
+    std::string FDir;
+    std::string FMask;
+    TMaskList FMaskList;
+    TFolderWatchOptions FOptions;
+    std::mutex FLock; ///< guards the maps below
+    std::map<std::string, std::uint8_t> FPending;
+    std::map<std::string, std::uint64_t> FCooldown;
+    std::map<std::string, TFileSnap> FSeen;
+    /// Where the exclusive-open test cannot tell: the size each file had when a writer was last
+    /// seen closing it (or when it was found already there); equal to the current size = free.
+    std::map<std::string, std::int64_t> FClosedAtSize;
+    bool FWarnedMissing = false;
+    bool FFirstScanAfterOpen = false;
+};
+
+/// Moves `FileName` into the subfolder `Folder` of its own folder (and further into a
+/// "yyyy-mm-dd" folder of today's local date when `ByDate`), under a name no file has there yet.
+/// A non-empty `ErrorText` is written beside it as target + ".err" (UTF-8 with a byte-order mark).
+/// On failure journals "cannot move file: " + the reason and returns false; the file then stays
+/// where it was (a failed ".err" write also returns false, though the file has moved).
+bool MoveToSubfolder(const std::string& FileName, const std::string& Folder,
+                     const std::string& ErrorText, std::string& NewPath, bool ByDate);
+
+/// Creates `Folder` (with parents) and returns `Folder`/`Name` when no such file exists, else the
+/// first free "name-hhnnss-i.ext" for i = 1..1000 (the local time taken anew for each attempt),
+/// else the last candidate. Throws std::filesystem::filesystem_error when the folder cannot be
+/// created.
+std::filesystem::path UniqueTargetPath(const std::filesystem::path& Folder,
+                                       const std::filesystem::path& Name);
+
+} // namespace Plumeria

@@ -1,0 +1,188 @@
+#include "platform/FileOps.h"
+
+#include <atomic>
+#include <string>
+
+#include <windows.h>
+
+namespace Plumeria {
+
+namespace {
+
+std::string Utf8Of(const std::filesystem::path& Path)
+{
+    const std::u8string Text = Path.u8string();
+    return std::string(Text.begin(), Text.end());
+}
+
+std::string SystemMessage(DWORD Code)
+{
+    wchar_t* Buffer = nullptr;
+    const DWORD Length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, Code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+        reinterpret_cast<wchar_t*>(&Buffer), 0, nullptr);
+    std::wstring Text = Length && Buffer ? std::wstring(Buffer, Length) : std::wstring();
+    if (Buffer)
+        LocalFree(Buffer);
+    while (!Text.empty() && (Text.back() == L'\r' || Text.back() == L'\n' || Text.back() == L' ' ||
+                             Text.back() == L'.'))
+        Text.pop_back();
+    if (Text.empty())
+        return "system error " + std::to_string(Code);
+    return Utf8Of(std::filesystem::path(Text));
+}
+
+std::string MoveError(const std::filesystem::path& From, const std::filesystem::path& To,
+                      DWORD Code, const char* Stage = nullptr)
+{
+    std::string Text = Utf8Of(From) + " -> " + Utf8Of(To) + ": ";
+    if (Stage) {
+        Text += Stage;
+        Text += ": ";
+    }
+    return Text + SystemMessage(Code);
+}
+
+// The share-none copy of a file on another volume: copied under a temporary name in the target
+// folder, flushed, renamed into place (never over an existing file), and only then the original
+// removed; if that last step fails the copy is removed again, so the file is never in two places.
+bool MoveAcrossVolumes(const std::filesystem::path& From, const std::filesystem::path& To,
+                       std::string& Message)
+{
+    static std::atomic<unsigned> Counter{0};
+    const std::filesystem::path Temp =
+        To.parent_path() /
+        (L"~" + To.filename().wstring() + L"." + std::to_wstring(GetCurrentProcessId()) + L"." +
+         std::to_wstring(Counter++) + L".part");
+
+    if (!CopyFileExW(From.c_str(), Temp.c_str(), nullptr, nullptr, nullptr,
+                     COPY_FILE_FAIL_IF_EXISTS)) {
+        const DWORD Code = GetLastError();
+        if (Code != ERROR_FILE_EXISTS) // never remove a file that was not ours
+            DeleteFileW(Temp.c_str());
+        Message = MoveError(From, To, Code, "copy");
+        return false;
+    }
+    // The copy carries the original's attributes; a read-only copy cannot be opened for the
+    // flush, so lift that bit for the moment.
+    const DWORD Attributes = GetFileAttributesW(Temp.c_str());
+    const bool ReadOnly =
+        Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_READONLY);
+    if (ReadOnly)
+        SetFileAttributesW(Temp.c_str(), Attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+    const HANDLE Copy = CreateFileW(Temp.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    BOOL Flushed = FALSE;
+    DWORD FlushCode = GetLastError();
+    if (Copy != INVALID_HANDLE_VALUE) {
+        Flushed = FlushFileBuffers(Copy);
+        FlushCode = GetLastError();
+        CloseHandle(Copy);
+    }
+    if (ReadOnly)
+        SetFileAttributesW(Temp.c_str(), Attributes);
+    if (!Flushed) {
+        SetFileAttributesW(Temp.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(Temp.c_str());
+        Message = MoveError(From, To, FlushCode, "copy");
+        return false;
+    }
+    // Without MOVEFILE_REPLACE_EXISTING the rename fails when the target exists.
+    if (!MoveFileExW(Temp.c_str(), To.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        const DWORD Code = GetLastError();
+        SetFileAttributesW(Temp.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(Temp.c_str());
+        Message = MoveError(From, To, Code);
+        return false;
+    }
+    // A same-volume move takes a read-only file along; so does this one.
+    const DWORD SourceAttributes = GetFileAttributesW(From.c_str());
+    const bool SourceReadOnly =
+        SourceAttributes != INVALID_FILE_ATTRIBUTES && (SourceAttributes & FILE_ATTRIBUTE_READONLY);
+    if (SourceReadOnly)
+        SetFileAttributesW(From.c_str(), SourceAttributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+    if (!DeleteFileW(From.c_str())) {
+        const DWORD Code = GetLastError();
+        if (SourceReadOnly)
+            SetFileAttributesW(From.c_str(), SourceAttributes);
+        SetFileAttributesW(To.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(To.c_str());
+        Message = MoveError(From, To, Code, "remove original");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool FileNamesIgnoreCase()
+{
+    return true;
+}
+
+bool IsExistingFolder(const std::filesystem::path& Path)
+{
+    if (Path.empty())
+        return false;
+    const DWORD Attributes = GetFileAttributesW(Path.c_str());
+    return Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::int64_t FileSizeOf(const std::filesystem::path& Path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA Data{};
+    if (!GetFileAttributesExW(Path.c_str(), GetFileExInfoStandard, &Data) ||
+        (Data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return -1;
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(Data.nFileSizeHigh) << 32) |
+                                     Data.nFileSizeLow);
+}
+
+TExclusiveOpen TestExclusiveOpen(const std::filesystem::path& Path)
+{
+    // No sharing at all: refused while any other handle (writer or reader) is open.
+    const HANDLE File = CreateFileW(Path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (File == INVALID_HANDLE_VALUE)
+        return TExclusiveOpen::eoInUse;
+    CloseHandle(File);
+    return TExclusiveOpen::eoFree;
+}
+
+bool ListPlainFiles(const std::filesystem::path& Folder, std::vector<std::filesystem::path>& Names)
+{
+    Names.clear();
+    const std::filesystem::path Pattern = Folder / L"*";
+    WIN32_FIND_DATAW Data{};
+    const HANDLE Find = FindFirstFileExW(Pattern.c_str(), FindExInfoBasic, &Data,
+                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (Find == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND; // an empty folder
+    bool Ok = true;
+    do {
+        if (!(Data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            Names.emplace_back(Data.cFileName);
+    } while (FindNextFileW(Find, &Data));
+    if (GetLastError() != ERROR_NO_MORE_FILES) {
+        Ok = false;
+        Names.clear();
+    }
+    FindClose(Find);
+    return Ok;
+}
+
+bool MoveFileNoReplace(const std::filesystem::path& From, const std::filesystem::path& To,
+                       std::string& Error)
+{
+    // MoveFileExW without MOVEFILE_REPLACE_EXISTING fails when the target exists, as MoveFileW.
+    if (MoveFileExW(From.c_str(), To.c_str(), 0))
+        return true;
+    const DWORD Code = GetLastError();
+    if (Code == ERROR_NOT_SAME_DEVICE)
+        return MoveAcrossVolumes(From, To, Error);
+    Error = MoveError(From, To, Code);
+    return false;
+}
+
+} // namespace Plumeria
