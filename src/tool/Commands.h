@@ -14,4 +14,6 @@ inline constexpr int ExitOk = 0;
 inline constexpr int ExitFailed = 1;
 inline constexpr int ExitUsage = 2;
 
+int RunCheck(const TArgs& Args);
+
 } // namespace Plumeria::Tool

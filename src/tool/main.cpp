@@ -20,6 +20,7 @@ struct TCommandEntry
 const std::vector<TCommandEntry>& CommandTable()
 {
     static const std::vector<TCommandEntry> Table = {
+        {"check", RunCheck, "check FILE [--cp 866|1251] [--json]"},
     };
     return Table;
 }
