@@ -1,0 +1,208 @@
+#include "core/DigiSearch/SubnetScan.h"
+
+#include "core/DigiSearch/TcpTransport.h"
+#include "core/Text/Text.h"
+#include "platform/Adapters.h"
+
+#include <atomic>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace Plumeria {
+
+namespace {
+
+std::vector<std::string_view> SplitDots(std::string_view Text)
+{
+    std::vector<std::string_view> Parts;
+    std::size_t Start = 0;
+    for (;;) {
+        const std::size_t Dot = Text.find('.', Start);
+        if (Dot == std::string_view::npos) {
+            Parts.push_back(Text.substr(Start));
+            return Parts;
+        }
+        Parts.push_back(Text.substr(Start, Dot - Start));
+        Start = Dot + 1;
+    }
+}
+
+/// The first three parts, each followed by "." ("192.168.7." for 192.168.7.20).
+std::string NetworkPrefix(const std::vector<std::string_view>& Parts)
+{
+    std::string Prefix;
+    for (std::size_t I = 0; I < 3; ++I) {
+        Prefix.append(Parts[I]);
+        Prefix.push_back('.');
+    }
+    return Prefix;
+}
+
+/// The hosts still to probe; each is handed out exactly once.
+class THostQueue
+{
+public:
+    explicit THostQueue(const std::vector<std::string>& Hosts) : FHosts(Hosts) {}
+
+    /// The next host, or "" when none is left.
+    std::string NextHost()
+    {
+        std::lock_guard Guard(FLock);
+        if (FIndex < FHosts.size())
+            return FHosts[FIndex++];
+        return {};
+    }
+
+private:
+    const std::vector<std::string>& FHosts;
+    std::size_t FIndex = 0;
+    std::mutex FLock;
+};
+
+/// Shared by all workers of one scan; lives until ScanDigiSubnet returns.
+struct TScanState
+{
+    std::vector<std::string> Hosts;
+    TDigiProgressProc OnProgress;
+    std::atomic<std::int64_t> Checked{0};
+    TDigiHitProc OnHit;
+    std::atomic<std::int64_t> Found{0};
+    std::string AdapterIp;
+    std::int32_t TimeoutMs = 0;
+    THostQueue Queue{Hosts};
+    TDigiCancelProc IsCancelled;
+};
+
+void ScanWorker(TScanState& State)
+{
+    const auto Total = static_cast<std::int64_t>(State.Hosts.size());
+    for (;;) {
+        if (State.IsCancelled && State.IsCancelled())
+            return;
+        const std::string Host = State.Queue.NextHost();
+        if (Host.empty())
+            return;
+        const int Port = DigiDefaultPort(Host);
+        std::int64_t FoundNow = 0;
+        if (Port > 0 && TcpProbe(Host, Port, State.TimeoutMs, State.AdapterIp)) {
+            FoundNow = ++State.Found;
+            if (State.OnHit)
+                State.OnHit(TDigiHit{Host, Port});
+        } else {
+            FoundNow = State.Found.load();
+        }
+        const std::int64_t CheckedNow = ++State.Checked;
+        if (State.OnProgress && (CheckedNow == Total || CheckedNow % 16 == 0))
+            State.OnProgress(static_cast<std::int32_t>(CheckedNow),
+                             static_cast<std::int32_t>(Total), static_cast<std::int32_t>(FoundNow));
+    }
+}
+
+} // namespace
+
+std::vector<TNetAdapter> ListAdapters()
+{
+    std::vector<TNetAdapter> Result;
+    for (auto& Address : PlatformAdapterAddresses())
+        if (IsUsableAdapterIp(Address.Ip))
+            Result.push_back({std::move(Address.Ip), std::move(Address.Caption)});
+    return Result;
+}
+
+bool IsUsableAdapterIp(std::string_view Ip)
+{
+    return !Ip.empty() && Ip != "0.0.0.0" && !Ip.starts_with("127.") && !Ip.starts_with("169.254.");
+}
+
+std::string ChooseBindAddress(std::string_view Host, std::string_view LocalIp,
+                              const std::vector<TNetAdapter>& Adapters)
+{
+    const std::string_view Configured = TrimView(LocalIp);
+    if (!Configured.empty())
+        return std::string(Configured);
+    const auto Parts = SplitDots(Host);
+    if (Parts.size() != 4)
+        return {};
+    const std::string Prefix = NetworkPrefix(Parts);
+    for (const TNetAdapter& Adapter : Adapters)
+        if (Adapter.Ip.starts_with(Prefix))
+            return Adapter.Ip;
+    return {};
+}
+
+std::string ChooseBindAddress(std::string_view Host, std::string_view LocalIp)
+{
+    if (!TrimView(LocalIp).empty())
+        return std::string(TrimView(LocalIp)); // no need to ask the platform
+    return ChooseBindAddress(Host, LocalIp, ListAdapters());
+}
+
+std::vector<std::string> SubnetHosts(std::string_view AdapterIp)
+{
+    std::vector<std::string> Hosts;
+    const auto Parts = SplitDots(AdapterIp);
+    std::int32_t Own = 0;
+    if (Parts.size() != 4 || !TryParseInt32(Parts[3], Own))
+        return Hosts;
+    const std::string Prefix = NetworkPrefix(Parts);
+    Hosts.reserve(254);
+    for (int N = 1; N <= 254; ++N)
+        if (N != Own)
+            Hosts.push_back(Prefix + std::to_string(N));
+    return Hosts;
+}
+
+void ScanDigiSubnet(const std::string& AdapterIp, std::int32_t TimeoutMs, TDigiHitProc OnHit,
+                    TDigiProgressProc OnProgress, TDigiCancelProc IsCancelled)
+{
+    TScanState State;
+    State.Hosts = SubnetHosts(AdapterIp);
+    if (State.Hosts.empty())
+        return;
+    State.OnProgress = std::move(OnProgress);
+    State.OnHit = std::move(OnHit);
+    State.AdapterIp = AdapterIp;
+    State.TimeoutMs = TimeoutMs;
+    State.IsCancelled = std::move(IsCancelled);
+
+    std::vector<std::thread> Workers;
+    Workers.reserve(DigiScanWorkers);
+    std::system_error CreateError(std::error_code{});
+    bool CreateFailed = false;
+    for (int I = 0; I < DigiScanWorkers; ++I) {
+        try {
+            Workers.emplace_back([&State] { ScanWorker(State); });
+        } catch (const std::system_error& Error) {
+            // Fewer workers still probe every host, only more slowly.
+            CreateError = Error;
+            CreateFailed = true;
+            break;
+        }
+    }
+    for (std::thread& Worker : Workers)
+        Worker.join();
+    if (Workers.empty() && CreateFailed)
+        throw CreateError;
+}
+
+TDigiHitProc PostedHitProc(TPoster Poster, TDigiHitProc OnHit)
+{
+    if (!Poster || !OnHit)
+        return {};
+    return [Poster = std::move(Poster), OnHit = std::move(OnHit)](const TDigiHit& Hit) {
+        Poster([OnHit, Hit] { OnHit(Hit); });
+    };
+}
+
+TDigiProgressProc PostedProgressProc(TPoster Poster, TDigiProgressProc OnProgress)
+{
+    if (!Poster || !OnProgress)
+        return {};
+    return [Poster = std::move(Poster), OnProgress = std::move(OnProgress)](
+               std::int32_t Checked, std::int32_t Total, std::int32_t Found) {
+        Poster([OnProgress, Checked, Total, Found] { OnProgress(Checked, Total, Found); });
+    };
+}
+
+} // namespace Plumeria

@@ -1,0 +1,193 @@
+#include "core/DigiSearch/TcpTransport.h"
+
+#include "core/Journal/Journal.h"
+#include "core/Text/Text.h"
+
+namespace Plumeria {
+
+namespace {
+
+constexpr std::uint32_t AddressNone = 0xFFFFFFFFu;
+
+/// Splits at every "." (empty parts kept, so "1.2.3." has four parts, the last empty).
+std::vector<std::string_view> SplitDots(std::string_view Text)
+{
+    std::vector<std::string_view> Parts;
+    std::size_t Start = 0;
+    for (;;) {
+        const std::size_t Dot = Text.find('.', Start);
+        if (Dot == std::string_view::npos) {
+            Parts.push_back(Text.substr(Start));
+            return Parts;
+        }
+        Parts.push_back(Text.substr(Start, Dot - Start));
+        Start = Dot + 1;
+    }
+}
+
+/// The part of the connect that decides the result word; the caller journals and cleans up.
+/// Returns the word ("" when the attempt ended before a socket existed) and leaves the socket
+/// in `Socket` (NoSocket when none was created).
+std::string ConnectAttempt(std::string_view Host, std::string_view BindIp, int Port, int TimeoutMs,
+                           TSocketHandle& Socket)
+{
+    Socket = NoSocket;
+    if (!SocketLibraryReady())
+        return {}; // "winsock off": no socket, no journal line
+    if (Port < 1 || Port > 65535 || TimeoutMs < 1)
+        return {}; // "bad endpoint"
+    std::uint32_t Ip = 0;
+    if (!ParseIpv4(Host, Ip) || Ip == AddressNone || Ip == 0)
+        return {}; // "bad address"
+    int Error = 0;
+    Socket = SocketCreateTcp(Error);
+    if (Socket == NoSocket)
+        return {}; // "socket error N", which by rule leaves no journal line either
+
+    if (!SocketSetNonBlocking(Socket, Error))
+        return "ioctlsocket error " + std::to_string(Error);
+    if (!BindIp.empty()) {
+        std::uint32_t Local = 0;
+        if (!ParseIpv4(BindIp, Local) || Local == AddressNone || Local == 0)
+            return "bad bind address";
+        if (!SocketBind(Socket, Local, Error))
+            return "bind error " + std::to_string(Error);
+    }
+    switch (SocketConnectStart(Socket, Ip, Port, Error)) {
+    case TConnectStart::csConnected:
+        return "accept";
+    case TConnectStart::csFailed:
+        return "connect error " + std::to_string(Error);
+    case TConnectStart::csInProgress:
+        break;
+    }
+    if (SocketWaitConnected(Socket, TimeoutMs, Error) != TWaitResult::wrReady)
+        return "timeout";
+    int Pending = 0;
+    if (!SocketPendingError(Socket, Pending, Error))
+        return "getsockopt error " + std::to_string(Error);
+    if (Pending == 0)
+        return "accept";
+    if (SocketErrorRefused(Pending))
+        return "refused";
+    return "error " + std::to_string(Pending);
+}
+
+} // namespace
+
+int DigiDefaultPort(std::string_view Host)
+{
+    const auto Parts = SplitDots(Host);
+    if (Parts.size() != 4)
+        return 0;
+    std::int32_t Last = 0;
+    if (!TryParseInt32(Parts[3], Last) || Last < 1 || Last > 254)
+        return 0;
+    return 2000 + Last;
+}
+
+bool ParseIpv4(std::string_view Text, std::uint32_t& Ip)
+{
+    const auto Parts = SplitDots(Text);
+    if (Parts.size() != 4)
+        return false;
+    std::uint32_t Value = 0;
+    for (const std::string_view Part : Parts) {
+        if (Part.empty() || Part.size() > 3)
+            return false;
+        unsigned Octet = 0;
+        for (const char C : Part) {
+            if (C < '0' || C > '9')
+                return false;
+            Octet = Octet * 10 + static_cast<unsigned>(C - '0');
+        }
+        if (Octet > 255)
+            return false;
+        Value = (Value << 8) | Octet;
+    }
+    Ip = Value;
+    return true;
+}
+
+bool TcpConnect(std::string_view Host, std::string_view BindIp, int Port, int TimeoutMs,
+                TSocketHandle& Socket)
+{
+    TSocketHandle Attempt = NoSocket;
+    const std::string Word = ConnectAttempt(Host, BindIp, Port, TimeoutMs, Attempt);
+    const bool Connected = Word == "accept";
+    if (Connected) {
+        // Each frame waits for its acknowledgement before the next: coalescing small writes
+        // would only add delay. A failure here costs speed, not correctness.
+        int Ignored = 0;
+        SocketSetNoDelay(Attempt, Ignored);
+        Socket = Attempt;
+    } else {
+        TcpClose(Attempt);
+        Socket = NoSocket;
+    }
+    if (!Word.empty()) {
+        LogInfo("digi tcp ip=" + std::string(Host) + " port=" + std::to_string(Port) + " bind=" +
+                (BindIp.empty() ? std::string("-") : std::string(BindIp)) + " result=" + Word);
+    }
+    return Connected;
+}
+
+bool TcpProbe(std::string_view Host, int Port, int TimeoutMs, std::string_view BindIp)
+{
+    TSocketHandle Socket = NoSocket;
+    if (!TcpConnect(Host, BindIp, Port, TimeoutMs, Socket))
+        return false;
+    TcpClose(Socket);
+    return true;
+}
+
+bool TcpSendAll(TSocketHandle Socket, std::span<const std::uint8_t> Data, int TimeoutMs)
+{
+    if (Socket == NoSocket || Data.empty())
+        return false;
+    if (TimeoutMs < 1)
+        TimeoutMs = 1;
+    std::size_t Done = 0;
+    while (Done < Data.size()) {
+        int Error = 0;
+        const std::ptrdiff_t Sent =
+            SocketSend(Socket, Data.data() + Done, Data.size() - Done, Error);
+        if (Sent > 0) {
+            Done += static_cast<std::size_t>(Sent);
+            continue;
+        }
+        if (Sent == 0 || !SocketErrorWouldBlock(Error))
+            return false;
+        if (SocketWaitWritable(Socket, TimeoutMs, Error) != TWaitResult::wrReady)
+            return false;
+    }
+    return true;
+}
+
+bool TcpReceive(TSocketHandle Socket, int MaxBytes, int TimeoutMs, std::vector<std::uint8_t>& Data)
+{
+    Data.clear();
+    if (Socket == NoSocket || MaxBytes < 1)
+        return false;
+    if (TimeoutMs < 1)
+        TimeoutMs = 1;
+    int Error = 0;
+    if (SocketWaitReadable(Socket, TimeoutMs, Error) != TWaitResult::wrReady)
+        return false;
+    Data.resize(static_cast<std::size_t>(MaxBytes));
+    const std::ptrdiff_t Count = SocketReceive(Socket, Data.data(), Data.size(), Error);
+    if (Count <= 0) {
+        Data.clear();
+        return false;
+    }
+    Data.resize(static_cast<std::size_t>(Count));
+    return true;
+}
+
+void TcpClose(TSocketHandle Socket)
+{
+    if (Socket != NoSocket)
+        SocketClose(Socket);
+}
+
+} // namespace Plumeria

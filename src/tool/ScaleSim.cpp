@@ -1,0 +1,176 @@
+#include "tool/ScaleSim.h"
+
+#include "core/DigiSearch/TcpTransport.h"
+#include "platform/Clock.h"
+
+#include <chrono>
+
+namespace Plumeria::Tool {
+
+namespace {
+
+/// How often the serving thread looks at its stop flag while it waits.
+constexpr int PollMs = 50;
+constexpr std::size_t HeaderBytes = 8;
+
+} // namespace
+
+std::function<TSimAnswer(const TSimFrame&)> SimAnswerAfter(int NakAfter, int CloseAfter,
+                                                           int SilentAfter)
+{
+    return [=](const TSimFrame& Frame) {
+        TSimAnswer Answer;
+        if (CloseAfter >= 0 && Frame.Number > CloseAfter)
+            Answer.Action = TSimAnswer::TAction::saClose;
+        else if (SilentAfter >= 0 && Frame.Number > SilentAfter)
+            Answer.Action = TSimAnswer::TAction::saSilent;
+        else if (NakAfter >= 0 && Frame.Number > NakAfter)
+            Answer.Bytes = {0x15};
+        return Answer;
+    };
+}
+
+bool IsLoopbackIp(const std::string& Ip)
+{
+    std::uint32_t Value = 0;
+    return ParseIpv4(Ip, Value) && (Value >> 24) == 127;
+}
+
+TScaleSim::~TScaleSim()
+{
+    Stop();
+}
+
+bool TScaleSim::Start(TScaleSimOptions Options, std::string& Error)
+{
+    Stop();
+    FOptions = std::move(Options);
+    std::uint32_t Ip = 0;
+    if (!ParseIpv4(FOptions.BindIp, Ip)) {
+        Error = "not an IPv4 address: " + FOptions.BindIp;
+        return false;
+    }
+    if (FOptions.Port < 0 || FOptions.Port > 65535) {
+        Error = "port out of range";
+        return false;
+    }
+    int Code = 0;
+    FListener = SocketListen(Ip, FOptions.Port, FOptions.Backlog, Code);
+    if (FListener == NoSocket) {
+        Error = "cannot listen on " + FOptions.BindIp + ":" + std::to_string(FOptions.Port) + ": " +
+                SocketErrorText(Code);
+        return false;
+    }
+    FPort = SocketLocalPort(FListener);
+    FStop = false;
+    FThread = std::thread([this] { Serve(); });
+    return true;
+}
+
+void TScaleSim::Stop()
+{
+    FStop = true;
+    if (FThread.joinable())
+        FThread.join();
+    SocketClose(FListener);
+    FListener = NoSocket;
+}
+
+std::vector<TSimFrame> TScaleSim::Frames() const
+{
+    std::lock_guard Guard(FLock);
+    return FFrames;
+}
+
+bool TScaleSim::WaitConnectionsClosed(int Count, int TimeoutMs) const
+{
+    const std::uint64_t Deadline = MonotonicTickMs() + static_cast<std::uint64_t>(TimeoutMs);
+    while (FClosedConnections.load() < Count) {
+        if (MonotonicTickMs() >= Deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void TScaleSim::Serve()
+{
+    while (!FStop) {
+        int Error = 0;
+        const TSocketHandle Client = SocketAccept(FListener, PollMs, Error);
+        if (Client == NoSocket)
+            continue;
+        const int Connection = ++FConnections;
+        int Ignored = 0;
+        SocketSetNoDelay(Client, Ignored);
+        ServeConnection(Client, Connection);
+        SocketClose(Client);
+        ++FClosedConnections;
+    }
+}
+
+void TScaleSim::ServeConnection(TSocketHandle Client, int Connection)
+{
+    std::vector<std::uint8_t> Buffer;
+    std::vector<std::uint8_t> Chunk(64 * 1024);
+    int Number = 0;
+    bool Silent = false;
+    while (!FStop) {
+        int Error = 0;
+        const TWaitResult Wait = SocketWaitReadable(Client, PollMs, Error);
+        if (Wait == TWaitResult::wrTimeout)
+            continue;
+        if (Wait == TWaitResult::wrFailed)
+            return;
+        const std::ptrdiff_t Count = SocketReceive(Client, Chunk.data(), Chunk.size(), Error);
+        if (Count <= 0)
+            return; // the client left (or the connection broke)
+        if (Silent)
+            continue;
+        Buffer.insert(Buffer.end(), Chunk.begin(), Chunk.begin() + Count);
+
+        // Answer every whole frame in the buffer; a partial one waits for more bytes.
+        std::size_t Pos = 0;
+        while (Buffer.size() - Pos >= HeaderBytes) {
+            const std::size_t Length =
+                static_cast<std::size_t>(Buffer[Pos + 6]) * 256 + Buffer[Pos + 7] + 2;
+            if (Length < HeaderBytes)
+                return; // not a frame: a real scale would drop such a client too
+            if (Buffer.size() - Pos < Length)
+                break;
+            TSimFrame Frame;
+            Frame.Connection = Connection;
+            Frame.Number = ++Number;
+            Frame.Bytes.assign(Buffer.begin() + static_cast<std::ptrdiff_t>(Pos),
+                               Buffer.begin() + static_cast<std::ptrdiff_t>(Pos + Length));
+            Pos += Length;
+            ++FFrameCount;
+            if (FOptions.OnFrame)
+                FOptions.OnFrame(Frame);
+            const TSimAnswer Answer = FOptions.Answer ? FOptions.Answer(Frame) : TSimAnswer{};
+            if (FOptions.KeepFrames) {
+                std::lock_guard Guard(FLock);
+                FFrames.push_back(std::move(Frame));
+            }
+            if (Answer.Action == TSimAnswer::TAction::saClose)
+                return;
+            if (Answer.Action == TSimAnswer::TAction::saSilent) {
+                Silent = true;
+                break;
+            }
+            std::size_t Sent = 0;
+            while (Sent < Answer.Bytes.size()) {
+                const std::ptrdiff_t Done = SocketSend(Client, Answer.Bytes.data() + Sent,
+                                                       Answer.Bytes.size() - Sent, Error);
+                if (Done <= 0)
+                    return;
+                Sent += static_cast<std::size_t>(Done);
+            }
+        }
+        Buffer.erase(Buffer.begin(), Buffer.begin() + static_cast<std::ptrdiff_t>(Pos));
+        if (Silent)
+            Buffer.clear();
+    }
+}
+
+} // namespace Plumeria::Tool

@@ -1,0 +1,116 @@
+#include "support/ScaleNet.h"
+
+#include "core/DigiSearch/TcpTransport.h"
+#include "core/Journal/Journal.h"
+#include "support/TempDir.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace Plumeria::Test {
+
+std::vector<TJournalEntry> JournalEntries()
+{
+    std::vector<TJournalEntry> Entries;
+    const std::string Content = ReadFileBytes(LogFilePath());
+    std::size_t Start = 0;
+    while (Start < Content.size()) {
+        std::size_t End = Content.find("\r\n", Start);
+        if (End == std::string::npos)
+            End = Content.size();
+        const std::string Line = Content.substr(Start, End - Start);
+        Start = End + 2;
+        // "yyyy-mm-dd hh:nn:ss | LEVEL | text"
+        const std::size_t First = Line.find(" | ");
+        const std::size_t Second =
+            First == std::string::npos ? std::string::npos : Line.find(" | ", First + 3);
+        if (Second == std::string::npos) {
+            if (!Entries.empty()) // a text with a line break goes on over the next line
+                Entries.back().Text += "\r\n" + Line;
+            continue;
+        }
+        Entries.push_back({Line.substr(First + 3, Second - First - 3), Line.substr(Second + 3)});
+    }
+    return Entries;
+}
+
+std::vector<std::string> JournalTexts(const std::string& Level)
+{
+    std::vector<std::string> Texts;
+    for (auto& Entry : JournalEntries())
+        if (Entry.Level == Level)
+            Texts.push_back(std::move(Entry.Text));
+    return Texts;
+}
+
+int CountJournal(const std::string& Level, const std::string& Part)
+{
+    int Count = 0;
+    for (const auto& Text : JournalTexts(Level))
+        if (Text.find(Part) != std::string::npos)
+            ++Count;
+    return Count;
+}
+
+std::vector<TPluRecord> MakeArticles(int Count, int First)
+{
+    std::vector<TPluRecord> Items;
+    Items.reserve(static_cast<std::size_t>(Count));
+    for (int I = 0; I < Count; ++I) {
+        TPluRecord R;
+        R.Plu = First + I;
+        R.Name = "Товар номер " + std::to_string(R.Plu);
+        R.PriceCents = 1000 + I;
+        std::string Code = std::to_string(1000000 + R.Plu % 9000000);
+        R.Barcode = Code.substr(Code.size() - 7);
+        R.SellByDays = I % 30;
+        R.Ingredients = I % 2 ? "вода\nсоль" : "";
+        Items.push_back(std::move(R));
+    }
+    return Items;
+}
+
+int OpenDescriptorCount()
+{
+    std::error_code Error;
+    std::filesystem::directory_iterator It("/proc/self/fd", Error);
+    if (Error)
+        return -1;
+    int Count = 0;
+    for (; It != std::filesystem::directory_iterator(); It.increment(Error)) {
+        if (Error)
+            return -1;
+        ++Count;
+    }
+    return Count;
+}
+
+TUnansweredEndpoint::TUnansweredEndpoint()
+{
+    int Error = 0;
+    std::uint32_t Loopback = 0;
+    ParseIpv4("127.0.0.1", Loopback);
+    FListener = SocketListen(Loopback, 0, 0, Error);
+    if (FListener == NoSocket)
+        return;
+    FPort = SocketLocalPort(FListener);
+    // Connect until one attempt is no longer answered: the queue is then full. A handful is
+    // enough for any backlog the system rounds 0 up to.
+    for (int Attempt = 0; Attempt < 16; ++Attempt) {
+        TSocketHandle Filler = NoSocket;
+        if (!TcpConnect("127.0.0.1", "", FPort, 100, Filler)) {
+            FReady = true;
+            return;
+        }
+        FFillers.push_back(Filler);
+    }
+}
+
+TUnansweredEndpoint::~TUnansweredEndpoint()
+{
+    for (const TSocketHandle Filler : FFillers)
+        TcpClose(Filler);
+    SocketClose(FListener);
+}
+
+} // namespace Plumeria::Test
