@@ -1,0 +1,350 @@
+#include "core/Settings/Settings.h"
+
+#include "core/Text/Text.h"
+#include "platform/AtomicFile.h"
+#include "platform/Autostart.h"
+#include "platform/Environment.h"
+
+// Section and key names fold ASCII letters only, and values pass through as bytes: the document
+// is always handed UTF-8 text, so no conversion inside the INI reader is wanted.
+#define SI_NO_CONVERSION
+// Debian's packaging keeps the template bodies behind this switch (upstream always has them).
+#define SI_IMPLEMENTATION
+#include <SimpleIni.h>
+
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <system_error>
+
+namespace Plumeria {
+
+namespace {
+
+constexpr const char* GeneralSection = "General";
+constexpr int ErasedScaleSections = 100;
+
+std::string ScaleSection(std::size_t Index)
+{
+    return "Scale" + std::to_string(Index);
+}
+
+// --- File bytes to UTF-8 text ----------------------------------------------------------------
+
+std::string Utf16BytesToUtf8(std::string_view Bytes, bool BigEndian)
+{
+    std::u16string Units;
+    Units.reserve(Bytes.size() / 2);
+    for (std::size_t I = 0; I + 1 < Bytes.size(); I += 2) {
+        const auto B0 = static_cast<unsigned char>(Bytes[I]);
+        const auto B1 = static_cast<unsigned char>(Bytes[I + 1]);
+        Units.push_back(static_cast<char16_t>(BigEndian ? (B0 << 8) | B1 : (B1 << 8) | B0));
+    }
+    return Utf16ToUtf8(Units);
+}
+
+// A file without a byte-order mark that holds NUL bytes is UTF-16 in all likelihood (ASCII text
+// saved by a "Unicode" editor); the side where the NULs sit tells the byte order.
+bool LooksLikeUtf16(std::string_view Bytes, bool& BigEndian)
+{
+    std::size_t EvenNuls = 0;
+    std::size_t OddNuls = 0;
+    for (std::size_t I = 0; I < Bytes.size(); ++I) {
+        if (Bytes[I] == '\0')
+            ++(I % 2 == 0 ? EvenNuls : OddNuls);
+    }
+    // ASCII-heavy UTF-16 has a NUL in most units and nearly all on one side; a stray NUL in
+    // 8-bit text does not qualify.
+    const std::size_t Dominant = EvenNuls > OddNuls ? EvenNuls : OddNuls;
+    const std::size_t Minor = EvenNuls > OddNuls ? OddNuls : EvenNuls;
+    if (Dominant == 0 || Bytes.size() % 2 != 0 || Dominant * 4 < Bytes.size() ||
+        Minor * 4 > Dominant)
+        return false;
+    BigEndian = EvenNuls > OddNuls;
+    return true;
+}
+
+/// UTF-8 (with or without BOM), UTF-16 with BOM, or else code page 1251 for bytes that are not
+/// UTF-8 (files written by older Windows tools in the ANSI code page).
+std::string DecodeIniBytes(std::string_view Bytes)
+{
+    std::string Text;
+    bool BigEndian = false;
+    if (Bytes.starts_with("\xEF\xBB\xBF"))
+        Text = Bytes.substr(3);
+    else if (Bytes.starts_with("\xFF\xFE"))
+        Text = Utf16BytesToUtf8(Bytes.substr(2), false);
+    else if (Bytes.starts_with("\xFE\xFF"))
+        Text = Utf16BytesToUtf8(Bytes.substr(2), true);
+    else if (LooksLikeUtf16(Bytes, BigEndian))
+        Text = Utf16BytesToUtf8(Bytes, BigEndian);
+    else if (IsValidUtf8(Bytes))
+        Text = Bytes;
+    else
+        Text = DecodeCodePage(Bytes, 1251);
+    // The INI reader stops at a NUL; a stray one must not hide the rest of the file (which the
+    // next save would then drop).
+    std::erase(Text, '\0');
+    return Text;
+}
+
+enum class TReadOutcome
+{
+    roMissing,
+    roRead,
+    roFailed
+};
+
+TReadOutcome ReadWholeFile(const std::filesystem::path& Path, std::string& Bytes, int& Error)
+{
+    std::error_code Status;
+    if (!std::filesystem::exists(Path, Status))
+        return Status ? TReadOutcome::roFailed : TReadOutcome::roMissing;
+    errno = 0;
+    std::ifstream In(Path, std::ios::binary);
+    if (In && std::filesystem::is_regular_file(Path, Status)) {
+        Bytes.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+        if (!In.bad())
+            return TReadOutcome::roRead;
+    }
+    Error = errno != 0 ? errno : EIO;
+    return TReadOutcome::roFailed;
+}
+
+// --- Reading values ---------------------------------------------------------------------------
+
+class TIniReader
+{
+public:
+    explicit TIniReader(const CSimpleIniA& Ini) : FIni(Ini) {}
+
+    const char* Raw(const std::string& Section, const char* Key) const
+    {
+        return FIni.GetValue(Section.c_str(), Key, nullptr);
+    }
+
+    std::string Text(const std::string& Section, const char* Key, const char* Default) const
+    {
+        const char* Value = Raw(Section, Key);
+        return Value ? std::string(Value) : std::string(Default);
+    }
+
+    /// Decimal, or hexadecimal after 0x; missing or not a number gives `Default`.
+    std::int32_t Int(const std::string& Section, const char* Key, std::int32_t Default) const
+    {
+        const char* Value = Raw(Section, Key);
+        std::int32_t Number = 0;
+        return Value && TryParseInt32(Value, Number) ? Number : Default;
+    }
+
+    /// Any integer other than 0 is true.
+    bool Bool(const std::string& Section, const char* Key, bool Default) const
+    {
+        return Int(Section, Key, Default ? 1 : 0) != 0;
+    }
+
+private:
+    const CSimpleIniA& FIni;
+};
+
+TScaleConfig ReadScale(const TIniReader& Reader, const std::string& Section)
+{
+    TScaleConfig Scale;
+    Scale.Enabled = Reader.Bool(Section, "Enabled", false);
+    Scale.Host = Trim(Reader.Text(Section, "Host", ""));
+    Scale.Port = Reader.Int(Section, "Port", 2000);
+    Scale.Kind = TScaleKind::skDigi;
+    TryScaleKindFromId(Reader.Text(Section, "Kind", "digi"), Scale.Kind);
+    Scale.Model = Trim(Reader.Text(Section, "Model", ""));
+    Scale.FileCodePage = Reader.Int(Section, "FileCodePage", 1251) == 866 ? 866 : 1251;
+    Scale.FileMask = Trim(Reader.Text(Section, "FileMask", "*"));
+    if (Scale.FileMask.empty())
+        Scale.FileMask = "*";
+    Scale.Name = Utf16Prefix(Trim(Reader.Text(Section, "Name", "")), MaxScaleNameLength);
+    return Scale;
+}
+
+// --- Writing values ---------------------------------------------------------------------------
+
+// A line break inside a value would end the line early and turn the rest into keys or sections
+// of their own; write it as a space instead.
+std::string OneLine(std::string_view Value)
+{
+    std::string Line(Value);
+    for (char& C : Line) {
+        if (C == '\n' || C == '\r')
+            C = ' ';
+    }
+    return Line;
+}
+
+void Put(CSimpleIniA& Ini, const std::string& Section, const char* Key, std::string_view Value)
+{
+    if (Ini.SetValue(Section.c_str(), Key, OneLine(Value).c_str()) < 0)
+        throw std::runtime_error("cannot store the setting " + Section + "/" + Key);
+}
+
+void PutInt(CSimpleIniA& Ini, const std::string& Section, const char* Key, std::int64_t Value)
+{
+    Put(Ini, Section, Key, std::to_string(Value));
+}
+
+void PutBool(CSimpleIniA& Ini, const std::string& Section, const char* Key, bool Value)
+{
+    Put(Ini, Section, Key, Value ? "1" : "0");
+}
+
+void ConfigureIni(CSimpleIniA& Ini)
+{
+    Ini.SetUnicode(true);
+    Ini.SetMultiKey(false);
+    Ini.SetMultiLine(false);
+    Ini.SetQuotes(false);
+    Ini.SetSpaces(false); // key=value, as Windows tools write it
+}
+
+} // namespace
+
+void TLoaderSettings::ResetDefaults()
+{
+    WatchFolder.clear();
+    FileMask = DefaultWatchMask;
+    AutoUpdate = true;
+    RunWithWindows = true;
+    ConnectTimeoutMs = DefaultConnectTimeoutMs;
+    AdapterIp.clear();
+    LogLevel = TLogLevel::llMaximum;
+    Scales.clear();
+}
+
+std::filesystem::path TLoaderSettings::IniPath() const
+{
+    return DataFolder() / "settings.ini";
+}
+
+void TLoaderSettings::Load()
+{
+    ResetDefaults();
+    std::string Bytes;
+    int Error = 0;
+    if (ReadWholeFile(IniPath(), Bytes, Error) != TReadOutcome::roRead)
+        return;
+
+    CSimpleIniA Ini;
+    ConfigureIni(Ini);
+    if (Ini.LoadData(DecodeIniBytes(Bytes)) < 0)
+        return;
+    const TIniReader Reader(Ini);
+    const std::string General = GeneralSection;
+
+    WatchFolder = Reader.Text(General, "WatchFolder", "");
+    FileMask = Reader.Text(General, "FileMask", DefaultWatchMask);
+    if (Trim(FileMask).empty())
+        FileMask = DefaultWatchMask;
+    AutoUpdate = Reader.Bool(General, "AutoUpdate", true);
+    RunWithWindows = Reader.Bool(General, "RunWithWindows", true);
+    ConnectTimeoutMs = Reader.Int(General, "ConnectTimeoutMs", DefaultConnectTimeoutMs);
+    if (ConnectTimeoutMs < MinConnectTimeoutMs || ConnectTimeoutMs > MaxConnectTimeoutMs)
+        ConnectTimeoutMs = DefaultConnectTimeoutMs;
+    AdapterIp = Trim(Reader.Text(General, "AdapterIp", ""));
+    LogLevel = TLogLevel::llMaximum;
+    TryParseLogLevel(Reader.Text(General, "LogLevel", "max"), LogLevel);
+
+    std::int32_t Count = Reader.Int(General, "ScaleCount", 0);
+    Count = Count < 0 ? 0 : (Count > MaxScaleCount ? MaxScaleCount : Count);
+    Scales.resize(static_cast<std::size_t>(Count));
+    for (std::size_t I = 0; I < Scales.size(); ++I)
+        Scales[I] = ReadScale(Reader, ScaleSection(I));
+}
+
+void TLoaderSettings::Save() const
+{
+    const std::filesystem::path Path = IniPath();
+    std::filesystem::create_directories(Path.parent_path());
+
+    CSimpleIniA Ini;
+    ConfigureIni(Ini);
+    std::string Bytes;
+    int Error = 0;
+    switch (ReadWholeFile(Path, Bytes, Error)) {
+    case TReadOutcome::roMissing:
+        break;
+    case TReadOutcome::roRead:
+        if (Ini.LoadData(DecodeIniBytes(Bytes)) < 0)
+            throw std::runtime_error("cannot parse the settings file " + PathToUtf8(Path));
+        break;
+    case TReadOutcome::roFailed:
+        // Writing now would drop every key of the old file that this program does not know.
+        throw std::filesystem::filesystem_error("cannot read the settings file", Path,
+                                                std::error_code(Error, std::generic_category()));
+    }
+
+    const std::string General = GeneralSection;
+    Put(Ini, General, "WatchFolder", WatchFolder);
+    Put(Ini, General, "FileMask", FileMask);
+    Ini.Delete(GeneralSection, "ScanPort");
+    Ini.Delete(GeneralSection, "DefaultKind");
+    PutBool(Ini, General, "AutoUpdate", AutoUpdate);
+    PutBool(Ini, General, "RunWithWindows", RunWithWindows);
+    PutInt(Ini, General, "ConnectTimeoutMs", ConnectTimeoutMs);
+    Put(Ini, General, "AdapterIp", AdapterIp);
+    Put(Ini, General, "LogLevel", LogLevelName(LogLevel));
+    PutInt(Ini, General, "ScaleCount", static_cast<std::int64_t>(Scales.size()));
+
+    for (int I = 0; I < ErasedScaleSections; ++I)
+        Ini.Delete(ScaleSection(static_cast<std::size_t>(I)).c_str(), nullptr);
+
+    for (std::size_t I = 0; I < Scales.size(); ++I) {
+        const TScaleConfig& Scale = Scales[I];
+        const std::string Section = ScaleSection(I);
+        PutBool(Ini, Section, "Enabled", Scale.Enabled);
+        Put(Ini, Section, "Host", Scale.Host);
+        PutInt(Ini, Section, "Port", Scale.Port);
+        Put(Ini, Section, "Kind", ScaleKindId(Scale.Kind));
+        Put(Ini, Section, "Model", Scale.Model);
+        PutInt(Ini, Section, "FileCodePage", Scale.FileCodePage);
+        Put(Ini, Section, "FileMask", Scale.FileMask);
+        Put(Ini, Section, "Name", Scale.Name);
+    }
+
+    std::string Text;
+    if (Ini.Save(Text, false) < 0)
+        throw std::runtime_error("cannot format the settings file " + PathToUtf8(Path));
+    WriteFileAtomically(Path, Text);
+}
+
+void TLoaderSettings::Assign(const TLoaderSettings& Source)
+{
+    if (this == &Source)
+        return;
+    WatchFolder = Source.WatchFolder;
+    FileMask = Source.FileMask;
+    AutoUpdate = Source.AutoUpdate;
+    RunWithWindows = Source.RunWithWindows;
+    ConnectTimeoutMs = Source.ConnectTimeoutMs;
+    AdapterIp = Source.AdapterIp;
+    LogLevel = Source.LogLevel;
+    Scales = Source.Scales;
+}
+
+std::string ScaleDisplayName(const TScaleConfig& Config)
+{
+    const std::string Name = Trim(Config.Name);
+    const std::string Host = Trim(Config.Host);
+    if (Name.empty())
+        return Host;
+    if (Host.empty())
+        return Name;
+    return Name + "  " + Host;
+}
+
+bool ApplyAutostart(bool Enabled)
+{
+    if (!Enabled)
+        return RemoveAutostartEntry();
+    const std::filesystem::path Executable = ExecutablePath();
+    return !Executable.empty() && WriteAutostartEntry(Executable);
+}
+
+} // namespace Plumeria

@@ -1,0 +1,806 @@
+#include "core/Settings/Settings.h"
+
+#include "core/Text/Text.h"
+#include "platform/Autostart.h"
+#include "platform/Environment.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifdef __linux__
+#include <sys/resource.h>
+#endif
+
+namespace Plumeria {
+namespace {
+
+namespace fs = std::filesystem;
+namespace Support = Plumeria::Test;
+using Support::ReadFileBytes;
+
+// "Весы" and a Cyrillic folder, as UTF-8 bytes.
+const std::string Vesy = "\xD0\x92\xD0\xB5\xD1\x81\xD1\x8B";
+const std::string CyrFolder = "C:\\\xD0\x9F\xD0\x9B\xD0\xA3\\\xD0\xB2\xD1\x85\xD0\xBE\xD0\xB4";
+
+std::string Repeat(const std::string& Piece, int Count)
+{
+    std::string Text;
+    for (int I = 0; I < Count; ++I)
+        Text += Piece;
+    return Text;
+}
+
+/// Section names of an INI text in file order.
+std::vector<std::string> Sections(const std::string& Text)
+{
+    std::vector<std::string> Names;
+    std::istringstream In(Text);
+    std::string Line;
+    while (std::getline(In, Line)) {
+        const std::string Trimmed = Trim(Line);
+        if (Trimmed.size() > 1 && Trimmed.front() == '[' && Trimmed.back() == ']')
+            Names.push_back(Trimmed.substr(1, Trimmed.size() - 2));
+    }
+    return Names;
+}
+
+bool HasSection(const std::string& Text, const std::string& Name)
+{
+    for (const std::string& Section : Sections(Text)) {
+        if (SameTextAscii(Section, Name))
+            return true;
+    }
+    return false;
+}
+
+/// The "key=value" lines of one section, as written.
+std::vector<std::string> SectionLines(const std::string& Text, const std::string& Name)
+{
+    std::vector<std::string> Lines;
+    std::istringstream In(Text);
+    std::string Line;
+    bool Inside = false;
+    while (std::getline(In, Line)) {
+        if (!Line.empty() && Line.back() == '\r')
+            Line.pop_back();
+        const std::string Trimmed = Trim(Line);
+        if (Trimmed.size() > 1 && Trimmed.front() == '[') {
+            Inside = SameTextAscii(Trimmed, "[" + Name + "]");
+            continue;
+        }
+        if (Inside && Trimmed.find('=') != std::string::npos)
+            Lines.push_back(Trimmed);
+    }
+    return Lines;
+}
+
+bool HasLine(const std::vector<std::string>& Lines, const std::string& Line)
+{
+    return std::find(Lines.begin(), Lines.end(), Line) != Lines.end();
+}
+
+bool HasKey(const std::vector<std::string>& Lines, const std::string& Key)
+{
+    for (const std::string& Line : Lines) {
+        if (SameTextAscii(Trim(Line.substr(0, Line.find('='))), Key))
+            return true;
+    }
+    return false;
+}
+
+std::string Utf16Bytes(const std::string& Utf8, bool BigEndian, bool Bom)
+{
+    std::u16string Units = Utf8ToUtf16(Utf8);
+    if (Bom)
+        Units.insert(Units.begin(), u'\xFEFF');
+    std::string Bytes;
+    for (const char16_t Unit : Units) {
+        const char Hi = static_cast<char>(Unit >> 8);
+        const char Lo = static_cast<char>(Unit & 0xFF);
+        Bytes += BigEndian ? Hi : Lo;
+        Bytes += BigEndian ? Lo : Hi;
+    }
+    return Bytes;
+}
+
+std::string Cp1251Bytes(const std::string& Utf8)
+{
+    std::string Bytes;
+    EXPECT_TRUE(EncodeCodePage(Utf8, 1251, Bytes));
+    return Bytes;
+}
+
+class SettingsTest : public ::testing::Test
+{
+protected:
+    fs::path Ini() const { return TLoaderSettings().IniPath(); }
+
+    void WriteIni(const std::string& Bytes) const
+    {
+        const fs::path Path = Ini();
+        fs::create_directories(Path.parent_path());
+        std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
+        Out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+        ASSERT_TRUE(Out.good());
+    }
+
+    TLoaderSettings LoadFrom(const std::string& Bytes) const
+    {
+        WriteIni(Bytes);
+        TLoaderSettings Settings;
+        Settings.Load();
+        return Settings;
+    }
+
+    /// Entries of the data folder other than settings.ini (temporary files would show here).
+    std::vector<std::string> Leftovers() const
+    {
+        std::vector<std::string> Names;
+        for (const auto& Entry : fs::directory_iterator(Data.DataDir())) {
+            const std::string Name = Entry.path().filename().string();
+            if (Name != "settings.ini" && Name != "logs")
+                Names.push_back(Name);
+        }
+        return Names;
+    }
+
+    Support::TTempDataFolder Data;
+};
+
+TScaleConfig SampleScale(int Index)
+{
+    TScaleConfig Scale;
+    Scale.Enabled = Index % 2 == 0;
+    Scale.Host = "10.0.0." + std::to_string(Index + 1);
+    Scale.Port = 2000 + Index;
+    Scale.Kind = static_cast<TScaleKind>(Index % ScaleKindCount);
+    Scale.Model = "SM-" + std::to_string(100 + Index);
+    Scale.FileCodePage = Index % 3 == 0 ? 866 : 1251;
+    Scale.FileMask = "shop" + std::to_string(Index) + "*.csv;*.txt";
+    Scale.Name = Vesy + " " + std::to_string(Index);
+    return Scale;
+}
+
+TLoaderSettings SampleSettings(int ScaleCount)
+{
+    TLoaderSettings Settings;
+    Settings.WatchFolder = CyrFolder;
+    Settings.FileMask = "*.plu;*.csv";
+    Settings.AutoUpdate = false;
+    Settings.RunWithWindows = false;
+    Settings.ConnectTimeoutMs = 1500;
+    Settings.AdapterIp = "192.168.1.10";
+    Settings.LogLevel = TLogLevel::llErrors;
+    for (int I = 0; I < ScaleCount; ++I)
+        Settings.Scales.push_back(SampleScale(I));
+    return Settings;
+}
+
+// --- Defaults -----------------------------------------------------------------------------------
+
+TEST_F(SettingsTest, DefaultsAreTheDocumentedOnes)
+{
+    TLoaderSettings Settings = SampleSettings(3);
+    Settings.ResetDefaults();
+    EXPECT_EQ(Settings.WatchFolder, "");
+    EXPECT_EQ(Settings.FileMask, "*.csv;*.txt");
+    EXPECT_TRUE(Settings.AutoUpdate);
+    EXPECT_TRUE(Settings.RunWithWindows);
+    EXPECT_EQ(Settings.ConnectTimeoutMs, 500);
+    EXPECT_EQ(Settings.AdapterIp, "");
+    EXPECT_EQ(Settings.LogLevel, TLogLevel::llMaximum);
+    EXPECT_TRUE(Settings.Scales.empty());
+    EXPECT_EQ(Settings, TLoaderSettings());
+
+    const TScaleConfig Scale;
+    EXPECT_FALSE(Scale.Enabled);
+    EXPECT_EQ(Scale.Port, 2000);
+    EXPECT_EQ(Scale.Kind, TScaleKind::skDigi);
+    EXPECT_EQ(Scale.FileCodePage, 1251);
+    EXPECT_EQ(Scale.FileMask, "*");
+}
+
+TEST_F(SettingsTest, IniPathIsInTheDataFolder)
+{
+    EXPECT_EQ(Ini(), DataFolder() / "settings.ini");
+    EXPECT_EQ(fs::weakly_canonical(Ini()), fs::weakly_canonical(Data.DataDir() / "settings.ini"));
+}
+
+TEST_F(SettingsTest, MissingFileLoadsDefaultsOverEarlierValues)
+{
+    TLoaderSettings Settings = SampleSettings(4);
+    Settings.Load();
+    EXPECT_EQ(Settings, TLoaderSettings());
+    EXPECT_FALSE(fs::exists(Ini())) << "loading never writes";
+}
+
+TEST_F(SettingsTest, AssignCopiesEveryFieldAndOwnsItsScales)
+{
+    TLoaderSettings Source = SampleSettings(3);
+    TLoaderSettings Target;
+    Target.Assign(Source);
+    EXPECT_EQ(Target, Source);
+    Source.Scales[0].Host = "changed";
+    Source.Scales.pop_back();
+    EXPECT_EQ(Target.Scales.size(), 3u);
+    EXPECT_EQ(Target.Scales[0].Host, "10.0.0.1");
+    Target.Assign(Target);
+    EXPECT_EQ(Target.Scales.size(), 3u);
+}
+
+// --- Load rules, section General ----------------------------------------------------------------
+
+TEST_F(SettingsTest, GeneralKeysLoadWithTheirRulesAndFallbacks)
+{
+    struct Row
+    {
+        std::string Lines; // body of [General]
+        std::function<void(TLoaderSettings&)> Expect;
+    };
+    const std::vector<Row> Rows = {
+        {"", [](TLoaderSettings&) {}},
+        {"WatchFolder=/srv/plu\n", [](TLoaderSettings& S) { S.WatchFolder = "/srv/plu"; }},
+        {"WatchFolder=" + CyrFolder + "\n", [](TLoaderSettings& S) { S.WatchFolder = CyrFolder; }},
+        {"FileMask=*.plu\n", [](TLoaderSettings& S) { S.FileMask = "*.plu"; }},
+        {"FileMask=   \n", [](TLoaderSettings&) {}},
+        {"FileMask=\x01\x1F\n", [](TLoaderSettings&) {}},
+        {"FileMask=\n", [](TLoaderSettings&) {}},
+        {"AutoUpdate=0\n", [](TLoaderSettings& S) { S.AutoUpdate = false; }},
+        {"AutoUpdate=2\n", [](TLoaderSettings&) {}},
+        {"AutoUpdate=true\n", [](TLoaderSettings&) {}},
+        {"AutoUpdate=0x0\n", [](TLoaderSettings& S) { S.AutoUpdate = false; }},
+        {"RunWithWindows=0\n", [](TLoaderSettings& S) { S.RunWithWindows = false; }},
+        {"RunWithWindows=-1\n", [](TLoaderSettings&) {}},
+        {"RunWithWindows=false\n", [](TLoaderSettings&) {}},
+        {"ConnectTimeoutMs=99\n", [](TLoaderSettings&) {}},
+        {"ConnectTimeoutMs=3001\n", [](TLoaderSettings&) {}},
+        {"ConnectTimeoutMs=100\n", [](TLoaderSettings& S) { S.ConnectTimeoutMs = 100; }},
+        {"ConnectTimeoutMs=3000\n", [](TLoaderSettings& S) { S.ConnectTimeoutMs = 3000; }},
+        {"ConnectTimeoutMs=0x3E8\n", [](TLoaderSettings& S) { S.ConnectTimeoutMs = 1000; }},
+        {"ConnectTimeoutMs=0X64\n", [](TLoaderSettings& S) { S.ConnectTimeoutMs = 100; }},
+        {"ConnectTimeoutMs=750ms\n", [](TLoaderSettings&) {}},
+        {"ConnectTimeoutMs=-200\n", [](TLoaderSettings&) {}},
+        {"ConnectTimeoutMs=99999999999\n", [](TLoaderSettings&) {}},
+        {"AdapterIp=\x01 10.0.0.2\t\x02\n", [](TLoaderSettings& S) { S.AdapterIp = "10.0.0.2"; }},
+        {"LogLevel=errors\n", [](TLoaderSettings& S) { S.LogLevel = TLogLevel::llErrors; }},
+        {"LogLevel=Error\n", [](TLoaderSettings& S) { S.LogLevel = TLogLevel::llErrors; }},
+        {"LogLevel= Max \n", [](TLoaderSettings&) {}},
+        {"LogLevel=debug\n", [](TLoaderSettings&) {}},
+        {"LogLevel=\n", [](TLoaderSettings&) {}},
+        // Names of sections and keys match without regard to case.
+        {"WATCHFOLDER=/a\nloglevel=ERRORS\n",
+         [](TLoaderSettings& S) {
+             S.WatchFolder = "/a";
+             S.LogLevel = TLogLevel::llErrors;
+         }},
+    };
+    for (const Row& R : Rows) {
+        for (const char* Header : {"[General]\n", "[general]\n", "[ GENERAL ]\n"}) {
+            TLoaderSettings Expected;
+            R.Expect(Expected);
+            EXPECT_EQ(LoadFrom(Header + R.Lines), Expected) << Header << R.Lines;
+        }
+    }
+}
+
+TEST_F(SettingsTest, ScaleCountIsClampedAndLaterSectionsIgnored)
+{
+    struct Row
+    {
+        std::string Count;
+        int Sections;
+        std::size_t Expected;
+    };
+    const Row Rows[] = {
+        {"600", 600, 500}, {"500", 501, 500}, {"-3", 3, 0}, {"abc", 3, 0},
+        {"", 3, 0},        {"0x2", 3, 2},     {"2", 5, 2},  {"3", 0, 3},
+    };
+    for (const Row& R : Rows) {
+        std::string Text = "[General]\nScaleCount=" + R.Count + "\n";
+        for (int I = 0; I < R.Sections; ++I)
+            Text += "[Scale" + std::to_string(I) + "]\nHost=h" + std::to_string(I) + "\n";
+        const TLoaderSettings Settings = LoadFrom(Text);
+        ASSERT_EQ(Settings.Scales.size(), R.Expected) << R.Count;
+        for (std::size_t I = 0; I < Settings.Scales.size(); ++I) {
+            const std::string Host =
+                static_cast<int>(I) < R.Sections ? "h" + std::to_string(I) : "";
+            ASSERT_EQ(Settings.Scales[I].Host, Host) << R.Count << " scale " << I;
+        }
+    }
+}
+
+// --- Load rules, scale sections -----------------------------------------------------------------
+
+TEST_F(SettingsTest, ScaleKeysLoadWithTheirRulesAndFallbacks)
+{
+    const std::string Hundred = Repeat("n", 100);
+    const std::string CyrHundred = Repeat("\xD0\xB6", 100); // "ж" × 100
+    const std::string Emoji = "\xF0\x9F\x98\x80";           // needs two UTF-16 units
+    struct Row
+    {
+        std::string Lines; // body of [Scale0]
+        std::function<void(TScaleConfig&)> Expect;
+    };
+    const std::vector<Row> Rows = {
+        {"", [](TScaleConfig&) {}},
+        {"Enabled=1\n", [](TScaleConfig& C) { C.Enabled = true; }},
+        {"Enabled=7\n", [](TScaleConfig& C) { C.Enabled = true; }},
+        {"Enabled=0x1\n", [](TScaleConfig& C) { C.Enabled = true; }},
+        {"Enabled=yes\n", [](TScaleConfig&) {}},
+        {"Enabled=0\n", [](TScaleConfig&) {}},
+        {"Host=\x01 10.0.0.5 \x1F\n", [](TScaleConfig& C) { C.Host = "10.0.0.5"; }},
+        {"Port=70000\n", [](TScaleConfig& C) { C.Port = 70000; }},
+        {"Port=-1\n", [](TScaleConfig& C) { C.Port = -1; }},
+        {"Port=0\n", [](TScaleConfig& C) { C.Port = 0; }},
+        {"Port=0x1F90\n", [](TScaleConfig& C) { C.Port = 8080; }},
+        {"Port=http\n", [](TScaleConfig&) {}},
+        {"Kind=CAS\n", [](TScaleConfig& C) { C.Kind = TScaleKind::skCas; }},
+        {"Kind= Massa-K \n", [](TScaleConfig& C) { C.Kind = TScaleKind::skMassaK; }},
+        {"Kind=m-er\n", [](TScaleConfig& C) { C.Kind = TScaleKind::skMer; }},
+        {"Kind=xyz\n", [](TScaleConfig&) {}},
+        {"Kind=\n", [](TScaleConfig&) {}},
+        {"Model=\x02SM-120\x03\n", [](TScaleConfig& C) { C.Model = "SM-120"; }},
+        {"FileCodePage=866\n", [](TScaleConfig& C) { C.FileCodePage = 866; }},
+        {"FileCodePage=0x362\n", [](TScaleConfig& C) { C.FileCodePage = 866; }},
+        {"FileCodePage=65001\n", [](TScaleConfig&) {}},
+        {"FileCodePage=1252\n", [](TScaleConfig&) {}},
+        {"FileCodePage=dos\n", [](TScaleConfig&) {}},
+        {"FileMask=\n", [](TScaleConfig&) {}},
+        {"FileMask=\x01\x01\n", [](TScaleConfig&) {}},
+        {"FileMask=shop1*.csv\n", [](TScaleConfig& C) { C.FileMask = "shop1*.csv"; }},
+        {"Name=\x01" + Vesy + " 1\x01\n", [](TScaleConfig& C) { C.Name = Vesy + " 1"; }},
+        {"Name=" + Hundred + "\n", [&](TScaleConfig& C) { C.Name = Repeat("n", 80); }},
+        {"Name=" + CyrHundred + "\n", [&](TScaleConfig& C) { C.Name = Repeat("\xD0\xB6", 80); }},
+        // A character of two UTF-16 units across the limit is left out whole.
+        {"Name=" + Repeat("a", 79) + Emoji + "b\n",
+         [](TScaleConfig& C) { C.Name = Repeat("a", 79); }},
+        {"Name=" + Repeat("a", 78) + Emoji + "b\n",
+         [&](TScaleConfig& C) { C.Name = Repeat("a", 78) + Emoji; }},
+        {"enabled=1\nHOST=h\nkind=cas\n",
+         [](TScaleConfig& C) {
+             C.Enabled = true;
+             C.Host = "h";
+             C.Kind = TScaleKind::skCas;
+         }},
+    };
+    for (const Row& R : Rows) {
+        for (const char* Header : {"[Scale0]\n", "[SCALE0]\n"}) {
+            const TLoaderSettings Settings =
+                LoadFrom(std::string("[General]\nScaleCount=1\n") + Header + R.Lines);
+            TScaleConfig Expected;
+            R.Expect(Expected);
+            ASSERT_EQ(Settings.Scales.size(), 1u);
+            EXPECT_EQ(Settings.Scales[0], Expected) << Header << R.Lines;
+            EXPECT_LE(Utf16Length(Settings.Scales[0].Name), 80u);
+        }
+    }
+}
+
+TEST_F(SettingsTest, MissingScaleSectionLoadsDefaults)
+{
+    const TLoaderSettings Settings = LoadFrom("[General]\nScaleCount=2\n[Scale1]\nHost=b\n");
+    ASSERT_EQ(Settings.Scales.size(), 2u);
+    EXPECT_EQ(Settings.Scales[0], TScaleConfig());
+    EXPECT_EQ(Settings.Scales[0].FileMask, "*");
+    EXPECT_EQ(Settings.Scales[1].Host, "b");
+}
+
+// --- Save ---------------------------------------------------------------------------------------
+
+TEST_F(SettingsTest, SaveThenLoadGivesTheSameSettings)
+{
+    for (const int Count : {0, 1, 7}) {
+        const TLoaderSettings Saved = SampleSettings(Count);
+        Saved.Save();
+        TLoaderSettings Loaded;
+        Loaded.Load();
+        EXPECT_EQ(Loaded, Saved) << Count << " scales";
+        Loaded.Save();
+        TLoaderSettings Again;
+        Again.Load();
+        EXPECT_EQ(Again, Saved) << Count << " scales, second round";
+    }
+}
+
+TEST_F(SettingsTest, SaveWritesPlainKeysInUtf8WithoutBom)
+{
+    TLoaderSettings Settings = SampleSettings(1);
+    Settings.Scales[0].Kind = TScaleKind::skMettlerToledo;
+    Settings.Scales[0].Enabled = true;
+    Settings.Save();
+    const std::string Text = ReadFileBytes(Ini());
+    EXPECT_FALSE(Text.starts_with("\xEF\xBB\xBF"));
+    EXPECT_TRUE(IsValidUtf8(Text));
+
+    const auto General = SectionLines(Text, "General");
+    for (const std::string& Line :
+         {"WatchFolder=" + CyrFolder, std::string("FileMask=*.plu;*.csv"),
+          std::string("AutoUpdate=0"), std::string("RunWithWindows=0"),
+          std::string("ConnectTimeoutMs=1500"), std::string("AdapterIp=192.168.1.10"),
+          std::string("LogLevel=errors"), std::string("ScaleCount=1")})
+        EXPECT_TRUE(HasLine(General, Line)) << Line << "\n" << Text;
+
+    const auto Scale = SectionLines(Text, "Scale0");
+    for (const std::string& Line :
+         {std::string("Enabled=1"), std::string("Host=10.0.0.1"), std::string("Port=2000"),
+          std::string("Kind=mettler-toledo"), std::string("Model=SM-100"),
+          std::string("FileCodePage=866"), std::string("FileMask=shop0*.csv;*.txt"),
+          "Name=" + Vesy + " 0"})
+        EXPECT_TRUE(HasLine(Scale, Line)) << Line << "\n" << Text;
+
+    Settings.LogLevel = TLogLevel::llMaximum;
+    Settings.AutoUpdate = true;
+    Settings.Save();
+    const auto After = SectionLines(ReadFileBytes(Ini()), "General");
+    EXPECT_TRUE(HasLine(After, "LogLevel=max"));
+    EXPECT_TRUE(HasLine(After, "AutoUpdate=1"));
+}
+
+TEST_F(SettingsTest, SaveCreatesAMissingDataFolder)
+{
+    const fs::path Path = Ini();
+    fs::remove_all(Path.parent_path());
+    SampleSettings(1).Save();
+    TLoaderSettings Loaded;
+    Loaded.Load();
+    EXPECT_EQ(Loaded, SampleSettings(1));
+}
+
+TEST_F(SettingsTest, RemovedScalesLeaveNoSections)
+{
+    TLoaderSettings Settings = SampleSettings(5);
+    Settings.Save();
+    Settings.Scales.resize(2);
+    Settings.Save();
+    const std::string Text = ReadFileBytes(Ini());
+    EXPECT_TRUE(HasSection(Text, "Scale0"));
+    EXPECT_TRUE(HasSection(Text, "Scale1"));
+    for (const char* Gone : {"Scale2", "Scale3", "Scale4"})
+        EXPECT_FALSE(HasSection(Text, Gone)) << Gone << "\n" << Text;
+    EXPECT_TRUE(HasLine(SectionLines(Text, "General"), "ScaleCount=2"));
+
+    // Every scale section is erased whole before it is written again: nothing of an old scale
+    // (an unknown key included) can leak into the new one at that index.
+    WriteIni("[General]\nScaleCount=1\n[scale0]\nHost=old\nLegacy=1\n[Scale7]\nHost=stale\n");
+    Settings.Save();
+    const std::string Again = ReadFileBytes(Ini());
+    EXPECT_FALSE(HasKey(SectionLines(Again, "Scale0"), "Legacy"));
+    EXPECT_FALSE(HasSection(Again, "Scale7"));
+    TLoaderSettings Loaded;
+    Loaded.Load();
+    EXPECT_EQ(Loaded, Settings);
+}
+
+TEST_F(SettingsTest, SectionsFromScale100OnAreKeptButNotReadBeyondTheCount)
+{
+    TLoaderSettings Settings = SampleSettings(120);
+    Settings.Save();
+    Settings.Scales.resize(3);
+    Settings.Save();
+    const std::string Text = ReadFileBytes(Ini());
+    for (int I = 3; I < 100; ++I)
+        ASSERT_FALSE(HasSection(Text, "Scale" + std::to_string(I))) << I;
+    for (int I = 100; I < 120; ++I)
+        ASSERT_TRUE(HasSection(Text, "Scale" + std::to_string(I))) << I;
+    TLoaderSettings Loaded;
+    Loaded.Load();
+    EXPECT_EQ(Loaded, Settings);
+}
+
+TEST_F(SettingsTest, SaveDropsRetiredKeysAndKeepsUnknownOnes)
+{
+    WriteIni("; written by hand\n"
+             "[General]\n"
+             "ScanPort=2001\n"
+             "WatchFolder=/old\n"
+             "DefaultKind=cas\n"
+             "ThemeColour=#FF00FF\n"
+             "scanport=2002\n"
+             "[Custom]\n"
+             "Alpha=1\n"
+             "Beta=" +
+             Vesy +
+             "\n"
+             "[Scale150]\n"
+             "Host=kept\n");
+    TLoaderSettings Settings;
+    Settings.Load();
+    Settings.WatchFolder = "/new";
+    Settings.Save();
+    const std::string Text = ReadFileBytes(Ini());
+    const auto General = SectionLines(Text, "General");
+    EXPECT_FALSE(HasKey(General, "ScanPort")) << Text;
+    EXPECT_FALSE(HasKey(General, "DefaultKind")) << Text;
+    EXPECT_TRUE(HasLine(General, "ThemeColour=#FF00FF")) << Text;
+    EXPECT_TRUE(HasLine(General, "WatchFolder=/new")) << Text;
+    int WatchKeys = 0;
+    for (const std::string& Line : General)
+        WatchKeys += SameTextAscii(Line.substr(0, Line.find('=')), "WatchFolder") ? 1 : 0;
+    EXPECT_EQ(WatchKeys, 1);
+    const auto Custom = SectionLines(Text, "Custom");
+    EXPECT_TRUE(HasLine(Custom, "Alpha=1"));
+    EXPECT_TRUE(HasLine(Custom, "Beta=" + Vesy));
+    EXPECT_TRUE(HasLine(SectionLines(Text, "Scale150"), "Host=kept"));
+}
+
+TEST_F(SettingsTest, KeysAreMatchedWithoutCaseOnSave)
+{
+    WriteIni("[GENERAL]\nwatchfolder=/old\nSCALECOUNT=9\n");
+    TLoaderSettings Settings;
+    Settings.WatchFolder = "/new";
+    Settings.Save();
+    const std::string Text = ReadFileBytes(Ini());
+    int GeneralSections = 0;
+    for (const std::string& Name : Sections(Text))
+        GeneralSections += SameTextAscii(Name, "General") ? 1 : 0;
+    EXPECT_EQ(GeneralSections, 1) << Text;
+    TLoaderSettings Loaded;
+    Loaded.Load();
+    EXPECT_EQ(Loaded.WatchFolder, "/new");
+    EXPECT_TRUE(Loaded.Scales.empty());
+}
+
+// A line break inside a value must not turn the rest of the value into keys of their own.
+TEST_F(SettingsTest, LineBreaksInValuesCannotInjectKeys)
+{
+    TLoaderSettings Settings;
+    Settings.Scales.push_back(SampleScale(0));
+    Settings.Scales[0].Name = "evil\n[General]\nWatchFolder=/etc\r\nScaleCount=0";
+    Settings.WatchFolder = "/plu";
+    Settings.Save();
+    TLoaderSettings Loaded;
+    Loaded.Load();
+    EXPECT_EQ(Loaded.WatchFolder, "/plu");
+    ASSERT_EQ(Loaded.Scales.size(), 1u);
+    EXPECT_EQ(Loaded.Scales[0].Name, "evil [General] WatchFolder=/etc  ScaleCount=0");
+}
+
+// --- Encodings ----------------------------------------------------------------------------------
+
+TEST_F(SettingsTest, CyrillicTextLoadsFromEveryAcceptedEncoding)
+{
+    const std::string Text = "[General]\r\nWatchFolder=" + CyrFolder +
+                             "\r\nScaleCount=1\r\n[Scale0]\r\nName=" + Vesy +
+                             " 1\r\n[Custom]\r\nNote=" + Vesy + "\r\n";
+    struct Row
+    {
+        const char* Encoding;
+        std::string Bytes;
+    };
+    const Row Rows[] = {
+        {"utf-8", Text},
+        {"utf-8 with bom", "\xEF\xBB\xBF" + Text},
+        {"utf-16le with bom", Utf16Bytes(Text, false, true)},
+        {"utf-16be with bom", Utf16Bytes(Text, true, true)},
+        {"utf-16le without bom", Utf16Bytes(Text, false, false)},
+        {"cp1251", Cp1251Bytes(Text)},
+    };
+    for (const Row& R : Rows) {
+        TLoaderSettings Settings = LoadFrom(R.Bytes);
+        EXPECT_EQ(Settings.WatchFolder, CyrFolder) << R.Encoding;
+        ASSERT_EQ(Settings.Scales.size(), 1u) << R.Encoding;
+        EXPECT_EQ(Settings.Scales[0].Name, Vesy + " 1") << R.Encoding;
+
+        // Whatever came in goes out as UTF-8 without BOM, unknown keys re-encoded with it.
+        Settings.Save();
+        const std::string Saved = ReadFileBytes(Ini());
+        EXPECT_FALSE(Saved.starts_with("\xEF\xBB\xBF")) << R.Encoding;
+        EXPECT_TRUE(IsValidUtf8(Saved)) << R.Encoding;
+        EXPECT_TRUE(HasLine(SectionLines(Saved, "Custom"), "Note=" + Vesy)) << R.Encoding;
+        TLoaderSettings Again;
+        Again.Load();
+        EXPECT_EQ(Again, Settings) << R.Encoding;
+    }
+}
+
+TEST_F(SettingsTest, StrayNulDoesNotHideTheRestOfTheFile)
+{
+    const TLoaderSettings Settings = LoadFrom(std::string("[General]\nWatchFolder=/a") + '\0' +
+                                              "\nScaleCount=1\n[Scale0]\nHost=h\n");
+    EXPECT_EQ(Settings.WatchFolder, "/a");
+    ASSERT_EQ(Settings.Scales.size(), 1u);
+    EXPECT_EQ(Settings.Scales[0].Host, "h");
+}
+
+// --- Failed saves -------------------------------------------------------------------------------
+
+TEST_F(SettingsTest, SaveOverAnOccupiedPathThrowsAndLeavesNoTemporaryFile)
+{
+    fs::create_directories(Ini() / "inner");
+    EXPECT_THROW(SampleSettings(2).Save(), std::runtime_error);
+    EXPECT_TRUE(fs::is_directory(Ini() / "inner"));
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(SettingsTest, SaveIntoAFolderThatBecameAFileThrowsAndTouchesNothing)
+{
+    const TLoaderSettings Old = SampleSettings(2);
+    Old.Save();
+    const fs::path Folder = Ini().parent_path();
+    const fs::path Aside = Data.Root() / "aside";
+    const std::string Before = ReadFileBytes(Ini());
+    fs::rename(Folder, Aside);
+    {
+        std::ofstream(Folder) << "not a folder";
+    }
+
+    EXPECT_THROW(SampleSettings(5).Save(), std::runtime_error);
+    EXPECT_EQ(ReadFileBytes(Folder), "not a folder");
+    EXPECT_EQ(ReadFileBytes(Aside / "settings.ini"), Before);
+    EXPECT_TRUE(fs::is_regular_file(Folder));
+}
+
+#ifdef __linux__
+// The disk "fills up" half way through the write (a file size limit makes every write past it
+// fail, even for root): the old settings must survive byte for byte.
+TEST_F(SettingsTest, WriteFailureMidwayKeepsTheOldFileByteIdentical)
+{
+    const TLoaderSettings Old = SampleSettings(1);
+    Old.Save();
+    const std::string Before = ReadFileBytes(Ini());
+    ASSERT_FALSE(Before.empty());
+
+    TLoaderSettings Bigger = SampleSettings(60);
+    rlimit Saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Saved), 0);
+    const auto OldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit Limited = Saved;
+    Limited.rlim_cur = Before.size() + 64;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Limited), 0);
+    bool Threw = false;
+    try {
+        Bigger.Save();
+    } catch (const std::runtime_error& Error) {
+        Threw = true;
+        EXPECT_NE(std::string(Error.what()).find("settings.ini"), std::string::npos)
+            << Error.what();
+    }
+    setrlimit(RLIMIT_FSIZE, &Saved);
+    std::signal(SIGXFSZ, OldHandler);
+
+    EXPECT_TRUE(Threw);
+    EXPECT_EQ(ReadFileBytes(Ini()), Before);
+    EXPECT_TRUE(Leftovers().empty());
+    TLoaderSettings Loaded;
+    Loaded.Load();
+    EXPECT_EQ(Loaded, Old);
+}
+#endif
+
+// --- Display name -------------------------------------------------------------------------------
+
+TEST(ScaleDisplayName, NameAndHostTrimmedAndJoinedByTwoSpaces)
+{
+    struct Row
+    {
+        std::string Name, Host, Expected;
+    };
+    const Row Rows[] = {
+        {Vesy + " 1", "10.0.0.5", Vesy + " 1  10.0.0.5"},
+        {"", "10.0.0.5", "10.0.0.5"},
+        {Vesy + " 1", "", Vesy + " 1"},
+        {"  " + Vesy + " 1\t", "\x01 10.0.0.5 ", Vesy + " 1  10.0.0.5"},
+        {"   ", " host ", "host"},
+        {"name", "\t", "name"},
+        {"", "", ""},
+    };
+    for (const Row& R : Rows) {
+        TScaleConfig Config;
+        Config.Name = R.Name;
+        Config.Host = R.Host;
+        EXPECT_EQ(ScaleDisplayName(Config), R.Expected) << R.Name << "|" << R.Host;
+    }
+}
+
+// --- Start with the session ---------------------------------------------------------------------
+
+#ifndef _WIN32
+class AutostartTest : public ::testing::Test
+{
+protected:
+    fs::path EntryFile() const { return Config.Path() / "autostart" / "PlumeriaBridge.desktop"; }
+
+    Support::TTempDir Config;
+    Support::TScopedEnv Xdg{"XDG_CONFIG_HOME", Config.Path().string()};
+};
+
+TEST_F(AutostartTest, WriteThenRemove)
+{
+    const std::string Exe = ExecutablePath().string();
+    ASSERT_FALSE(Exe.empty());
+    Config.WriteFile("autostart/other.desktop", "[Desktop Entry]\nExec=other\n");
+
+    EXPECT_TRUE(ApplyAutostart(true));
+    const std::string Content = ReadFileBytes(EntryFile());
+    EXPECT_TRUE(Content.starts_with("[Desktop Entry]\n")) << Content;
+    EXPECT_NE(Content.find("\nType=Application\n"), std::string::npos) << Content;
+    EXPECT_NE(Content.find("\nExec=\"" + Exe + "\"\n"), std::string::npos) << Content;
+    EXPECT_EQ(ReadAutostartCommand(), "\"" + Exe + "\"");
+
+    EXPECT_TRUE(ApplyAutostart(true)) << "rewriting is fine";
+    EXPECT_EQ(ReadFileBytes(EntryFile()), Content);
+
+    EXPECT_TRUE(ApplyAutostart(false));
+    EXPECT_FALSE(fs::exists(EntryFile()));
+    EXPECT_EQ(ReadAutostartCommand(), std::nullopt);
+    EXPECT_EQ(ReadFileBytes(Config.Path() / "autostart" / "other.desktop"),
+              "[Desktop Entry]\nExec=other\n");
+    for (const auto& Entry : fs::directory_iterator(Config.Path() / "autostart"))
+        EXPECT_EQ(Entry.path().filename(), "other.desktop");
+}
+
+TEST_F(AutostartTest, RemovingAnAbsentEntryChangesNothing)
+{
+    EXPECT_TRUE(ApplyAutostart(false));
+    EXPECT_TRUE(fs::is_empty(Config.Path()));
+    Config.WriteFile("autostart/other.desktop", "x");
+    EXPECT_TRUE(ApplyAutostart(false));
+    EXPECT_EQ(ReadFileBytes(Config.Path() / "autostart" / "other.desktop"), "x");
+}
+
+TEST_F(AutostartTest, FallsBackToHomeConfigWhenXdgIsUnsetOrRelative)
+{
+    Support::TTempDir Home;
+    const Support::TScopedEnv HomeEnv("HOME", Home.Path().string());
+    for (const std::optional<std::string>& Value :
+         {std::optional<std::string>(), std::optional<std::string>("relative/config")}) {
+        const Support::TScopedEnv XdgEnv("XDG_CONFIG_HOME", Value);
+        const fs::path Expected = Home.Path() / ".config" / "autostart" / "PlumeriaBridge.desktop";
+        EXPECT_TRUE(ApplyAutostart(true));
+        EXPECT_TRUE(fs::is_regular_file(Expected));
+        EXPECT_TRUE(ApplyAutostart(false));
+        EXPECT_FALSE(fs::exists(Expected));
+    }
+    EXPECT_FALSE(fs::exists(EntryFile()));
+}
+
+TEST_F(AutostartTest, UnwritableLocationFailsQuietly)
+{
+    Config.WriteFile("autostart", "a file where the folder should be");
+    bool Result = true;
+    EXPECT_NO_THROW(Result = ApplyAutostart(true));
+    EXPECT_FALSE(Result);
+    EXPECT_EQ(ReadFileBytes(Config.Path() / "autostart"), "a file where the folder should be");
+}
+
+TEST_F(AutostartTest, ExecQuotesAndEscapesThePath)
+{
+    struct Row
+    {
+        std::string Path;
+        std::string ExecLine; // as written in the file
+        std::string Command;  // after the desktop-file string escapes are undone
+    };
+    const Row Rows[] = {
+        {"/opt/plumeria/PlumeriaBridge", "Exec=\"/opt/plumeria/PlumeriaBridge\"",
+         "\"/opt/plumeria/PlumeriaBridge\""},
+        {"/opt/my apps/" + Vesy + "/pb", "Exec=\"/opt/my apps/" + Vesy + "/pb\"",
+         "\"/opt/my apps/" + Vesy + "/pb\""},
+        {"/o/a\"b", "Exec=\"/o/a\\\\\"b\"", "\"/o/a\\\"b\""},
+        {"/o/$HOME`x`", "Exec=\"/o/\\\\$HOME\\\\`x\\\\`\"", "\"/o/\\$HOME\\`x\\`\""},
+        {"/o/50%", "Exec=\"/o/50%%\"", "\"/o/50%%\""},
+        {"/o/a\\b", "Exec=\"/o/a\\\\\\\\b\"", "\"/o/a\\\\b\""},
+    };
+    for (const Row& R : Rows) {
+        ASSERT_TRUE(WriteAutostartEntry(R.Path));
+        const std::string Content = ReadFileBytes(EntryFile());
+        EXPECT_NE(Content.find("\n" + R.ExecLine + "\n"), std::string::npos) << R.Path << "\n"
+                                                                             << Content;
+        EXPECT_EQ(ReadAutostartCommand(), R.Command) << R.Path;
+    }
+}
+#endif
+
+} // namespace
+} // namespace Plumeria
