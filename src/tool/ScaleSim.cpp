@@ -62,6 +62,13 @@ bool TScaleSim::Start(TScaleSimOptions Options, std::string& Error)
         return false;
     }
     FPort = SocketLocalPort(FListener);
+    FConnections = 0;
+    FClosedConnections = 0;
+    FFrameCount = 0;
+    {
+        std::lock_guard Guard(FLock);
+        FFrames.clear();
+    }
     FStop = false;
     FThread = std::thread([this] { Serve(); });
     return true;

@@ -1,0 +1,115 @@
+#include "core/Digi/Digi.h"
+
+#include "core/DigiFrame/DigiFrame.h"
+#include "core/DigiSearch/SubnetScan.h"
+#include "core/DigiSearch/TcpTransport.h"
+#include "core/Journal/Journal.h"
+
+#include <exception>
+
+namespace Plumeria {
+
+int ClampDigiTimeout(int TimeoutMs)
+{
+    return (TimeoutMs < 100 || TimeoutMs > 3000) ? 500 : TimeoutMs;
+}
+
+bool TDigiDriver::Identify(const std::string& Host, std::int32_t Port, std::int32_t TimeoutMs,
+                           std::string& Model)
+{
+    Model.clear();
+    if (Port <= 0)
+        Port = DigiDefaultPort(Host);
+    return TcpProbe(Host, Port, TimeoutMs, "");
+}
+
+namespace {
+
+TUploadResult UploadFrames(const std::string& Host, std::int32_t Port, std::int32_t TimeoutMs,
+                           const std::string& LocalIp, const std::string& SourceFile,
+                           const std::vector<TPluRecord>& Items)
+{
+    TUploadResult Result;
+    Result.Status = TUploadStatus::usFailed;
+    if (Port <= 0)
+        Port = DigiDefaultPort(Host);
+    if (Port < 1 || Port > 65535) {
+        Result.Message = "DIGI port is 2000 + the last octet of the host";
+        LogError("file=" + SourceFile + " ip=" + Host + " " + Result.Message);
+        return Result;
+    }
+    const int Timeout = ClampDigiTimeout(TimeoutMs);
+    const std::string BindIp = ChooseBindAddress(Host, LocalIp);
+    if (Items.empty()) {
+        Result.Message = "no PLU to send";
+        LogError("file=" + SourceFile + " " + Result.Message);
+        return Result;
+    }
+
+    std::vector<std::vector<std::uint8_t>> Frames(Items.size());
+    for (std::size_t I = 0; I < Items.size(); ++I) {
+        std::string Refusal;
+        if (!EncodeDigiPlu(Items[I], Frames[I], Refusal)) {
+            Result.Message = "PLU " + std::to_string(Items[I].Plu) + ": " + Refusal;
+            LogError("file=" + SourceFile + " ip=" + Host + " " + Result.Message);
+            return Result;
+        }
+    }
+
+    const std::string Where =
+        "file=" + SourceFile + " ip=" + Host + " port=" + std::to_string(Port) + " ";
+    TSocketHandle Socket = NoSocket;
+    if (!TcpConnect(Host, BindIp, Port, Timeout, Socket)) {
+        Result.Message = "scale did not accept the connection";
+        LogError(Where + Result.Message);
+        return Result;
+    }
+    TTcpConnection Connection(Socket);
+    const bool Verbose = IsLogVerbose();
+    std::vector<std::uint8_t> Answer;
+    for (std::size_t I = 0; I < Items.size(); ++I) {
+        const std::vector<std::uint8_t>& Frame = Frames[I];
+        const std::string Plu = std::to_string(Items[I].Plu);
+        LogExchange(Host, Port, "tx", Frame);
+        if (!TcpSendAll(Connection.Get(), Frame, Timeout)) {
+            Result.Message = "PLU " + Plu + " was not written";
+            LogError(Where + Result.Message);
+            return Result;
+        }
+        if (!TcpReceive(Connection.Get(), 1, Timeout, Answer)) {
+            Result.Message = "PLU " + Plu + " was not acknowledged";
+            LogError(Where + Result.Message);
+            return Result;
+        }
+        LogExchange(Host, Port, "rx", Answer);
+        if (Answer.size() != 1 || Answer[0] != DigiAck) {
+            Result.Message = "PLU " + Plu + " was not acknowledged";
+            LogError(Where + Result.Message);
+            return Result;
+        }
+        if (Verbose)
+            LogInfo(Where + "plu=" + Plu + " status=sent bytes=" + std::to_string(Frame.size()));
+    }
+    Connection.Close();
+    Result.Status = TUploadStatus::usSent;
+    Result.Message = "sent " + std::to_string(Items.size()) + " PLU";
+    return Result;
+}
+
+} // namespace
+
+TUploadResult TDigiDriver::Upload(const std::string& Host, std::int32_t Port,
+                                  std::int32_t TimeoutMs, const std::string& LocalIp,
+                                  const std::string&, const std::string& SourceFile,
+                                  const std::vector<TPluRecord>& Items)
+{
+    // The contract is "never throws"; only running out of memory could get here, and the
+    // connection is closed by then.
+    try {
+        return UploadFrames(Host, Port, TimeoutMs, LocalIp, SourceFile, Items);
+    } catch (const std::exception& Error) {
+        return {TUploadStatus::usFailed, std::string("upload failed: ") + Error.what()};
+    }
+}
+
+} // namespace Plumeria
