@@ -370,6 +370,22 @@ TEST(PluIngredients, BeforeAndAfterTheArticleInFileOrder)
     EXPECT_EQ(Result.Items[1].Ingredients, "first\nsecond\nthird\nfourth\nfifth");
 }
 
+TEST(PluIngredients, ArticlesAcceptedAfterTheFirstAttachmentStillGetTheirs)
+{
+    const auto Result = Parse("A;3;;1;0;0;0;Three\n"
+                              "I;3;for three\n"
+                              "A;9;;1;0;0;0;Nine\n"
+                              "A;1;;1;0;0;0;One\n"
+                              "I;1;for one\n"
+                              "I;9;for nine\n"
+                              "I;3;again three\n");
+    ASSERT_TRUE(Result.Errors.empty());
+    ASSERT_EQ(Result.Items.size(), 3u);
+    EXPECT_EQ(Result.Items[0].Ingredients, "for three\nagain three");
+    EXPECT_EQ(Result.Items[1].Ingredients, "for nine");
+    EXPECT_EQ(Result.Items[2].Ingredients, "for one");
+}
+
 TEST(PluIngredients, EmptyTextIsIgnoredWithoutWarning)
 {
     const auto Result = Parse("I;3\n"
@@ -559,6 +575,38 @@ TEST(PluFile, ReadInPiecesGivesTheSameResultAsTheDecodedText)
         << FromText.Errors[0].LineNo << " " << FromText.Errors[0].Text;
     EXPECT_EQ(FromText.Items.size(), static_cast<std::size_t>(Plu - 1 + 3));
     EXPECT_EQ(FromText.Items.back().Name, "no line feed at the end");
+}
+
+TEST(PluFile, FileBytesAndDecodedTextAgreeOnTrickyLines)
+{
+    // Bytes from 0x80 up in every field, and the bytes that decode to blanks outside 0-32
+    // (0xA0 is NO-BREAK SPACE in 1251 and CYRILLIC A in 866): none of them is trimmed, none is a
+    // digit or a record letter, and each counts as one character of a name.
+    const std::string Bytes = "\xC0;1;;1;0;0;0;Cyrillic record letter\n"
+                              "A;1\xB9;;1;0;0;0;Number sign after the PLU\n"
+                              "A;2;\xB9;1;0;0;0;Barcode\n"
+                              "A;3;;1\xA0;0;0;0;Price with a no-break space\n"
+                              "A;4;;1;\xA0\x30;0;0;Item type\n"
+                              "A;5;;1;0;0;\xB3\xB3;Shelf life\n"
+                              "A;6;;1;0;0;0;\xA0\n"
+                              "A;7;;1;0;0;0;" +
+                              Repeat("\xE9", 80) + "\n" + "A;8;;1;0;0;0;" + Repeat("\xE9", 81) +
+                              "\n"
+                              "A;9;;1,5\xF0\xF3\xE1;0;0;0;\xA0\xCC\xEE\xEB\xEE\xEA\xEE\xA0\n"
+                              "I;9;\xA0;\xF1\xEE\xEB\xFC ;\n"
+                              "I;10;\xE2\xEE\xE4\xE0\n"
+                              "\xEF\xBB\xBF"
+                              "A;11;;1;0;0;0;After a byte-order mark\n";
+    TTempDir Dir;
+    const auto Path = Dir.WriteFile("tricky.csv", Bytes);
+    for (const int CodePage : {866, 1251}) {
+        TPluParseResult FromFile;
+        ParsePluFile(Path, CodePage, FromFile);
+        const auto FromText = Parse(DecodeCodePage(Bytes, CodePage));
+        ExpectSameResult(FromFile, FromText);
+        EXPECT_FALSE(FromText.Items.empty());
+        EXPECT_FALSE(FromText.Errors.empty());
+    }
 }
 
 TEST(PluFile, UnreadableFileRaisesWithTheReason)

@@ -117,21 +117,23 @@ struct TFreeDeleter
 };
 
 /// Applies the record rules to one physical line after another and collects the result.
+///
+/// Lines come either as UTF-8 text or as the file's own code page bytes. Every rule can be
+/// checked on the raw bytes: record letters, digits, ";", "#" and the trimmed codes 0-32 are the
+/// same bytes in both code pages, a byte from 0x80 up is never any of them, and each byte is one
+/// UTF-16 code unit. So only the texts that enter the result (names, ingredients) are decoded.
 class TPluParser
 {
 public:
-    TPluParser(TPluParseResult& Result, std::size_t ArticleLineHint) : FResult(Result)
+    /// `CodePage` 866 or 1251 for raw file bytes, 0 for UTF-8 text.
+    TPluParser(TPluParseResult& Result, std::size_t ArticleLineHint, int CodePage)
+        : FResult(Result), FCodePage(CodePage)
     {
         FResult.Items.clear();
         FResult.Errors.clear();
         FResult.Warnings.clear();
         FResult.Items.reserve(std::min<std::size_t>(ArticleLineHint, MaxPluNumber));
-        // One slot per possible PLU: 1 + the index of its accepted article, 0 for none. calloc
-        // hands out zeroed pages that only cost memory once written.
-        FItemByPlu.reset(static_cast<std::int32_t*>(
-            std::calloc(static_cast<std::size_t>(MaxPluNumber) + 1, sizeof(std::int32_t))));
-        if (!FItemByPlu)
-            throw std::bad_alloc();
+        FAccepted.assign(static_cast<std::size_t>(MaxPluNumber) / 64 + 1, 0);
     }
 
     /// One line without its line feed.
@@ -139,7 +141,7 @@ public:
     {
         if (FLineNo < std::numeric_limits<std::int32_t>::max())
             ++FLineNo;
-        if (Line.starts_with(Utf8Bom))
+        if (FCodePage == 0 && Line.starts_with(Utf8Bom))
             Line.remove_prefix(Utf8Bom.size());
         if (!Line.empty() && Line.back() == '\r')
             Line.remove_suffix(1);
@@ -184,15 +186,58 @@ private:
     void SplitFields(std::string_view Line)
     {
         FFields.clear();
-        for (;;) {
-            const auto Semicolon = Line.find(';');
-            if (Semicolon == std::string_view::npos) {
-                FFields.push_back(Line);
-                return;
+        std::size_t Start = 0;
+        for (std::size_t I = 0; I < Line.size(); ++I) {
+            if (Line[I] == ';') {
+                FFields.push_back(Line.substr(Start, I - Start));
+                Start = I + 1;
             }
-            FFields.push_back(Line.substr(0, Semicolon));
-            Line.remove_prefix(Semicolon + 1);
         }
+        FFields.push_back(Line.substr(Start));
+    }
+
+    /// A piece of the line as UTF-8 text for the result.
+    std::string Text(std::string_view Raw) const
+    {
+        if (FCodePage == 0 || IsAscii(Raw))
+            return std::string(Raw);
+        return DecodeCodePage(Raw, FCodePage);
+    }
+
+    std::size_t CharLength(std::string_view Raw) const
+    {
+        return FCodePage == 0 ? Utf16Length(Raw) : Raw.size();
+    }
+
+    // Which PLUs have an accepted article is one bit each (125 KB, stays in cache however the
+    // numbers are ordered). Where each article sits in `Items` is only needed by ingredient
+    // lines that follow their article; that table is built on the first such line.
+    bool IsAccepted(std::int32_t Plu) const
+    {
+        const auto Bit = static_cast<std::uint32_t>(Plu);
+        return (FAccepted[Bit >> 6] >> (Bit & 63)) & 1;
+    }
+
+    void MarkAccepted(std::int32_t Plu)
+    {
+        const auto Bit = static_cast<std::uint32_t>(Plu);
+        FAccepted[Bit >> 6] |= std::uint64_t{1} << (Bit & 63);
+        if (FItemByPlu)
+            FItemByPlu.get()[Plu] = static_cast<std::int32_t>(FResult.Items.size());
+    }
+
+    TPluRecord& AcceptedItem(std::int32_t Plu)
+    {
+        if (!FItemByPlu) {
+            // 1 + the index of the PLU's article, 0 for none.
+            FItemByPlu.reset(static_cast<std::int32_t*>(
+                std::calloc(static_cast<std::size_t>(MaxPluNumber) + 1, sizeof(std::int32_t))));
+            if (!FItemByPlu)
+                throw std::bad_alloc();
+            for (std::size_t I = 0; I < FResult.Items.size(); ++I)
+                FItemByPlu.get()[FResult.Items[I].Plu] = static_cast<std::int32_t>(I + 1);
+        }
+        return FResult.Items[static_cast<std::size_t>(FItemByPlu.get()[Plu] - 1)];
     }
 
     void AddError(std::string_view Text) { FResult.Errors.push_back({FLineNo, std::string(Text)}); }
@@ -204,7 +249,7 @@ private:
         std::int32_t Plu = 0;
         if (!TryParsePlu(FFields[1], Plu))
             return AddError(MsgPluOutOfRange);
-        if (FItemByPlu.get()[Plu] != 0)
+        if (IsAccepted(Plu))
             return AddError(MsgDuplicatePlu);
         const auto Barcode = TrimView(FFields[2]);
         if (!Barcode.empty() && (Barcode.size() > MaxBarcodeDigits || !IsAllDigits(Barcode)))
@@ -224,18 +269,18 @@ private:
         const auto Name = TrimView(FFields[7]);
         if (Name.empty())
             return AddError(MsgNameEmpty);
-        if (Utf16Length(Name) > MaxPluNameLength)
+        if (CharLength(Name) > MaxPluNameLength)
             return AddError(MsgNameTooLong);
 
         TPluRecord& Record = FResult.Items.emplace_back();
         Record.Plu = Plu;
-        Record.Name = Name;
+        Record.Name = Text(Name);
         Record.PriceCents = Cents;
         Record.Barcode = Barcode;
         Record.ItemType = Piece ? TItemType::itPiece : TItemType::itWeight;
         Record.PricePer100g = Per100g;
         Record.SellByDays = Days;
-        FItemByPlu.get()[Plu] = static_cast<std::int32_t>(FResult.Items.size());
+        MarkAccepted(Plu);
         if (!FWaiting.empty()) {
             if (const auto It = FWaiting.find(Plu); It != FWaiting.end()) {
                 Record.Ingredients = std::move(It->second);
@@ -253,36 +298,39 @@ private:
             return AddError(MsgPluOutOfRange);
 
         std::string* Target = nullptr;
-        if (const std::int32_t Slot = FItemByPlu.get()[Plu]; Slot != 0) {
-            Target = &FResult.Items[static_cast<std::size_t>(Slot - 1)].Ingredients;
+        if (IsAccepted(Plu)) {
+            Target = &AcceptedItem(Plu).Ingredients;
         } else if (const auto It = FWaiting.find(Plu); It != FWaiting.end()) {
             Target = &It->second;
         }
 
-        std::string Text;
+        std::string Joined;
         for (std::size_t I = 2; I < FFields.size(); ++I) {
             const auto Piece = TrimView(FFields[I]);
             if (Piece.empty())
                 continue;
-            if (!Text.empty())
-                Text += '\n';
-            Text += Piece;
+            if (!Joined.empty())
+                Joined += '\n';
+            Joined += Piece;
         }
-        if (Text.empty())
+        if (Joined.empty())
             return;
+        Joined = Text(Joined);
 
         if (!Target) {
-            FWaiting.emplace(Plu, std::move(Text));
+            FWaiting.emplace(Plu, std::move(Joined));
             FWaitingOrder.push_back(Plu);
         } else {
             if (!Target->empty())
                 *Target += '\n';
-            *Target += Text;
+            *Target += Joined;
         }
     }
 
     TPluParseResult& FResult;
+    const int FCodePage;
     std::int32_t FLineNo = 0;
+    std::vector<std::uint64_t> FAccepted;
     std::unique_ptr<std::int32_t, TFreeDeleter> FItemByPlu;
     std::unordered_map<std::int32_t, std::string> FWaiting;
     std::vector<std::int32_t> FWaitingOrder;
@@ -389,7 +437,7 @@ void ParsePluText(std::string_view Text, TPluParseResult& Result)
 {
     TArticleLineCounter Counter;
     Counter.Feed(Text);
-    TPluParser Parser(Result, Counter.Count());
+    TPluParser Parser(Result, Counter.Count(), 0);
     for (;;) {
         const auto Feed = Text.find('\n');
         if (Feed == std::string_view::npos) {
@@ -413,19 +461,10 @@ void ParsePluFile(const std::filesystem::path& FileName, int CodePage, TPluParse
     TArticleLineCounter Counter;
     for (const auto& Piece : Pieces)
         Counter.Feed({Piece.Data.get(), Piece.Size});
-    TPluParser Parser(Result, Counter.Count());
-
-    // Both code pages map the byte 0x0A, and only it, to the line feed, so the bytes can be
-    // split into lines first and each line decoded on its own.
-    std::string Decoded;
-    const auto ParseBytes = [&](std::string_view Bytes) {
-        if (IsAscii(Bytes)) {
-            Parser.ParseLine(Bytes);
-        } else {
-            Decoded = DecodeCodePage(Bytes, Cp);
-            Parser.ParseLine(Decoded);
-        }
-    };
+    // Both code pages map the byte 0x0A, and only it, to the line feed, so the bytes are split
+    // into lines before anything is decoded.
+    TPluParser Parser(Result, Counter.Count(), Cp);
+    const auto ParseBytes = [&](std::string_view Bytes) { Parser.ParseLine(Bytes); };
 
     std::string Carry; // the start of a line that continues in the next piece
     for (auto& Piece : Pieces) {

@@ -1,0 +1,299 @@
+#include "core/Update/Update.h"
+
+#include "core/Journal/Journal.h"
+#include "core/Text/Text.h"
+#include "core/Update/ZipReader.h"
+#include "platform/Environment.h"
+#include "platform/FileSwap.h"
+#include "platform/HttpClient.h"
+#include "platform/Process.h"
+#include "platform/SingleInstance.h"
+
+#include <chrono>
+#include <system_error>
+#include <thread>
+
+namespace Plumeria {
+
+namespace {
+
+/// The executable as it was when first asked for. On Linux the system's link to our own file
+/// follows it through the rename to the backup name, so it must be read before any rename: the
+/// path to replace and to start again is the original one.
+const std::filesystem::path& RunningExe()
+{
+    static const std::filesystem::path Path = ExecutablePath();
+    return Path;
+}
+
+std::filesystem::path ExeOf(const TUpdateOptions& Options)
+{
+    return Options.ExePath.empty() ? RunningExe() : Options.ExePath;
+}
+
+std::filesystem::path BackupFor(const std::filesystem::path& Exe)
+{
+    const std::string Suffix(ExecutableSuffix());
+    std::filesystem::path Backup =
+        Exe.parent_path() / PathFromUtf8(PathToUtf8(Exe.stem()) + ".old" + Suffix);
+    // Without a suffix, an executable named "X.old" would be its own backup and be deleted.
+    if (Backup == Exe)
+        Backup = Exe.parent_path() / PathFromUtf8(PathToUtf8(Exe.filename()) + ".old" + Suffix);
+    return Backup;
+}
+
+/// Present as a directory entry, a dangling link included: anything that blocks a rename.
+bool EntryExists(const std::filesystem::path& Path)
+{
+    std::error_code Error;
+    return std::filesystem::exists(std::filesystem::symlink_status(Path, Error));
+}
+
+/// The stem after the last backslash or colon. Forward slashes are not separators here: a
+/// member filed under a folder that way keeps its whole name and so never matches.
+std::string_view MemberFileName(std::string_view Name)
+{
+    const std::size_t Cut = Name.find_last_of("\\:");
+    return Cut == std::string_view::npos ? Name : Name.substr(Cut + 1);
+}
+
+} // namespace
+
+std::string UpdateExeName()
+{
+    return "PlumeriaBridge" + std::string(ExecutableSuffix());
+}
+
+std::string UpdateUrl(std::string_view Base, std::string_view Path)
+{
+    while (!Base.empty() && Base.back() == '/')
+        Base.remove_suffix(1);
+    while (!Path.empty() && Path.front() == '/')
+        Path.remove_prefix(1);
+    std::string Url(Base);
+    Url += '/';
+    Url += Path;
+    return Url;
+}
+
+std::filesystem::path BackupPath(const TUpdateOptions& Options)
+{
+    return BackupFor(ExeOf(Options));
+}
+
+void RemovePreviousBackup(const TUpdateOptions& Options)
+{
+    const std::filesystem::path Backup = BackupPath(Options);
+    if (!EntryExists(Backup))
+        return;
+    std::error_code Error;
+    if (std::filesystem::remove(Backup, Error))
+        LogInfo("removed previous exe backup");
+    else if (Error)
+        LogInfo("cannot delete previous exe backup: " + Error.message());
+}
+
+std::size_t HttpGet(std::string_view Url, TByteStream& Stream, int TimeoutMs,
+                    const TUpdateOptions& Options)
+{
+    THttpRequest Request;
+    Request.Url = std::string(Url);
+    Request.ConnectTimeoutMs = TimeoutMs;
+    Request.ResponseTimeoutMs = TimeoutMs;
+    Request.ReadChunk = UpdateHttpChunk;
+    Request.CaFile = Options.CaFile;
+
+    int RefusedStatus = 0;
+    const THttpResult Result = SendHttpGet(
+        Request,
+        [&](int Status) {
+            if (Status >= 400) {
+                RefusedStatus = Status;
+                return false;
+            }
+            Stream.clear();
+            return true;
+        },
+        [&](std::span<const std::uint8_t> Piece) {
+            Stream.insert(Stream.end(), Piece.begin(), Piece.end());
+            return true;
+        });
+    if (RefusedStatus != 0)
+        throw TUpdateError("HTTP " + std::to_string(RefusedStatus) + " for " + std::string(Url));
+    if (!Result.Ok)
+        throw TUpdateError(Result.Error);
+    return Stream.size();
+}
+
+std::string FetchRemoteVersion(const TUpdateOptions& Options)
+{
+    TByteStream Body;
+    HttpGet(UpdateUrl(Options.SiteUrl, UpdateVersionPath), Body, UpdateVersionTimeoutMs, Options);
+    std::string Line;
+    for (const std::uint8_t Byte : Body) {
+        if (Byte == 10)
+            break;
+        // Read as ASCII: a byte beyond it is no version character and must not reach the
+        // journal as broken UTF-8.
+        Line += Byte < 128 ? static_cast<char>(Byte) : '?';
+    }
+    return Trim(Line);
+}
+
+bool ExtractExe(const TByteStream& Archive, TByteStream& Output)
+{
+    Output.clear();
+    TZipReader Zip;
+    if (!Zip.Open(Archive)) {
+        LogError("update: downloaded file is not a valid zip");
+        return false;
+    }
+    const std::string Member = UpdateExeName();
+    const auto& Entries = Zip.Entries();
+    for (std::size_t Index = 0; Index < Entries.size(); ++Index) {
+        if (!SameTextAscii(MemberFileName(Entries[Index].Name), Member))
+            continue;
+        // Content that cannot be read (damaged, encrypted, an unknown method) is as missing as
+        // an empty one: either way there is no executable to install.
+        if (Zip.Read(Index, Output) != TZipReadResult::zrOk || Output.empty()) {
+            Output.clear();
+            LogError("update: zip member is empty");
+            return false;
+        }
+        return true;
+    }
+    LogError("update: zip has no " + Member);
+    return false;
+}
+
+bool ReplaceExe(const std::filesystem::path& ExePath, const TByteStream& NewData,
+                const TUpdateOptions& Options)
+{
+    const auto Rename = [&](const std::filesystem::path& From, const std::filesystem::path& To) {
+        std::string Error;
+        return Options.RenameFile ? Options.RenameFile(From, To, Error)
+                                  : RenameNoReplace(From, To, Error);
+    };
+    const std::filesystem::path Backup = BackupFor(ExePath);
+
+    if (EntryExists(Backup)) {
+        std::error_code Error;
+        if (!std::filesystem::remove(Backup, Error) && Error)
+            LogInfo("update: cannot delete old backup: " + Error.message());
+    }
+
+    bool Renamed = false;
+    for (int Attempt = 1; Attempt <= UpdateRenameAttempts; ++Attempt) {
+        if (Rename(ExePath, Backup)) {
+            Renamed = true;
+            break;
+        }
+        LogInfo("update: rename busy, retry " + std::to_string(Attempt) + "/" +
+                std::to_string(UpdateRenameAttempts));
+        std::this_thread::sleep_for(std::chrono::milliseconds(UpdateRenamePauseMs));
+    }
+    if (!Renamed) {
+        LogError("update: cannot rename running exe");
+        return false;
+    }
+
+    // From here on the executable's name must end up holding a runnable file: the new one, or
+    // the old one moved back.
+    const auto RestoreBackup = [&] {
+        if (EntryExists(Backup))
+            Rename(Backup, ExePath);
+    };
+
+    std::string Error;
+    const bool Written = Options.WriteFile ? Options.WriteFile(ExePath, NewData, Error)
+                                           : WriteNewFile(ExePath, NewData, UpdateCopyChunk, Error);
+    const auto WriteFailed = [&] {
+        LogError("update: write new exe failed: " + Error);
+        std::error_code Ignored;
+        std::filesystem::remove(ExePath, Ignored);
+        RestoreBackup();
+        return false;
+    };
+    if (!Written)
+        return WriteFailed();
+
+    if (!EntryExists(ExePath)) {
+        LogError("update: new exe is missing after write");
+        RestoreBackup();
+        return false;
+    }
+    // A file that may not be run is no better than one that failed to write.
+    if (!MakeExecutable(ExePath, Error))
+        return WriteFailed();
+
+    LogInfo("update: exe replaced (" + std::to_string(NewData.size()) + " bytes)");
+    return true;
+}
+
+bool StartNewExe(const std::filesystem::path& ExePath)
+{
+    std::string Error;
+    if (!StartDetached(ExePath, Error)) {
+        LogError("update: failed to start the new exe");
+        return false;
+    }
+    return true;
+}
+
+bool CheckForUpdate(bool AutoUpdate, const TUpdateOptions& Options)
+{
+    if (!AutoUpdate) {
+        LogInfo("automatic update is off");
+        return false;
+    }
+    // Taken now: after the rename the system may already name our file by its backup name.
+    const std::filesystem::path Exe = ExeOf(Options);
+
+    LogInfo("update check: " + UpdateUrl(Options.SiteUrl, UpdateVersionPath));
+    std::string Remote;
+    try {
+        Remote = FetchRemoteVersion(Options);
+    } catch (const std::exception& Failure) {
+        LogInfo(std::string("update check failed: ") + Failure.what());
+        return false;
+    }
+    if (Remote.empty()) {
+        LogInfo("update check failed: empty version");
+        return false;
+    }
+    LogInfo("update: local=" + std::string(UpdateLocalVersion) + " remote=" + Remote);
+    // Equality only: any other published version, older ones included, is installed.
+    if (Remote == UpdateLocalVersion) {
+        LogInfo("update: already current");
+        return false;
+    }
+
+    TByteStream NewExe;
+    {
+        TByteStream Archive;
+        std::size_t Received = 0;
+        try {
+            Received = HttpGet(UpdateUrl(Options.SiteUrl, UpdateArchivePath), Archive,
+                               UpdateArchiveTimeoutMs, Options);
+        } catch (const std::exception& Failure) {
+            LogError(std::string("update download failed: ") + Failure.what());
+            return false;
+        }
+        if (Received == 0) {
+            LogError("update: empty download");
+            return false;
+        }
+        if (!ExtractExe(Archive, NewExe))
+            return false;
+    }
+    if (!ReplaceExe(Exe, NewExe, Options))
+        return false;
+
+    ReleaseSingleInstance();
+    LogInfo("update: launching new process");
+    if (!StartNewExe(Exe))
+        LogError("update: new exe is on disk; start it manually");
+    return true;
+}
+
+} // namespace Plumeria

@@ -1,0 +1,197 @@
+#include "platform/HttpClient.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <winhttp.h>
+
+#include <algorithm>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace Plumeria {
+
+namespace {
+
+class THttpHandle
+{
+public:
+    explicit THttpHandle(HINTERNET Handle = nullptr) : FHandle(Handle) {}
+    ~THttpHandle()
+    {
+        if (FHandle)
+            WinHttpCloseHandle(FHandle);
+    }
+    THttpHandle(const THttpHandle&) = delete;
+    THttpHandle& operator=(const THttpHandle&) = delete;
+
+    HINTERNET Get() const { return FHandle; }
+    explicit operator bool() const { return FHandle != nullptr; }
+
+private:
+    HINTERNET FHandle;
+};
+
+std::wstring Widen(const std::string& Utf8)
+{
+    if (Utf8.empty())
+        return {};
+    const int Length =
+        MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), nullptr, 0);
+    if (Length <= 0)
+        return {};
+    std::wstring Wide(static_cast<std::size_t>(Length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), Wide.data(),
+                        Length);
+    return Wide;
+}
+
+std::string Narrow(const wchar_t* Wide, int Length)
+{
+    if (Length <= 0)
+        return {};
+    const int Size = WideCharToMultiByte(CP_UTF8, 0, Wide, Length, nullptr, 0, nullptr, nullptr);
+    if (Size <= 0)
+        return {};
+    std::string Utf8(static_cast<std::size_t>(Size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, Wide, Length, Utf8.data(), Size, nullptr, nullptr);
+    return Utf8;
+}
+
+/// WinHTTP's own error texts live in winhttp.dll; the system table has the rest.
+std::string ErrorText(DWORD Code)
+{
+    wchar_t* Buffer = nullptr;
+    DWORD Flags =
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    HMODULE Module = nullptr;
+    if (Code >= WINHTTP_ERROR_BASE && Code <= WINHTTP_ERROR_LAST) {
+        Module = GetModuleHandleW(L"winhttp.dll");
+        if (Module)
+            Flags |= FORMAT_MESSAGE_FROM_HMODULE;
+    }
+    const DWORD Length =
+        FormatMessageW(Flags, Module, Code, 0, reinterpret_cast<LPWSTR>(&Buffer), 0, nullptr);
+    std::string Text;
+    if (Length > 0 && Buffer)
+        Text = Narrow(Buffer, static_cast<int>(Length));
+    if (Buffer)
+        LocalFree(Buffer);
+    while (!Text.empty() && (Text.back() == '\n' || Text.back() == '\r' || Text.back() == ' '))
+        Text.pop_back();
+    if (Text.empty())
+        Text = "WinHTTP error " + std::to_string(Code);
+    return Text;
+}
+
+HINTERNET OpenSession()
+{
+    const std::wstring Agent = Widen("PlumeriaBridge/" PLUMERIA_VERSION);
+    HINTERNET Session = WinHttpOpen(Agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    // Before Windows 8.1 the automatic proxy choice does not exist.
+    if (!Session)
+        Session = WinHttpOpen(Agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    return Session;
+}
+
+THttpResult Failure(int Status = 0)
+{
+    return {false, Status, ErrorText(GetLastError())};
+}
+
+} // namespace
+
+THttpResult SendHttpGet(const THttpRequest& Request,
+                        const std::function<bool(int Status)>& OnStatus,
+                        const std::function<bool(std::span<const std::uint8_t> Piece)>& OnData)
+{
+    // WinHTTP trusts the system store only; a private CA would need the store changed.
+    if (!Request.CaFile.empty())
+        return {false, 0, "a private CA file is not supported by WinHTTP"};
+
+    const std::wstring Url = Widen(Request.Url);
+    URL_COMPONENTS Parts{};
+    Parts.dwStructSize = sizeof(Parts);
+    Parts.dwHostNameLength = static_cast<DWORD>(-1);
+    Parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    Parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    Parts.dwSchemeLength = static_cast<DWORD>(-1);
+    if (Url.empty() || !WinHttpCrackUrl(Url.c_str(), 0, 0, &Parts))
+        return Failure();
+    if (Parts.nScheme != INTERNET_SCHEME_HTTPS)
+        return {false, 0, "only https addresses are fetched"};
+    const std::wstring Host(Parts.lpszHostName, Parts.dwHostNameLength);
+    std::wstring Path(Parts.lpszUrlPath, Parts.dwUrlPathLength);
+    Path.append(Parts.lpszExtraInfo, Parts.dwExtraInfoLength);
+    if (Path.empty())
+        Path = L"/";
+
+    THttpHandle Session(OpenSession());
+    if (!Session)
+        return Failure();
+
+    const int Connect = std::max(Request.ConnectTimeoutMs, 0);
+    const int Response = std::max(Request.ResponseTimeoutMs, 0);
+    if (!WinHttpSetTimeouts(Session.Get(), Connect, Connect, Response, Response))
+        return Failure();
+    DWORD ReceiveResponseTimeout = static_cast<DWORD>(Response);
+    WinHttpSetOption(Session.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+                     &ReceiveResponseTimeout, sizeof(ReceiveResponseTimeout));
+    DWORD Protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+#ifdef WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
+    DWORD Modern = Protocols | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+    if (!WinHttpSetOption(Session.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &Modern, sizeof(Modern)))
+#endif
+        WinHttpSetOption(Session.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &Protocols,
+                         sizeof(Protocols));
+
+    THttpHandle Connection(WinHttpConnect(Session.Get(), Host.c_str(), Parts.nPort, 0));
+    if (!Connection)
+        return Failure();
+    // WINHTTP_FLAG_SECURE with no SECURITY_FLAG_IGNORE_* option: the certificate, its chain and
+    // the host name are always checked.
+    THttpHandle Handle(WinHttpOpenRequest(Connection.Get(), L"GET", Path.c_str(), nullptr,
+                                          WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                          WINHTTP_FLAG_SECURE));
+    if (!Handle)
+        return Failure();
+    if (!WinHttpSendRequest(Handle.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
+                            0, 0, 0) ||
+        !WinHttpReceiveResponse(Handle.Get(), nullptr))
+        return Failure();
+
+    DWORD Status = 0;
+    DWORD StatusSize = sizeof(Status);
+    if (!WinHttpQueryHeaders(Handle.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &Status, &StatusSize,
+                             WINHTTP_NO_HEADER_INDEX))
+        return Failure();
+    const int Code = static_cast<int>(Status);
+
+    try {
+        if (!OnStatus(Code))
+            return {true, Code, {}};
+        std::vector<std::uint8_t> Buffer(std::max<std::size_t>(Request.ReadChunk, 1));
+        for (;;) {
+            DWORD Read = 0;
+            if (!WinHttpReadData(Handle.Get(), Buffer.data(), static_cast<DWORD>(Buffer.size()),
+                                 &Read))
+                return Failure(Code);
+            if (Read == 0)
+                break;
+            if (!OnData(std::span<const std::uint8_t>(Buffer.data(), Read)))
+                return {false, Code, "transfer stopped by the receiver"};
+        }
+    } catch (const std::exception& Error) {
+        return {false, Code, Error.what()};
+    } catch (...) {
+        return {false, Code, "transfer stopped by the receiver"};
+    }
+    return {true, Code, {}};
+}
+
+} // namespace Plumeria

@@ -1,0 +1,602 @@
+// The self-update against a real HTTPS server on loopback (its own CA, trusted through the
+// test-only CA setting), with the executable swapped in a temporary folder. Every journal entry
+// and its level are checked, and the server's request log shows what was fetched.
+
+#include "core/Update/Update.h"
+
+#include "core/Journal/Journal.h"
+#include "platform/Process.h"
+#include "support/HttpsTestServer.h"
+#include "support/TempDir.h"
+#include "support/ZipBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace Plumeria {
+namespace {
+
+namespace Support = Plumeria::Test;
+
+namespace fs = std::filesystem;
+using Support::BuildZip;
+using Support::Bytes;
+using Support::ReadFileBytes;
+
+const std::string VersionPath = "/download/plumeriabridge/ver.txt";
+const std::string ArchivePath = "/download/plumeriabridge/PlumeriaBridge.zip";
+
+/// The journal's entries without their time stamps: "INFO | text".
+std::vector<std::string> JournalEntries()
+{
+    std::vector<std::string> Entries;
+    const std::string Text = ReadFileBytes(LogFilePath());
+    std::size_t Start = 0;
+    while (Start < Text.size()) {
+        std::size_t End = Text.find("\r\n", Start);
+        if (End == std::string::npos)
+            End = Text.size();
+        const std::string Line = Text.substr(Start, End - Start);
+        Entries.push_back(Line.size() > 22 ? Line.substr(22) : Line);
+        Start = End + 2;
+    }
+    return Entries;
+}
+
+bool HasRunBits(const fs::path& Path)
+{
+    const auto Perms = fs::status(Path).permissions();
+    if (ExecutableSuffix() == ".exe")
+        return true;
+    return (Perms & fs::perms::owner_exec) != fs::perms::none &&
+           (Perms & fs::perms::group_exec) != fs::perms::none &&
+           (Perms & fs::perms::others_exec) != fs::perms::none;
+}
+
+/// A program in the form the platform runs it: here a shell script that leaves a marker.
+std::string MarkerProgram(const fs::path& Marker)
+{
+    return "#!/bin/sh\necho started > '" + Marker.string() + "'\n";
+}
+
+bool WaitForFile(const fs::path& Path, int TimeoutMs)
+{
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+    while (!fs::exists(Path)) {
+        if (std::chrono::steady_clock::now() >= Deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+class UpdateTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { Server = std::make_unique<Support::THttpsTestServer>(); }
+    static void TearDownTestSuite() { Server.reset(); }
+
+    void SetUp() override
+    {
+        Server->Reset();
+        Exe = ExeDir.Path() / UpdateExeName();
+        ExeDir.WriteFile(UpdateExeName(), "old program");
+        Options.SiteUrl = Server->BaseUrl() + "/";
+        Options.ExePath = Exe;
+        Options.CaFile = Server->CaFile();
+    }
+
+    std::string VersionUrl() const { return Server->BaseUrl() + VersionPath; }
+    std::string ArchiveUrl() const { return Server->BaseUrl() + ArchivePath; }
+
+    /// The update leaves the old executable as it was and no backup.
+    void ExpectUntouched() const
+    {
+        EXPECT_EQ(ReadFileBytes(Exe), "old program");
+        EXPECT_FALSE(fs::exists(BackupPath(Options)));
+    }
+
+    static std::unique_ptr<Support::THttpsTestServer> Server;
+    Support::TTempDataFolder Data;
+    Support::TTempDir ExeDir;
+    fs::path Exe;
+    TUpdateOptions Options;
+};
+
+std::unique_ptr<Support::THttpsTestServer> UpdateTest::Server;
+
+struct TVersionCase
+{
+    const char* Body;
+    const char* Remote; ///< the version read, nullptr when none
+    bool Updates;
+};
+
+TEST_F(UpdateTest, VersionFileDecidesWhetherToDownload)
+{
+    const std::vector<TVersionCase> Cases = {
+        {"1.0.3\r\n", "1.0.3", false},
+        {"1.0.3", "1.0.3", false},
+        {" \t1.0.3 \r\nanything after the first line\n", "1.0.3", false},
+        {"1.0.3\n1.0.9\n", "1.0.3", false},
+        {"1.0.2\r\n", "1.0.2", true},
+        {"1.0.4", "1.0.4", true},
+        {"1.0.3-beta\n", "1.0.3-beta", true},
+        {"v1.0.3", "v1.0.3", true},
+        {" \r\n \n", nullptr, false},
+        {"", nullptr, false},
+        {"\r\n1.0.4\n", nullptr, false},
+    };
+    const fs::path Marker = ExeDir.Path() / "started.txt";
+    const std::string NewProgram = MarkerProgram(Marker);
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(::testing::PrintToString(std::string(Case.Body)));
+        Support::TTempDataFolder Journal;
+        Server->Reset();
+        fs::remove(BackupPath(Options));
+        fs::remove(Marker);
+        ExeDir.WriteFile(UpdateExeName(), "old program");
+        Server->Serve(VersionPath, Case.Body);
+        Server->Serve(ArchivePath, BuildZip({{UpdateExeName(), NewProgram, true}}));
+
+        const bool MustEnd = CheckForUpdate(true, Options);
+
+        std::vector<std::string> Expected = {"INFO | update check: " + VersionUrl()};
+        if (!Case.Remote) {
+            Expected.push_back("INFO | update check failed: empty version");
+        } else {
+            Expected.push_back("INFO | update: local=1.0.3 remote=" + std::string(Case.Remote));
+            if (!Case.Updates) {
+                Expected.push_back("INFO | update: already current");
+            } else {
+                Expected.push_back("INFO | update: exe replaced (" +
+                                   std::to_string(NewProgram.size()) + " bytes)");
+                Expected.push_back("INFO | update: launching new process");
+            }
+        }
+        EXPECT_EQ(JournalEntries(), Expected);
+        EXPECT_EQ(MustEnd, Case.Updates);
+        if (Case.Updates) {
+            EXPECT_EQ(Server->Requests(), (std::vector<std::string>{VersionPath, ArchivePath}));
+            EXPECT_EQ(ReadFileBytes(Exe), NewProgram);
+            EXPECT_TRUE(HasRunBits(Exe));
+            EXPECT_EQ(ReadFileBytes(BackupPath(Options)), "old program");
+            EXPECT_TRUE(WaitForFile(Marker, 10000)) << "the new program did not run";
+        } else {
+            EXPECT_EQ(Server->Requests(), std::vector<std::string>{VersionPath});
+            ExpectUntouched();
+        }
+    }
+}
+
+TEST_F(UpdateTest, AutomaticUpdateOffMakesNoRequest)
+{
+    Server->Serve(VersionPath, "1.0.4\r\n");
+    EXPECT_FALSE(CheckForUpdate(false, Options));
+    EXPECT_EQ(JournalEntries(), std::vector<std::string>{"INFO | automatic update is off"});
+    EXPECT_TRUE(Server->Requests().empty());
+    ExpectUntouched();
+}
+
+TEST_F(UpdateTest, UnreachableVersionFileIsJournalledAndTheStartGoesOn)
+{
+    Server->ServeStatus(VersionPath, 404);
+    EXPECT_FALSE(CheckForUpdate(true, Options));
+    EXPECT_EQ(JournalEntries(), (std::vector<std::string>{
+                                    "INFO | update check: " + VersionUrl(),
+                                    "INFO | update check failed: HTTP 404 for " + VersionUrl(),
+                                }));
+    ExpectUntouched();
+
+    for (const int Status : {400, 500, 503}) {
+        Support::TTempDataFolder Journal;
+        Server->ServeStatus(VersionPath, Status);
+        EXPECT_FALSE(CheckForUpdate(true, Options));
+        EXPECT_EQ(JournalEntries().back(), "INFO | update check failed: HTTP " +
+                                               std::to_string(Status) + " for " + VersionUrl());
+    }
+}
+
+TEST_F(UpdateTest, ClosedPortGivesTheClientsMessage)
+{
+    TUpdateOptions Closed = Options;
+    Closed.SiteUrl = "https://127.0.0.1:" + std::to_string(Support::UnusedLoopbackPort());
+    EXPECT_FALSE(CheckForUpdate(true, Closed));
+    const auto Entries = JournalEntries();
+    ASSERT_EQ(Entries.size(), 2u);
+    EXPECT_EQ(Entries[0], "INFO | update check: " + UpdateUrl(Closed.SiteUrl, VersionPath));
+    const std::string Prefix = "INFO | update check failed: ";
+    ASSERT_EQ(Entries[1].rfind(Prefix, 0), 0u) << Entries[1];
+    // The client's own words follow, naming what went wrong.
+    EXPECT_GT(Entries[1].size(), Prefix.size() + 5);
+    EXPECT_NE(Entries[1].find("onnect"), std::string::npos) << Entries[1];
+    ExpectUntouched();
+}
+
+TEST_F(UpdateTest, ServerNotTrustedIsRefused)
+{
+    // Without the test's CA the server's certificate cannot be verified, and nothing can make
+    // the client accept it anyway.
+    Server->Serve(VersionPath, "1.0.4\r\n");
+    TUpdateOptions Untrusted = Options;
+    Untrusted.CaFile.clear();
+    EXPECT_FALSE(CheckForUpdate(true, Untrusted));
+    const auto Entries = JournalEntries();
+    ASSERT_EQ(Entries.size(), 2u);
+    EXPECT_EQ(Entries[1].rfind("INFO | update check failed: ", 0), 0u) << Entries[1];
+    EXPECT_TRUE(Server->Requests().empty());
+    ExpectUntouched();
+}
+
+struct TArchiveCase
+{
+    const char* Title;
+    std::function<void(Support::THttpsTestServer&)> Serve;
+    std::function<std::string(const std::string& ArchiveUrl)> Entry;
+};
+
+TEST_F(UpdateTest, ArchiveFailuresAreJournalledAsErrors)
+{
+    const std::string Member = UpdateExeName();
+    const std::vector<TArchiveCase> Cases = {
+        {"archive missing", [](auto& S) { S.ServeStatus(ArchivePath, 404); },
+         [](const std::string& Url) {
+             return "ERROR | update download failed: HTTP 404 for " + Url;
+         }},
+        {"empty body", [](auto& S) { S.Serve(ArchivePath, ""); },
+         [](const std::string&) { return std::string("ERROR | update: empty download"); }},
+        {"not a ZIP archive", [](auto& S) { S.Serve(ArchivePath, "<html>maintenance</html>\n"); },
+         [](const std::string&) {
+             return std::string("ERROR | update: downloaded file is not a valid zip");
+         }},
+        {"archive cut short",
+         [&](auto& S) {
+             const std::string Zip = BuildZip({{Member, std::string(5000, 'x'), true}});
+             S.Serve(ArchivePath, Zip.substr(0, Zip.size() - 10));
+         },
+         [](const std::string&) {
+             return std::string("ERROR | update: downloaded file is not a valid zip");
+         }},
+        {"executable only under bin/",
+         [&](auto& S) {
+             S.Serve(ArchivePath, BuildZip({{"bin/", "", false}, {"bin/" + Member, "new", true}}));
+         },
+         [&](const std::string&) { return "ERROR | update: zip has no " + Member; }},
+        {"other members only",
+         [&](auto& S) {
+             S.Serve(ArchivePath,
+                     BuildZip({{"readme.txt", "hi", true},
+                               {"PlumeriaBridge.old" + std::string(ExecutableSuffix()), "x", true},
+                               {Member + ".sig", "x", false}}));
+         },
+         [&](const std::string&) { return "ERROR | update: zip has no " + Member; }},
+        {"empty member",
+         [&](auto& S) {
+             S.Serve(ArchivePath, BuildZip({{Member, "", true}}));
+         },
+         [](const std::string&) { return std::string("ERROR | update: zip member is empty"); }},
+        {"damaged member",
+         [&](auto& S) {
+             std::string Zip = BuildZip({{Member, std::string(5000, 'x'), false}});
+             Zip[30 + Member.size() + 10] ^= 0x55;
+             S.Serve(ArchivePath, Zip);
+         },
+         [](const std::string&) { return std::string("ERROR | update: zip member is empty"); }},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Title);
+        Support::TTempDataFolder Journal;
+        Server->Reset();
+        Server->Serve(VersionPath, "1.0.4\r\n");
+        Case.Serve(*Server);
+
+        EXPECT_FALSE(CheckForUpdate(true, Options));
+        EXPECT_EQ(JournalEntries(), (std::vector<std::string>{
+                                        "INFO | update check: " + VersionUrl(),
+                                        "INFO | update: local=1.0.3 remote=1.0.4",
+                                        Case.Entry(ArchiveUrl()),
+                                    }));
+        EXPECT_EQ(Server->Requests(), (std::vector<std::string>{VersionPath, ArchivePath}));
+        ExpectUntouched();
+    }
+}
+
+TEST_F(UpdateTest, ExecutableMemberIsFoundByItsNameAfterBackslashOrColon)
+{
+    const std::string Member = UpdateExeName();
+    // Lower-case name with an upper-case suffix: plumeriabridge.EXE on Windows.
+    std::string Mixed = "plumeriabridge" + std::string(ExecutableSuffix());
+    for (std::size_t I = std::string("plumeriabridge").size(); I < Mixed.size(); ++I)
+        Mixed[I] = static_cast<char>(std::toupper(static_cast<unsigned char>(Mixed[I])));
+
+    struct TCase
+    {
+        std::vector<Support::TZipMember> Members;
+        std::string Expected; ///< content taken, empty when refused
+    };
+    const std::vector<TCase> Cases = {
+        {{{Mixed, "deflated", true}}, "deflated"},
+        {{{Mixed, "stored", false}}, "stored"},
+        {{{"PLUMERIABRIDGE" + std::string(ExecutableSuffix()), "upper", true}}, "upper"},
+        {{{"readme.txt", "r", true}, {Member, "second", true}}, "second"},
+        {{{"dist\\" + Mixed, "backslash folder", true}}, "backslash folder"},
+        {{{"C:" + Member, "drive", true}}, "drive"},
+        {{{"a\\b:c\\" + Member, "last separator", true}}, "last separator"},
+        {{{Member, "first", true}, {Mixed, "second", true}}, "first"},
+        {{{"bin/" + Mixed, "slash folder", true}}, ""},
+        {{{"bin/" + Member, "slash folder", true}, {"dist/x", "y", true}}, ""},
+        {{{"x" + Member, "prefixed", true}}, ""},
+        {{{Member + ".bak", "suffixed", true}}, ""},
+        {{{Member + "\\", "folder named like it", true}}, ""},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Members.front().Name);
+        Support::TTempDataFolder Journal;
+        TByteStream Out = {1};
+        const bool Found = ExtractExe(Bytes(BuildZip(Case.Members)), Out);
+        EXPECT_EQ(Found, !Case.Expected.empty());
+        EXPECT_TRUE(Out == Bytes(Case.Expected));
+        if (Case.Expected.empty()) {
+            EXPECT_EQ(JournalEntries(),
+                      std::vector<std::string>{"ERROR | update: zip has no " + Member});
+        } else {
+            EXPECT_EQ(ReadFileBytes(LogFilePath()), "");
+        }
+    }
+}
+
+TEST_F(UpdateTest, RedirectionsToHttpsAreFollowed)
+{
+    Server->ServeRedirect(VersionPath, "/elsewhere/ver.txt");
+    Server->Serve("/elsewhere/ver.txt", "1.0.3\r\n");
+    EXPECT_FALSE(CheckForUpdate(true, Options));
+    EXPECT_EQ(JournalEntries().back(), "INFO | update: already current");
+    EXPECT_EQ(Server->Requests(), (std::vector<std::string>{VersionPath, "/elsewhere/ver.txt"}));
+}
+
+TEST_F(UpdateTest, HttpGetReadsWholeBodiesAndReportsFailures)
+{
+    const std::string Big = std::string(3 * 8192 + 1, 'a') + std::string(100000, 'b');
+    Server->Serve("/big.bin", Big);
+    TByteStream Stream = Bytes("stale content");
+    EXPECT_EQ(HttpGet(Server->BaseUrl() + "/big.bin", Stream, 15000, Options), Big.size());
+    EXPECT_TRUE(Stream == Bytes(Big));
+
+    Server->Serve("/empty", "");
+    EXPECT_EQ(HttpGet(Server->BaseUrl() + "/empty", Stream, 15000, Options), 0u);
+    EXPECT_TRUE(Stream.empty());
+
+    Server->ServeStatus("/gone", 410);
+    try {
+        HttpGet(Server->BaseUrl() + "/gone", Stream, 15000, Options);
+        ADD_FAILURE() << "a 410 must fail";
+    } catch (const TUpdateError& Error) {
+        EXPECT_EQ(std::string(Error.what()), "HTTP 410 for " + Server->BaseUrl() + "/gone");
+    }
+
+    // Only https is spoken: a plain address is refused before any connection.
+    Server->Serve("/plain", "1.0.4");
+    const std::string Plain = "http" + Server->BaseUrl().substr(5) + "/plain";
+    EXPECT_THROW(HttpGet(Plain, Stream, 1000, Options), TUpdateError);
+    EXPECT_EQ(Server->Requests().back(), "/gone");
+}
+
+TEST_F(UpdateTest, StalledResponseEndsAtTheTimeOut)
+{
+    Server->ServeStall("/stall", 30);
+    TByteStream Stream;
+    const auto Start = std::chrono::steady_clock::now();
+    EXPECT_THROW(HttpGet(Server->BaseUrl() + "/stall", Stream, 1000, Options), TUpdateError);
+    // Not a speed check: only that the wait ended long before the server would have answered.
+    EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(20));
+}
+
+TEST_F(UpdateTest, UnstartableNewExecutableStillEndsTheProcess)
+{
+    // Written and in place, but not something the system can start.
+    Server->Serve(VersionPath, "1.0.4\r\n");
+    Server->Serve(ArchivePath, BuildZip({{UpdateExeName(), "not a program", true}}));
+    EXPECT_TRUE(CheckForUpdate(true, Options));
+    const auto Entries = JournalEntries();
+    ASSERT_GE(Entries.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(Entries.end() - 3, Entries.end()),
+              (std::vector<std::string>{
+                  "INFO | update: launching new process",
+                  "ERROR | update: failed to start the new exe",
+                  "ERROR | update: new exe is on disk; start it manually",
+              }));
+    EXPECT_EQ(ReadFileBytes(Exe), "not a program");
+}
+
+TEST_F(UpdateTest, ReplaceExeKeepsTheOldFileAsBackup)
+{
+    const TByteStream NewData = Bytes(std::string(3 * 1048576 + 3, 'n'));
+    ExeDir.WriteFile(BackupPath(Options).filename().string(), "older backup");
+    ASSERT_TRUE(ReplaceExe(Exe, NewData, Options));
+    EXPECT_TRUE(Bytes(ReadFileBytes(Exe)) == NewData);
+    EXPECT_TRUE(HasRunBits(Exe));
+    EXPECT_EQ(ReadFileBytes(BackupPath(Options)), "old program");
+    EXPECT_EQ(JournalEntries(),
+              std::vector<std::string>{"INFO | update: exe replaced (" +
+                                       std::to_string(NewData.size()) + " bytes)"});
+}
+
+TEST_F(UpdateTest, RenameThatKeepsFailingIsRetriedFiveTimes)
+{
+    int Calls = 0;
+    Options.RenameFile = [&](const fs::path&, const fs::path&, std::string& Error) {
+        ++Calls;
+        Error = "in use";
+        return false;
+    };
+    const auto Start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ReplaceExe(Exe, Bytes("new"), Options));
+    const auto Elapsed = std::chrono::steady_clock::now() - Start;
+    EXPECT_EQ(Calls, 5);
+    EXPECT_EQ(JournalEntries(), (std::vector<std::string>{
+                                    "INFO | update: rename busy, retry 1/5",
+                                    "INFO | update: rename busy, retry 2/5",
+                                    "INFO | update: rename busy, retry 3/5",
+                                    "INFO | update: rename busy, retry 4/5",
+                                    "INFO | update: rename busy, retry 5/5",
+                                    "ERROR | update: cannot rename running exe",
+                                }));
+    // Five pauses of 500 ms, the last one included.
+    EXPECT_GE(Elapsed, std::chrono::milliseconds(2500));
+    ExpectUntouched();
+}
+
+TEST_F(UpdateTest, RenameThatSucceedsOnARetryGoesOn)
+{
+    int Calls = 0;
+    Options.RenameFile = [&](const fs::path& From, const fs::path& To, std::string& Error) {
+        if (++Calls <= 2) {
+            Error = "in use";
+            return false;
+        }
+        fs::rename(From, To);
+        return true;
+    };
+    EXPECT_TRUE(ReplaceExe(Exe, Bytes("new"), Options));
+    EXPECT_EQ(JournalEntries(), (std::vector<std::string>{
+                                    "INFO | update: rename busy, retry 1/5",
+                                    "INFO | update: rename busy, retry 2/5",
+                                    "INFO | update: exe replaced (3 bytes)",
+                                }));
+    EXPECT_EQ(ReadFileBytes(Exe), "new");
+    EXPECT_EQ(ReadFileBytes(BackupPath(Options)), "old program");
+}
+
+TEST_F(UpdateTest, BackupThatCannotBeDeletedBlocksTheRename)
+{
+    // A folder with content under the backup's name: it can be neither deleted nor replaced.
+    ExeDir.WriteFile(BackupPath(Options).filename().string() + "/keep.txt", "keep");
+    EXPECT_FALSE(ReplaceExe(Exe, Bytes("new"), Options));
+    const auto Entries = JournalEntries();
+    ASSERT_EQ(Entries.size(), 7u);
+    EXPECT_EQ(Entries[0].rfind("INFO | update: cannot delete old backup: ", 0), 0u) << Entries[0];
+    EXPECT_GT(Entries[0].size(), std::string("INFO | update: cannot delete old backup: ").size());
+    EXPECT_EQ(Entries[5], "INFO | update: rename busy, retry 5/5");
+    EXPECT_EQ(Entries[6], "ERROR | update: cannot rename running exe");
+    EXPECT_EQ(ReadFileBytes(Exe), "old program");
+    EXPECT_EQ(ReadFileBytes(BackupPath(Options) / "keep.txt"), "keep");
+}
+
+TEST_F(UpdateTest, FailedWritePutsTheOldExecutableBack)
+{
+    Options.WriteFile = [](const fs::path& Path, std::span<const std::uint8_t> Data,
+                           std::string& Error) {
+        // Half of the file reaches the disk, then the disk is full.
+        std::ofstream(Path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(Data.data()),
+                   static_cast<std::streamsize>(Data.size() / 2));
+        Error = "No space left on device";
+        return false;
+    };
+    EXPECT_FALSE(ReplaceExe(Exe, Bytes("a new program"), Options));
+    EXPECT_EQ(
+        JournalEntries(),
+        std::vector<std::string>{"ERROR | update: write new exe failed: No space left on device"});
+    ExpectUntouched();
+}
+
+TEST_F(UpdateTest, NewFileMissingAfterWritePutsTheOldExecutableBack)
+{
+    Options.WriteFile = [](const fs::path&, std::span<const std::uint8_t>, std::string&) {
+        return true;
+    };
+    EXPECT_FALSE(ReplaceExe(Exe, Bytes("a new program"), Options));
+    EXPECT_EQ(JournalEntries(),
+              std::vector<std::string>{"ERROR | update: new exe is missing after write"});
+    ExpectUntouched();
+}
+
+TEST_F(UpdateTest, RealWriteFailureIsReportedWithTheSystemsMessage)
+{
+    // The executable's name is taken by a folder once the old file has moved away.
+    Options.RenameFile = [&](const fs::path& From, const fs::path& To, std::string&) {
+        fs::rename(From, To);
+        if (From == Exe)
+            fs::create_directory(Exe);
+        return true;
+    };
+    EXPECT_FALSE(ReplaceExe(Exe, Bytes("new"), Options));
+    const auto Entries = JournalEntries();
+    ASSERT_EQ(Entries.size(), 1u);
+    const std::string Prefix = "ERROR | update: write new exe failed: ";
+    EXPECT_EQ(Entries[0].rfind(Prefix, 0), 0u) << Entries[0];
+    EXPECT_GT(Entries[0].size(), Prefix.size());
+    ExpectUntouched();
+}
+
+TEST_F(UpdateTest, PreviousBackupIsRemovedAtStart)
+{
+    RemovePreviousBackup(Options);
+    EXPECT_EQ(ReadFileBytes(LogFilePath()), "");
+
+    ExeDir.WriteFile(BackupPath(Options).filename().string(), "backup");
+    RemovePreviousBackup(Options);
+    EXPECT_FALSE(fs::exists(BackupPath(Options)));
+    EXPECT_EQ(JournalEntries(), std::vector<std::string>{"INFO | removed previous exe backup"});
+    EXPECT_EQ(ReadFileBytes(Exe), "old program");
+}
+
+TEST_F(UpdateTest, BackupThatCannotBeDeletedAtStartIsJournalled)
+{
+    ExeDir.WriteFile(BackupPath(Options).filename().string() + "/keep.txt", "keep");
+    RemovePreviousBackup(Options);
+    const auto Entries = JournalEntries();
+    ASSERT_EQ(Entries.size(), 1u);
+    const std::string Prefix = "INFO | cannot delete previous exe backup: ";
+    EXPECT_EQ(Entries[0].rfind(Prefix, 0), 0u) << Entries[0];
+    EXPECT_GT(Entries[0].size(), Prefix.size());
+}
+
+TEST(UpdateNamesTest, BackupAndAddresses)
+{
+    const std::string Suffix(ExecutableSuffix());
+    const fs::path Folder = fs::path("/opt") / "tools";
+    struct TCase
+    {
+        std::string Exe;
+        std::string Backup;
+    };
+    const std::vector<TCase> Cases = {
+        {"PlumeriaBridge" + Suffix, "PlumeriaBridge.old" + Suffix},
+        {"Other" + Suffix, "Other.old" + Suffix},
+        // An executable already named like a backup must not be its own backup.
+        {"Tool.old" + Suffix, "Tool.old.old" + Suffix},
+    };
+    for (const auto& Case : Cases) {
+        TUpdateOptions Options;
+        Options.ExePath = Folder / Case.Exe;
+        EXPECT_EQ(BackupPath(Options), Folder / Case.Backup);
+    }
+    EXPECT_EQ(UpdateExeName(), "PlumeriaBridge" + Suffix);
+
+    EXPECT_EQ(UpdateUrl("https://site.example/", "/download/plumeriabridge/ver.txt"),
+              "https://site.example/download/plumeriabridge/ver.txt");
+    EXPECT_EQ(UpdateUrl("https://site.example", "download/x.zip"),
+              "https://site.example/download/x.zip");
+    EXPECT_EQ(UpdateUrl("https://site.example/base//", "/a"), "https://site.example/base/a");
+    // The build's own site address.
+    EXPECT_EQ(TUpdateOptions().SiteUrl, PLUMERIA_SITE_URL);
+}
+
+TEST(UpdateNamesTest, StartingANonexistentProgramIsJournalled)
+{
+    Support::TTempDataFolder Data;
+    Support::TTempDir Dir;
+    EXPECT_FALSE(StartNewExe(Dir.Path() / "missing"));
+    EXPECT_EQ(JournalEntries(),
+              std::vector<std::string>{"ERROR | update: failed to start the new exe"});
+}
+
+} // namespace
+} // namespace Plumeria
