@@ -126,7 +126,7 @@ void TFolderWatch::Execute()
                 ReadFailed = true;
                 break;
             }
-            const TDirWait Woken = FStopEvent->Wait(RescanMs);
+            const TDirWait Woken = FStopEvent->Wait(FOptions.RescanMs);
             if (Woken == TDirWait::dwStop) {
                 Stopping = true;
                 break;

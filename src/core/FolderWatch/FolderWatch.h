@@ -42,6 +42,8 @@ struct TFolderWatchOptions
     std::function<TExclusiveOpen(const std::filesystem::path&)> ExclusiveTest;
     /// Pause while the folder is missing or cannot be opened, and after a refused change request.
     std::uint32_t RetryPauseMs = 3000;
+    /// Longest wait for a change before the folder is scanned anyway.
+    std::uint32_t RescanMs = 1000;
 };
 
 class TFolderWatch
@@ -49,7 +51,6 @@ class TFolderWatch
 public:
     static constexpr std::uint64_t StabilityMs = 400;
     static constexpr std::uint64_t CooldownMs = 30000;
-    static constexpr std::uint32_t RescanMs = 1000;
 
     /// Stores the folder (UTF-8), the mask list and the callback, and starts the thread at once.
     /// `Poster` queues calls to the interface thread without waiting; it must be set.

@@ -1,0 +1,584 @@
+#include "core/FolderWatch/FolderWatch.h"
+
+#include "core/Journal/Journal.h"
+#include "platform/Clock.h"
+#include "platform/Environment.h"
+#include "platform/FileOps.h"
+#include "support/PostQueue.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace Plumeria {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using Test::ReadFileBytes;
+using Test::TPostQueue;
+using Test::TTempDataFolder;
+using Test::TTempDir;
+
+// A stable, free file is reported within one rescan plus the stability interval.
+constexpr auto ReportTime = 4000ms;
+
+// Most tests rescan four times a second instead of once, to stay quick; the stability interval
+// and the cool-down stay what they are.
+TFolderWatchOptions Quick()
+{
+    TFolderWatchOptions Options;
+    Options.RescanMs = 250;
+    return Options;
+}
+
+std::string Utf8(const fs::path& Path)
+{
+    return PathToUtf8(Path);
+}
+
+std::size_t CountOf(const std::string& Text, const std::string& Piece)
+{
+    std::size_t Count = 0;
+    for (auto Pos = Text.find(Piece); Pos != std::string::npos; Pos = Text.find(Piece, Pos + 1))
+        ++Count;
+    return Count;
+}
+
+std::string Journal()
+{
+    return ReadFileBytes(LogFilePath());
+}
+
+void WriteBytes(const fs::path& Path, const std::string& Bytes)
+{
+    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
+    Out << Bytes;
+}
+
+// A watch on a temporary folder whose ready calls land in a queue the test drains, with a tick
+// the test can move forward to get past the cool-down without waiting for it.
+class TWatchRig
+{
+public:
+    explicit TWatchRig(fs::path Folder, std::string Mask = "*.csv;*.txt",
+                       TFolderWatchOptions Options = Quick())
+        : FFolder(std::move(Folder)), FQuiet(Options.RescanMs + 300)
+    {
+        if (!Options.Tick)
+            Options.Tick = [Offset = FOffset] { return MonotonicTickMs() + Offset->load(); };
+        FWatch = std::make_unique<TFolderWatch>(
+            Utf8(FFolder), std::move(Mask),
+            [Reported = FReported, Sizes = FSizes](const std::string& Path) {
+                Reported->push_back(Path);
+                Sizes->push_back(FileSizeOf(PathFromUtf8(Path)));
+            },
+            FQueue.Poster(), std::move(Options));
+    }
+
+    TFolderWatch& Watch() { return *FWatch; }
+    TPostQueue& Queue() { return FQueue; }
+    const std::vector<std::string>& Reported() const { return *FReported; }
+    /// The size each reported file had when its ready call ran.
+    const std::vector<std::int64_t>& SizesAtReport() const { return *FSizes; }
+    void Destroy() { FWatch.reset(); }
+    void AdvanceTick(std::uint64_t Ms) { *FOffset += Ms; }
+    /// Long enough for at least one rescan even without any change in the folder.
+    std::chrono::milliseconds Quiet() const { return FQuiet; }
+
+    std::size_t CountFor(const fs::path& File) const
+    {
+        std::size_t Count = 0;
+        for (const auto& Path : *FReported)
+            Count += Path == Utf8(File);
+        return Count;
+    }
+    /// Runs ready calls until `File` has been reported `Times` times in all.
+    bool WaitForReport(const fs::path& File, std::size_t Times = 1,
+                       std::chrono::milliseconds Timeout = ReportTime)
+    {
+        return FQueue.RunUntil([&] { return CountFor(File) >= Times; }, Timeout);
+    }
+    void RunFor(std::chrono::milliseconds Duration) { FQueue.RunFor(Duration); }
+
+private:
+    fs::path FFolder;
+    std::chrono::milliseconds FQuiet;
+    TPostQueue FQueue;
+    std::shared_ptr<std::vector<std::string>> FReported =
+        std::make_shared<std::vector<std::string>>();
+    std::shared_ptr<std::vector<std::int64_t>> FSizes =
+        std::make_shared<std::vector<std::int64_t>>();
+    std::shared_ptr<std::atomic<std::uint64_t>> FOffset =
+        std::make_shared<std::atomic<std::uint64_t>>(0);
+    std::unique_ptr<TFolderWatch> FWatch;
+};
+
+TEST(FolderWatchTest, FileWrittenInPiecesIsReportedOnceAfterItsWriterClosedIt)
+{
+    TTempDataFolder Data;
+    TTempDir Dir;
+    TWatchRig Rig(Dir.Path(), "*.csv", TFolderWatchOptions{}); // the real timing throughout
+    const fs::path File = Dir.Path() / "prices.csv";
+
+    {
+        std::ofstream Writer(File, std::ios::binary);
+        // Eight pieces over two seconds; the size keeps changing.
+        for (int Piece = 0; Piece < 8; ++Piece) {
+            Writer << "1;Piece " << Piece << ";100\r\n";
+            Writer.flush();
+            Rig.RunFor(250ms);
+        }
+        // Then the size stays the same for well over the stability interval, but the writer
+        // still holds the file open: not free yet.
+        Rig.RunFor(1200ms);
+        EXPECT_EQ(Rig.CountFor(File), 0u) << "reported while its writer still had it open";
+    }
+    ASSERT_TRUE(Rig.WaitForReport(File)) << "not reported after the writer closed it";
+    Rig.RunFor(Rig.Quiet());
+    EXPECT_EQ(Rig.Reported(), std::vector<std::string>{Utf8(File)});
+    EXPECT_EQ(ReadFileBytes(File).size(), 8 * std::string("1;Piece 0;100\r\n").size());
+}
+
+TEST(FolderWatchTest, FileAppendedInSeparateOpensIsReportedOnlyOnceItStoppedGrowing)
+{
+    // A copier that opens, appends and closes again for every piece: free between the pieces,
+    // so only the stability interval keeps the half-copied file back.
+    TTempDataFolder Data;
+    TTempDir Dir;
+    TWatchRig Rig(Dir.Path());
+    const fs::path File = Dir.Path() / "prices.csv";
+    const std::string Piece = "1;Piece;100\r\n";
+    constexpr int Pieces = 12;
+
+    std::thread Copier([&] {
+        for (int I = 0; I < Pieces; ++I) {
+            std::ofstream(File, std::ios::binary | std::ios::app) << Piece;
+            std::this_thread::sleep_for(120ms);
+        }
+    });
+    const bool Reported = Rig.WaitForReport(File);
+    Copier.join();
+    ASSERT_TRUE(Reported);
+    Rig.RunFor(Rig.Quiet());
+    EXPECT_EQ(Rig.CountFor(File), 1u);
+    EXPECT_EQ(Rig.SizesAtReport().front(), static_cast<std::int64_t>(Pieces * Piece.size()))
+        << "reported before the copy was complete";
+}
+
+TEST(FolderWatchTest, TildeNamesSubfoldersAndMaskedOutNamesAreNeverReported)
+{
+    TTempDataFolder Data;
+    TTempDir Dir;
+    // An unreadable mask part is skipped; the others still work.
+    TWatchRig Rig(Dir.Path(), "*.csv; [x ;*.txt");
+
+    std::vector<fs::path> Expected = {Dir.WriteFile("ok.csv", "a"), Dir.WriteFile("OK.TXT", "b")};
+    if (!FileNamesIgnoreCase()) // two files on a case-sensitive file system, two keys
+        Expected.push_back(Dir.WriteFile("Ok.csv", "c"));
+    Dir.WriteFile("~ok.csv", "x");
+    Dir.WriteFile("~", "x");
+    Dir.WriteFile("prices.xml", "x");
+    Dir.WriteFile("[x", "x");
+    Dir.WriteFile("processed/2024-01-01/ok.csv", "x");
+    Dir.WriteFile("error/ok.csv", "x");
+    Dir.WriteFile("skipped/ok.txt", "x");
+    fs::create_directory(Dir.Path() / "folder.csv");
+
+    for (const auto& File : Expected)
+        EXPECT_TRUE(Rig.WaitForReport(File)) << Utf8(File);
+    Rig.RunFor(Rig.Quiet());
+    EXPECT_EQ(Rig.Reported().size(), Expected.size());
+    for (const auto& File : Expected)
+        EXPECT_EQ(Rig.CountFor(File), 1u) << Utf8(File);
+    EXPECT_EQ(CountOf(Journal(), "watch mask part skipped: "), 1u) << Journal();
+}
+
+TEST(FolderWatchTest, FileLeftInPlaceIsOfferedAgainOnlyAfterItsCooldown)
+{
+    TTempDataFolder Data;
+    TTempDir Dir;
+    TWatchRig Rig(Dir.Path());
+    const fs::path File = Dir.WriteFile("prices.csv", "1;a;1\r\n");
+
+    ASSERT_TRUE(Rig.WaitForReport(File));
+    // Still being processed: never reported twice.
+    Rig.RunFor(Rig.Quiet());
+    EXPECT_EQ(Rig.CountFor(File), 1u);
+
+    Rig.Watch().MarkFinished(Utf8(File), false);
+    Rig.RunFor(Rig.Quiet());
+    EXPECT_EQ(Rig.CountFor(File), 1u) << "offered again during the cool-down";
+
+    Rig.AdvanceTick(TFolderWatch::CooldownMs - 2000);
+    Rig.RunFor(Rig.Quiet());
+    EXPECT_EQ(Rig.CountFor(File), 1u) << "offered again before the cool-down ended";
+
+    Rig.AdvanceTick(2000);
+    EXPECT_TRUE(Rig.WaitForReport(File, 2)) << "not offered again after the cool-down";
+}
+
+TEST(FolderWatchTest, FileMovedAwayAndBroughtBackIsReportedAgain)
+{
+    TTempDataFolder Data;
+    TTempDir Dir;
+    TTempDir Elsewhere;
+    TWatchRig Rig(Dir.Path());
+    const fs::path File = Dir.WriteFile("prices.csv", "1;a;1\r\n");
+    const fs::path Away = Elsewhere.Path() / "prices.csv";
+
+    ASSERT_TRUE(Rig.WaitForReport(File));
+    fs::rename(File, Away);
+    Rig.Watch().MarkFinished(Utf8(File), true);
+    Rig.RunFor(Rig.Quiet());
+
+    fs::rename(Away, File);
+    EXPECT_TRUE(Rig.WaitForReport(File, 2));
+    Rig.RunFor(Rig.Quiet());
+    EXPECT_EQ(Rig.CountFor(File), 2u);
+}
+
+TEST(FolderWatchTest, MissingFolderIsJournaledOnceAndAgainOnlyAfterItExisted)
+{
+    struct TCase
+    {
+        bool EmptySetting;
+        const char* Message;
+    };
+    for (const TCase& Case :
+         {TCase{true, "watch folder is not set"}, TCase{false, "watch folder does not exist: "}}) {
+        SCOPED_TRACE(Case.Message);
+        TTempDataFolder Data;
+        TTempDir Dir;
+        const fs::path Folder = Dir.Path() / "incoming";
+        TFolderWatchOptions Options = Quick();
+        Options.RetryPauseMs = 20; // many retries in little time
+        TWatchRig Rig(Case.EmptySetting ? fs::path() : Folder, "*.csv", Options);
+
+        Rig.RunFor(800ms);
+        EXPECT_EQ(CountOf(Journal(), Case.Message), 1u) << Journal();
+        if (Case.EmptySetting)
+            continue;
+        EXPECT_NE(Journal().find(std::string(Case.Message) + Utf8(Folder)), std::string::npos);
+
+        fs::create_directory(Folder);
+        const fs::path File = Folder / "prices.csv";
+        WriteBytes(File, "1;a;1\r\n");
+        ASSERT_TRUE(Rig.WaitForReport(File));
+
+        // Gone again after it existed: one more warning, however long it stays away.
+        fs::remove_all(Folder);
+        Rig.RunFor(800ms);
+        EXPECT_EQ(CountOf(Journal(), Case.Message), 2u) << Journal();
+    }
+}
+
+TEST(FolderWatchTest, WatchingResumesWithinAboutThreeSecondsAfterTheFolderAppears)
+{
+    TTempDataFolder Data;
+    TTempDir Dir;
+    const fs::path Folder = Dir.Path() / "incoming";
+    TWatchRig Rig(Folder, "*.csv", TFolderWatchOptions{}); // the real 3000 ms pause
+    Rig.RunFor(300ms);
+
+    fs::create_directory(Folder);
+    const fs::path File = Folder / "prices.csv";
+    WriteBytes(File, "1;a;1\r\n");
+    const auto Created = std::chrono::steady_clock::now();
+    // At most one pause (3 s) plus the stability interval and a rescan.
+    ASSERT_TRUE(Rig.WaitForReport(File, 1, 6000ms));
+    const auto Took = std::chrono::steady_clock::now() - Created;
+    EXPECT_LT(Took, 5000ms) << std::chrono::duration_cast<std::chrono::milliseconds>(Took).count();
+    EXPECT_EQ(CountOf(Journal(), "watch folder does not exist: "), 1u);
+}
+
+TEST(FolderWatchTest, DestroyReturnsPromptlyWhileTheThreadWaits)
+{
+    TTempDataFolder Data;
+    TTempDir Dir;
+    struct TCase
+    {
+        const char* What;
+        fs::path Folder;
+    };
+    for (const TCase& Case : {TCase{"waiting for a missing folder", Dir.Path() / "missing"},
+                              TCase{"waiting for a change", Dir.Path()}}) {
+        SCOPED_TRACE(Case.What);
+        TFolderWatchOptions Options;
+        Options.RetryPauseMs = 60000;
+        Options.RescanMs = 60000;
+        TWatchRig Rig(Case.Folder, "*.csv", Options);
+        std::this_thread::sleep_for(200ms); // let the thread reach its wait
+        const auto Start = std::chrono::steady_clock::now();
+        Rig.Destroy();
+        const auto Took = std::chrono::steady_clock::now() - Start;
+        EXPECT_LT(Took, 900ms)
+            << std::chrono::duration_cast<std::chrono::milliseconds>(Took).count();
+    }
+}
+
+TEST(FolderWatchTest, ReadyCallQueuedBeforeDestroyDoesNothingWhenRunAfterIt)
+{
+    TTempDataFolder Data;
+    TTempDir Dir;
+    TWatchRig Rig(Dir.Path());
+    Dir.WriteFile("prices.csv", "1;a;1\r\n");
+
+    ASSERT_TRUE(Rig.Queue().WaitForCall(ReportTime));
+    Rig.Destroy();
+    EXPECT_GE(Rig.Queue().RunQueued(), 1u);
+    EXPECT_TRUE(Rig.Reported().empty());
+}
+
+TEST(FolderWatchTest, WithoutAnExclusiveTestAFileIsFreeOnceItsWriterClosedIt)
+{
+    // Another user's file without the right to take a lease: the exclusive test cannot tell.
+    TTempDataFolder Data;
+    TTempDir Dir;
+    const fs::path Existing = Dir.WriteFile("old.csv", "1;a;1\r\n");
+    TFolderWatchOptions Options = Quick();
+    Options.ExclusiveTest = [](const fs::path&) { return TExclusiveOpen::eoCannotTell; };
+    TWatchRig Rig(Dir.Path(), "*.csv", Options);
+
+    // A file that was already there when watching began is taken as closed.
+    EXPECT_TRUE(Rig.WaitForReport(Existing));
+
+    const fs::path File = Dir.Path() / "new.csv";
+    {
+        std::ofstream Writer(File, std::ios::binary);
+        for (int Piece = 0; Piece < 3; ++Piece) {
+            Writer << "1;Piece;100\r\n";
+            Writer.flush();
+            Rig.RunFor(200ms);
+        }
+        Rig.RunFor(900ms);
+        EXPECT_EQ(Rig.CountFor(File), 0u) << "reported before its writer closed it";
+    }
+    EXPECT_TRUE(Rig.WaitForReport(File));
+
+    // Grows again after the close: waits for the next close.
+    Rig.Watch().MarkFinished(Utf8(File), true);
+    {
+        std::ofstream Writer(File, std::ios::binary | std::ios::app);
+        Writer << "2;More;100\r\n";
+        Writer.flush();
+        Rig.RunFor(900ms);
+        EXPECT_EQ(Rig.CountFor(File), 1u) << "reported again while its writer had it open";
+    }
+    EXPECT_TRUE(Rig.WaitForReport(File, 2));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Moves into result folders
+
+std::string DateText(const TLocalDateTime& Now)
+{
+    char Text[16];
+    std::snprintf(Text, sizeof Text, "%04d-%02d-%02d", Now.Year, Now.Month, Now.Day);
+    return Text;
+}
+
+TEST(FolderWatchTest, MoveGoesIntoItsResultFolderWithTheErrorTextBeside)
+{
+    struct TCase
+    {
+        const char* Folder;
+        bool ByDate;
+        const char* ErrorText;
+    };
+    const TCase Cases[] = {
+        {"processed", true, ""},
+        {"error", false, "line 2: price is not a number\r\nline 5: delete records are not sent"},
+        {"skipped", false, ""},
+        {"error", false, "цена не число"},
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Folder);
+        TTempDataFolder Data;
+        TTempDir Dir;
+        const fs::path File = Dir.WriteFile("prices.csv", "1;a;1\r\n");
+
+        const std::string Before = DateText(LocalNow());
+        std::string NewPath;
+        ASSERT_TRUE(MoveToSubfolder(Utf8(File), Case.Folder, Case.ErrorText, NewPath, Case.ByDate));
+        const std::string After = DateText(LocalNow());
+
+        fs::path Expected = Dir.Path() / Case.Folder;
+        if (Case.ByDate)
+            Expected /= (fs::exists(Expected / Before / "prices.csv") ? Before : After);
+        Expected /= "prices.csv";
+        EXPECT_EQ(NewPath, Utf8(Expected));
+        EXPECT_FALSE(fs::exists(File));
+        EXPECT_EQ(ReadFileBytes(Expected), "1;a;1\r\n");
+
+        const fs::path ErrFile = Utf8(Expected) + ".err";
+        if (*Case.ErrorText) {
+            EXPECT_EQ(ReadFileBytes(ErrFile), std::string("\xEF\xBB\xBF") + Case.ErrorText);
+        } else {
+            EXPECT_FALSE(fs::exists(ErrFile));
+        }
+    }
+}
+
+TEST(FolderWatchTest, SameNamedFilesGetTheTimeAndACounter)
+{
+    TTempDataFolder Data;
+    TTempDir Dir;
+    std::vector<std::string> Moved;
+    for (const char* Content : {"first", "second", "third"}) {
+        const fs::path File = Dir.WriteFile("prices.csv", Content);
+        std::string NewPath;
+        ASSERT_TRUE(MoveToSubfolder(Utf8(File), "error", "", NewPath, false));
+        Moved.push_back(NewPath);
+    }
+    const fs::path Folder = Dir.Path() / "error";
+    EXPECT_EQ(Moved[0], Utf8(Folder / "prices.csv"));
+
+    const std::regex Named(R"(prices-([0-2][0-9][0-5][0-9][0-5][0-9])-([0-9]+)\.csv)");
+    std::smatch Second, Third;
+    const std::string SecondName = fs::path(Moved[1]).filename().string();
+    const std::string ThirdName = fs::path(Moved[2]).filename().string();
+    ASSERT_TRUE(std::regex_match(SecondName, Second, Named)) << SecondName;
+    ASSERT_TRUE(std::regex_match(ThirdName, Third, Named)) << ThirdName;
+    EXPECT_EQ(Second[2], "1");
+    // Within one second the counter goes on; in the next second it starts at 1 again.
+    if (Third[1] == Second[1])
+        EXPECT_EQ(Third[2], "2");
+    else
+        EXPECT_EQ(Third[2], "1");
+
+    EXPECT_EQ(ReadFileBytes(Moved[0]), "first");
+    EXPECT_EQ(ReadFileBytes(Moved[1]), "second");
+    EXPECT_EQ(ReadFileBytes(Moved[2]), "third");
+}
+
+TEST(FolderWatchTest, ExistingTargetIsNeverReplaced)
+{
+    TTempDataFolder Data;
+    TTempDir Dir;
+    const fs::path Source = Dir.WriteFile("prices.csv", "new");
+    const fs::path Target = Dir.WriteFile("error/prices.csv", "old");
+    std::string Error;
+    EXPECT_FALSE(MoveFileNoReplace(Source, Target, Error));
+    EXPECT_FALSE(Error.empty());
+    EXPECT_EQ(ReadFileBytes(Source), "new");
+    EXPECT_EQ(ReadFileBytes(Target), "old");
+
+    // Every name the move could choose is taken (this second and the next few): the move fails
+    // and nothing is replaced.
+    const TLocalDateTime Now = LocalNow();
+    const int Base = Now.Hour * 3600 + Now.Minute * 60 + Now.Second;
+    for (int Second = Base; Second < Base + 4; ++Second) {
+        const int S = Second % 86400;
+        char Stamp[16];
+        std::snprintf(Stamp, sizeof Stamp, "%02d%02d%02d", S / 3600, S / 60 % 60, S % 60);
+        for (int I = 1; I <= 1000; ++I)
+            WriteBytes(Dir.Path() / "error" /
+                           ("prices-" + std::string(Stamp) + "-" + std::to_string(I) + ".csv"),
+                       "old");
+    }
+    std::string NewPath = "untouched";
+    EXPECT_FALSE(MoveToSubfolder(Utf8(Source), "error", "", NewPath, false));
+    EXPECT_EQ(NewPath, "untouched");
+    EXPECT_EQ(ReadFileBytes(Source), "new");
+    std::size_t Files = 0;
+    for (const auto& Entry : fs::directory_iterator(Dir.Path() / "error")) {
+        EXPECT_EQ(ReadFileBytes(Entry.path()), "old") << Entry.path();
+        ++Files;
+    }
+    EXPECT_EQ(Files, 4001u);
+    EXPECT_EQ(CountOf(Journal(), "cannot move file: "), 1u) << Journal();
+}
+
+TEST(FolderWatchTest, FailedMoveIsJournaledAndReportedAsFailure)
+{
+    struct TCase
+    {
+        const char* What;
+        const char* InTheWay; ///< a regular file (or a folder, ending in "/") made beforehand
+        bool FileStays;
+    };
+    const TCase Cases[] = {
+        {"target folder cannot be created", "error", true},
+        {"target folder below a file", "error/2024", true},
+        {"error text cannot be written", "error/prices.csv.err/", false},
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.What);
+        TTempDataFolder Data;
+        TTempDir Dir;
+        const fs::path File = Dir.WriteFile("prices.csv", "1;a;1\r\n");
+        const std::string InTheWay = Case.InTheWay;
+        if (InTheWay.back() == '/')
+            fs::create_directories(Dir.Path() / InTheWay);
+        else
+            Dir.WriteFile(InTheWay, "in the way");
+        const std::string Folder =
+            InTheWay == "error/2024" ? std::string("error/2024/x") : std::string("error");
+
+        std::string NewPath;
+        EXPECT_FALSE(MoveToSubfolder(Utf8(File), Folder, "line 1: bad", NewPath, false));
+        EXPECT_EQ(CountOf(Journal(), "| ERROR | cannot move file: "), 1u) << Journal();
+        EXPECT_EQ(fs::exists(File), Case.FileStays);
+        if (Case.FileStays)
+            EXPECT_EQ(ReadFileBytes(File), "1;a;1\r\n");
+        else
+            EXPECT_EQ(ReadFileBytes(Dir.Path() / "error" / "prices.csv"), "1;a;1\r\n");
+    }
+}
+
+#ifndef _WIN32
+TEST(FolderWatchTest, MoveAcrossFileSystemsCopiesWholeAndRemovesTheOriginal)
+{
+    // /dev/shm is a memory file system on Linux, normally another one than the temp folder.
+    const fs::path Shm = "/dev/shm";
+    TTempDir Dir;
+    struct stat A
+    {
+    }, B{};
+    if (::stat(Dir.Path().c_str(), &A) != 0 || ::stat(Shm.c_str(), &B) != 0 || A.st_dev == B.st_dev)
+        GTEST_SKIP() << "no second file system at hand";
+    const fs::path Other = Shm / ("plumeria-watch-test-" + std::to_string(::getpid()));
+    fs::create_directories(Other);
+
+    std::string Payload(3 * 1024 * 1024 + 17, '\0');
+    for (std::size_t I = 0; I < Payload.size(); ++I)
+        Payload[I] = static_cast<char>(I * 131 % 251);
+    const fs::path Source = Dir.WriteFile("prices.csv", Payload);
+    fs::permissions(Source, fs::perms::owner_read | fs::perms::group_read);
+
+    std::string Error;
+    EXPECT_TRUE(MoveFileNoReplace(Source, Other / "prices.csv", Error)) << Error;
+    EXPECT_FALSE(fs::exists(Source));
+    EXPECT_EQ(ReadFileBytes(Other / "prices.csv"), Payload);
+    EXPECT_EQ(fs::status(Other / "prices.csv").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::group_read);
+
+    // Back again onto an existing name: refused, both files whole, no temporary left behind.
+    const fs::path Again = Dir.WriteFile("prices.csv", "other");
+    EXPECT_FALSE(MoveFileNoReplace(Other / "prices.csv", Again, Error));
+    EXPECT_EQ(ReadFileBytes(Again), "other");
+    EXPECT_EQ(ReadFileBytes(Other / "prices.csv"), Payload);
+    std::size_t Entries = 0;
+    for ([[maybe_unused]] const auto& Entry : fs::directory_iterator(Dir.Path()))
+        ++Entries;
+    EXPECT_EQ(Entries, 1u);
+    fs::remove_all(Other);
+}
+#endif
+
+} // namespace
+} // namespace Plumeria
