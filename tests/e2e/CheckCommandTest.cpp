@@ -202,6 +202,12 @@ TEST(CheckCommand, UnreadableFileExitsWithTheReason)
     EXPECT_EQ(Folder.ExitCode, 2) << Describe(Folder);
     EXPECT_EQ(Folder.Out, "");
     EXPECT_NE(Folder.Err.find("directory"), std::string::npos) << Folder.Err;
+
+    // A device that never ends is refused at once instead of being read forever.
+    const auto Device = RunTool({"check", "/dev/zero"}, 10000);
+    EXPECT_FALSE(Device.TimedOut);
+    EXPECT_EQ(Device.ExitCode, 2) << Describe(Device);
+    EXPECT_NE(Device.Err.find("not a regular file"), std::string::npos) << Device.Err;
 }
 
 // Hostile files: each must end normally, quickly, with the parser's verdict and valid JSON.

@@ -356,9 +356,14 @@ struct TPiece
 
 std::vector<TPiece> ReadAllPieces(const std::filesystem::path& FileName)
 {
-    std::error_code Status;
-    if (std::filesystem::is_directory(FileName, Status))
+    // A folder, a device or a pipe is no PLU file; reading one could also never end
+    // (/dev/zero, a pipe without writer).
+    std::error_code Ignored;
+    const auto Status = std::filesystem::status(FileName, Ignored);
+    if (std::filesystem::is_directory(Status))
         ThrowReadError(FileName, static_cast<int>(std::errc::is_a_directory));
+    if (std::filesystem::exists(Status) && !std::filesystem::is_regular_file(Status))
+        throw TPluReadError("cannot read file " + PathToUtf8(FileName) + ": not a regular file");
 
     errno = 0;
     std::ifstream In(FileName, std::ios::binary);
