@@ -15,5 +15,9 @@ inline constexpr int ExitFailed = 1;
 inline constexpr int ExitUsage = 2;
 
 int RunCheck(const TArgs& Args);
+int RunSend(const TArgs& Args);
+int RunSendLabel(const TArgs& Args);
+int RunScan(const TArgs& Args);
+int RunScaleSim(const TArgs& Args);
 
 } // namespace Plumeria::Tool

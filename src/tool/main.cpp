@@ -21,6 +21,14 @@ const std::vector<TCommandEntry>& CommandTable()
 {
     static const std::vector<TCommandEntry> Table = {
         {"check", RunCheck, "check FILE [--cp 866|1251] [--json]"},
+        {"send", RunSend,
+         "send FILE --host H [--port P] [--kind ID] [--cp 866|1251] [--timeout MS] [--bind IP]"},
+        {"send-label", RunSendLabel,
+         "send-label FOLDER --host H [--port P] [--timeout MS] [--bind IP]"},
+        {"scan", RunScan, "scan ADAPTER_IP [--timeout MS]"},
+        {"scale-sim", RunScaleSim,
+         "scale-sim [--bind ADDR] [--port P] [--nak-after N] [--close-after N] "
+         "[--silent-after N] [--connections N] [--allow-any-address]"},
     };
     return Table;
 }

@@ -1,0 +1,85 @@
+// `plumeria send FILE --host H [--port P] [--kind ID] [--cp N] [--timeout MS] [--bind IP]`:
+// parses a PLU file as `check` does and, when no line is in error, uploads its articles through
+// the same driver the tray program uses. Exit 0 only when every article was acknowledged.
+
+#include "core/Driver/Driver.h"
+#include "core/PluCsv/PluCsv.h"
+#include "platform/Environment.h"
+#include "tool/Args.h"
+#include "tool/Commands.h"
+
+#include <climits>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <string>
+
+namespace Plumeria::Tool {
+namespace {
+
+constexpr const char* SendUsage = "usage: plumeria send FILE --host H [--port P] [--kind ID] "
+                                  "[--cp 866|1251] [--timeout MS] [--bind IP]";
+
+int UsageError(const std::string& Message)
+{
+    std::fprintf(stderr, "plumeria send: %s\n%s\n", Message.c_str(), SendUsage);
+    return ExitUsage;
+}
+
+} // namespace
+
+int RunSend(const TArgs& Args)
+{
+    TArgReader Reader(Args, {"host", "port", "kind", "cp", "timeout", "bind"}, {});
+    if (!Reader.Ok())
+        return UsageError(Reader.Error());
+    if (Reader.Positional().size() != 1)
+        return UsageError(Reader.Positional().empty() ? "no FILE given"
+                                                      : "more than one FILE given");
+    const auto Host = Reader.Value("host");
+    if (!Host || Host->empty())
+        return UsageError("--host is required");
+    // 0 asks for the make's default port (DIGI: 2000 + the host's last number).
+    const int Port = Reader.IntValue("port", 0, 0, 65535);
+    const int TimeoutMs = Reader.IntValue("timeout", 500, 0, INT_MAX);
+    if (!Reader.Ok())
+        return UsageError(Reader.Error());
+    TScaleKind Kind = TScaleKind::skDigi;
+    if (const auto Id = Reader.Value("kind"); Id && !TryScaleKindFromId(*Id, Kind))
+        return UsageError("unknown scale kind '" + *Id +
+                          "' (digi, cas, massa-k, shtrih-print, mettler-toledo, m-er)");
+    int CodePage = 1251;
+    if (const auto Text = Reader.Value("cp")) {
+        if (*Text == "866")
+            CodePage = 866;
+        else if (*Text != "1251")
+            return UsageError("--cp must be 866 or 1251, not '" + *Text + "'");
+    }
+
+    const std::filesystem::path File = PathFromUtf8(Reader.Positional()[0]);
+    TPluParseResult Parsed;
+    std::string SourceFile;
+    try {
+        ParsePluFile(File, CodePage, Parsed);
+        SourceFile = PathToUtf8(std::filesystem::absolute(File));
+    } catch (const std::exception& Error) {
+        std::fprintf(stderr, "plumeria send: %s\n", Error.what());
+        return ExitUsage;
+    }
+    if (Parsed.Rejected()) {
+        // A rejected file is sent to no scale, exactly as the watch pipeline treats it.
+        for (const TPluParseError& Error : Parsed.Errors)
+            std::printf("line %d: %s\n", Error.LineNo, Error.Text.c_str());
+        std::printf("not sent: the file has %zu errors\n", Parsed.Errors.size());
+        return ExitFailed;
+    }
+
+    const TScaleDriverRef Driver = CreateScaleDriver(Kind);
+    const TUploadResult Result = Driver->Upload(
+        *Host, Port, TimeoutMs, Reader.Value("bind").value_or(""), "", SourceFile, Parsed.Items);
+    std::printf("%s\n", Result.Message.c_str());
+    std::fflush(stdout);
+    return Result.Status == TUploadStatus::usSent ? ExitOk : ExitFailed;
+}
+
+} // namespace Plumeria::Tool

@@ -1,0 +1,224 @@
+// `plumeria send`, `send-label`, `scan` and `scale-sim` run as integrators run them, against
+// scale simulators on loopback: exit statuses, printed results, and the simulator's own output.
+
+#include "core/Digi/Digi.h"
+#include "core/DigiSearch/TcpTransport.h"
+#include "support/RunProcess.h"
+#include "support/ScaleNet.h"
+#include "support/TempDir.h"
+#include "tool/ScaleSim.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace Plumeria {
+namespace {
+
+namespace Kit = Plumeria::Test;
+using Kit::RunTool;
+using Kit::TProcessResult;
+using Tool::TScaleSim;
+using Tool::TScaleSimOptions;
+
+std::string Describe(const TProcessResult& R)
+{
+    return "exit=" + std::to_string(R.ExitCode) + " signal=" + std::to_string(R.Signal) +
+           (R.TimedOut ? " timed out" : "") + "\nstdout: " + R.Out.substr(0, 2000) +
+           "\nstderr: " + R.Err.substr(0, 2000);
+}
+
+// Two articles in code page 1251 ("Хлеб" as bytes), and a file with a bad price on line 2.
+const std::string GoodFile = "A;1;1234567;12,50;0;0;5;Milk\r\n"
+                             "A;2;2345678;3;0;0;0;\xD5\xEB\xE5\xE1\r\n"
+                             "I;2;flour;water\r\n";
+const std::string BadFile = "A;1;1234567;1;0;0;0;Milk\r\n"
+                            "A;2;2345678;-1;0;0;0;Bread\r\n";
+
+class ScaleCommands : public ::testing::Test
+{
+protected:
+    void StartSim(std::function<Tool::TSimAnswer(const Tool::TSimFrame&)> Answer = {})
+    {
+        TScaleSimOptions Options;
+        Options.Answer = std::move(Answer);
+        std::string Error;
+        ASSERT_TRUE(Sim.Start(std::move(Options), Error)) << Error;
+    }
+    std::string SimPort() const { return std::to_string(Sim.Port()); }
+
+    Kit::TTempDataFolder Data; // the tool journals into it (the environment is inherited)
+    Kit::TTempDir Dir;
+    TScaleSim Sim;
+};
+
+TEST_F(ScaleCommands, SendUploadsAnAcceptedFile)
+{
+    StartSim();
+    const auto File = Dir.WriteFile("prices.csv", GoodFile);
+    const auto R = RunTool(
+        {"send", File.string(), "--host", "127.0.0.1", "--port", SimPort(), "--timeout", "300"});
+    EXPECT_EQ(R.ExitCode, 0) << Describe(R);
+    EXPECT_EQ(R.Out, "sent 2 PLU\n");
+    const auto Frames = Sim.Frames();
+    ASSERT_EQ(Frames.size(), 2u);
+    // The Cyrillic name arrived in code page 866 (Х = 0x95), the ingredients after it.
+    EXPECT_EQ(Frames[1].Bytes[32], 0x95);
+    // The tool journals like the program: the file's full path in every line.
+    EXPECT_EQ(Kit::CountJournal("INFO", "file=" + File.string() + " ip=127.0.0.1 port=" +
+                                            SimPort() + " plu=2 status=sent"),
+              1);
+}
+
+TEST_F(ScaleCommands, SendOutcomesAndExitStatuses)
+{
+    StartSim([](const Tool::TSimFrame& Frame) {
+        Tool::TSimAnswer Answer;
+        if (Frame.Number == 2)
+            Answer.Bytes = {0x15};
+        return Answer;
+    });
+    const auto Good = Dir.WriteFile("good.csv", GoodFile).string();
+    const auto Bad = Dir.WriteFile("bad.csv", BadFile).string();
+    const auto Missing = (Dir.Path() / "missing.csv").string();
+    struct Row
+    {
+        std::vector<std::string> Args;
+        int Exit;
+        std::string Out; // "" = not checked
+        std::string ErrPart;
+    };
+    const Row Rows[] = {
+        {{"send", Good, "--host", "127.0.0.1", "--port", SimPort()},
+         1,
+         "PLU 2 was not acknowledged\n",
+         ""},
+        // A rejected file lists its errors and is sent nowhere.
+        {{"send", Bad, "--host", "127.0.0.1", "--port", SimPort()},
+         1,
+         "line 2: price is invalid\nnot sent: the file has 1 errors\n",
+         ""},
+        {{"send", Good, "--host", "127.0.0.1", "--kind", "Massa-K"},
+         1,
+         "MASSA-K protocol is not connected yet\n",
+         ""},
+        {{"send", Good, "--host", "127.0.0.255"},
+         1,
+         "DIGI port is 2000 + the last octet of the host\n",
+         ""},
+        {{"send", Missing, "--host", "127.0.0.1"}, 2, "", "missing.csv"},
+        {{"send", Good}, 2, "", "--host is required"},
+        {{"send", Good, "--host", "127.0.0.1", "--kind", "ibm"}, 2, "", "unknown scale kind"},
+        {{"send", Good, "--host", "127.0.0.1", "--cp", "1250"}, 2, "", "--cp must be"},
+        {{"send", Good, "--host", "127.0.0.1", "--port", "70000"}, 2, "", "--port must be"},
+        {{"send", "--host", "127.0.0.1"}, 2, "", "no FILE given"},
+    };
+    for (const Row& R : Rows) {
+        const auto Result = RunTool(R.Args);
+        EXPECT_EQ(Result.ExitCode, R.Exit) << Describe(Result);
+        if (!R.Out.empty()) {
+            EXPECT_EQ(Result.Out, R.Out) << Describe(Result);
+        }
+        EXPECT_NE(Result.Err.find(R.ErrPart), std::string::npos) << Describe(Result);
+    }
+    // Only the first row reached the scale: two frames on one connection.
+    EXPECT_TRUE(Sim.WaitConnectionsClosed(1, 2000));
+    EXPECT_EQ(Sim.Connections(), 1);
+    EXPECT_EQ(Sim.FrameCount(), 2);
+}
+
+TEST_F(ScaleCommands, SendLabel)
+{
+    StartSim();
+    Dir.WriteFile("label/f34.dat", "01 00 00 00 00 06\r\n01 00 00 00 00 07 ff\r\n");
+    Dir.WriteFile("label/f38.dat", "02000000000a 00 11 22 33\r\n");
+    const auto Folder = (Dir.Path() / "label").string();
+    auto R = RunTool(
+        {"send-label", Folder, "--host", "127.0.0.1", "--port", SimPort(), "--bind", "127.0.0.1"});
+    EXPECT_EQ(R.ExitCode, 0) << Describe(R);
+    EXPECT_EQ(R.Out, "sent label, 2 format records, 1 texts\n");
+    EXPECT_EQ(Sim.FrameCount(), 3);
+
+    R = RunTool(
+        {"send-label", (Dir.Path() / "none").string(), "--host", "127.0.0.1", "--port", SimPort()});
+    EXPECT_EQ(R.ExitCode, 1) << Describe(R);
+    EXPECT_EQ(R.Out, "f34.dat: label file is missing\n");
+
+    R = RunTool({"send-label", Folder});
+    EXPECT_EQ(R.ExitCode, 2) << Describe(R);
+}
+
+TEST_F(ScaleCommands, ScanPrintsHitsAndProgress)
+{
+    // A simulated scale at 127.0.0.61 on its default port 2061.
+    TScaleSimOptions Options;
+    Options.BindIp = "127.0.0.61";
+    Options.Port = 2061;
+    std::string Error;
+    if (!Sim.Start(std::move(Options), Error))
+        GTEST_SKIP() << Error;
+    const auto R = RunTool({"scan", "127.0.0.1", "--timeout", "150"});
+    EXPECT_EQ(R.ExitCode, 0) << Describe(R);
+    EXPECT_NE(R.Out.find("127.0.0.61:2061\n"), std::string::npos) << R.Out;
+    for (const char* Line : {"progress 16/253 found ", "progress 240/253 found ",
+                             "progress 253/253 found ", "scan of 127.0.0.1 done: "})
+        EXPECT_NE(R.Out.find(Line), std::string::npos) << Line << "\n" << R.Out;
+
+    const auto Bad = RunTool({"scan", "127.0.0"});
+    EXPECT_EQ(Bad.ExitCode, 2) << Describe(Bad);
+}
+
+TEST(ScaleSimCommand, RefusesAddressesOffLoopback)
+{
+    for (const char* Address : {"10.0.0.5", "0.0.0.0", "192.168.1.2"}) {
+        const auto R = RunTool({"scale-sim", "--bind", Address, "--port", "0"}, 10000);
+        EXPECT_EQ(R.ExitCode, 2) << Describe(R);
+        EXPECT_NE(R.Err.find("outside 127.0.0.0/8"), std::string::npos) << Describe(R);
+    }
+    const auto R = RunTool({"scale-sim", "--bind", "localhost"}, 10000);
+    EXPECT_EQ(R.ExitCode, 2) << Describe(R);
+}
+
+TEST(ScaleSimCommand, AcknowledgesThenMisbehavesAsAsked)
+{
+    Kit::TTempDataFolder Data;
+    // The port is taken from the system and handed to the simulator.
+    std::uint32_t Loopback = 0;
+    ParseIpv4("127.0.0.1", Loopback);
+    int Error = 0;
+    const TSocketHandle Probe = SocketListen(Loopback, 0, 1, Error);
+    const int Port = SocketLocalPort(Probe);
+    SocketClose(Probe);
+
+    // Connection 1 is our readiness probe, connection 2 the upload; then the simulator ends.
+    auto Run = std::async(std::launch::async, [Port] {
+        return RunTool(
+            {"scale-sim", "--port", std::to_string(Port), "--nak-after", "1", "--connections", "2"},
+            20000);
+    });
+    bool Up = false;
+    for (int I = 0; I < 200 && !Up; ++I) {
+        Up = TcpProbe("127.0.0.1", Port, 200, "");
+        if (!Up)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    ASSERT_TRUE(Up);
+    const TUploadResult Result =
+        TDigiDriver().Upload("127.0.0.1", Port, 300, "", "", "f.csv", Kit::MakeArticles(3));
+    EXPECT_EQ(Result.Message, "PLU 2 was not acknowledged");
+
+    const TProcessResult R = Run.get();
+    EXPECT_EQ(R.ExitCode, 0) << Describe(R);
+    EXPECT_EQ(R.Out.substr(0, R.Out.find('\n')), "listening on 127.0.0.1:" + std::to_string(Port));
+    EXPECT_NE(R.Out.find("frame connection=2 number=1 file=25 bytes="), std::string::npos) << R.Out;
+    EXPECT_NE(R.Out.find("frame connection=2 number=2 file=25 bytes="), std::string::npos) << R.Out;
+    EXPECT_EQ(R.Out.find("number=3"), std::string::npos) << R.Out;
+    EXPECT_NE(R.Out.find("stopped after 2 connections, 2 frames\n"), std::string::npos) << R.Out;
+}
+
+} // namespace
+} // namespace Plumeria
