@@ -3,11 +3,17 @@
 //
 //   QT_QPA_PLATFORM=offscreen build/tests/ui/plumeria_ui_render OUTPUT_FOLDER
 
+#include "UiSandbox.h"
+
+#include "core/Journal/Journal.h"
+#include "core/Settings/Settings.h"
 #include "ui/Icons/Icons.h"
+#include "ui/Main/MainWindow.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QMenu>
 #include <QPainter>
 
 #include <cstdio>
@@ -37,6 +43,62 @@ QImage ImageSheet()
     return Sheet;
 }
 
+// A main window with everything filled in: scales, recent files and journal lines.
+QImage MainWindowShot(QSize ClientSize)
+{
+    Test::TUiSandbox Box;
+    TLoaderSettings Settings;
+    Settings.AutoUpdate = false;
+    Settings.RunWithWindows = false;
+    const auto Scale = [](const char* Name, const char* Host, int Port, TScaleKind Kind,
+                          const char* Model, const char* Mask) {
+        TScaleConfig Config;
+        Config.Enabled = true;
+        Config.Name = Name;
+        Config.Host = Host;
+        Config.Port = Port;
+        Config.Kind = Kind;
+        Config.Model = Model;
+        Config.FileMask = Mask;
+        return Config;
+    };
+    Settings.Scales = {
+        Scale("Весы мясного отдела", "192.168.100.201", 2201, TScaleKind::skDigi, "SM-5300", "*"),
+        Scale("Рыба и сыры", "192.168.100.202", 2202, TScaleKind::skDigi, "SM-120", "fish*.csv"),
+        Scale("Овощи", "192.168.100.15", 8111, TScaleKind::skMassaK, "ВПМ-15.2-Т", "*.txt"),
+        Scale("Касса 2", "10.0.0.7", 20304, TScaleKind::skShtrihPrint, "Штрих-Принт М",
+              "*.csv;*.txt"),
+    };
+    Settings.Save();
+    TfrmMain Window(Box.Options(true));
+    LogInfo("file=C:\\Обмен\\prices.csv ip=192.168.100.201 name=Весы мясного отдела kind=digi "
+            "cp=866 mask=* sent 412 PLU");
+    LogWarn("plu=1042 name is longer than 40 characters file=C:\\Обмен\\prices.csv");
+    LogError("read failed: C:\\Обмен\\сыры.csv cannot open file");
+    Window.AddRecent("prices.csv | отправлено 412 PLU");
+    Window.AddRecent("сыры_и_колбасы_весовые_длинное_имя_файла.csv | отклонён");
+    Window.AddRecent("fish.csv | ошибка отправки");
+    Window.AddRecent("остатки.txt | разобрано, не отправлено 27 PLU");
+    Window.ShowMainWindow();
+    Window.resize(ClientSize);
+    QCoreApplication::processEvents();
+    return Window.grab().toImage();
+}
+
+QImage TrayMenuShot(bool Paused)
+{
+    Test::TUiSandbox Box;
+    TfrmMain Window(Box.Options(true));
+    if (Paused)
+        Window.TogglePause();
+    QMenu* Menu = Window.TrayMenu();
+    Menu->popup(QPoint(0, 0));
+    QCoreApplication::processEvents();
+    QImage Shot = Menu->grab().toImage();
+    Menu->hide();
+    return Shot;
+}
+
 bool Save(const QImage& Image, const QDir& Out, const char* Name)
 {
     const QString File = Out.filePath(QString::fromLatin1(Name));
@@ -58,5 +120,9 @@ int main(int Argc, char** Argv)
     if (!QDir().mkpath(Out.path()))
         return 1;
     bool Ok = Save(ImageSheet(), Out, "images.png");
+    Ok = Save(MainWindowShot(QSize(900, 520)), Out, "main-window.png") && Ok;
+    Ok = Save(MainWindowShot(QSize(744, 420)), Out, "main-window-small.png") && Ok;
+    Ok = Save(TrayMenuShot(false), Out, "tray-menu.png") && Ok;
+    Ok = Save(TrayMenuShot(true), Out, "tray-menu-paused.png") && Ok;
     return Ok ? 0 : 1;
 }

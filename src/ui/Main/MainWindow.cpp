@@ -1,0 +1,294 @@
+#include "ui/Main/MainWindow.h"
+
+#include "core/FolderWatch/FolderWatch.h"
+#include "core/Journal/Journal.h"
+#include "core/Settings/Settings.h"
+#include "core/Text/Text.h"
+#include "core/Update/Update.h"
+#include "platform/Clock.h"
+#include "platform/Environment.h"
+#include "platform/SingleInstance.h"
+#include "ui/Common/Desktop.h"
+#include "ui/Common/MessageBox.h"
+#include "ui/Icons/Icons.h"
+#include "ui/Main/Help.h"
+#include "ui/UiText/UiText.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenu>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+namespace Plumeria {
+
+namespace {
+
+constexpr int MaxRecentLines = 50;
+
+QString Q(const std::string& Utf8)
+{
+    return QString::fromStdString(Utf8);
+}
+
+QString TwoDigits(int Value)
+{
+    return QStringLiteral("%1").arg(Value, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+TfrmMain::TfrmMain(TMainOptions Options, QWidget* Parent)
+    : QWidget(Parent), FOptions(std::move(Options))
+{
+    CreateControls();
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain()
+{
+    FormDestroy();
+}
+
+void TfrmMain::FormCreate()
+{
+    FAllowClose = false;
+    FPaused = false;
+    FRecent.clear();
+
+    setWindowTitle(UiAppTitle());
+    QGuiApplication::setApplicationDisplayName(UiAppTitle());
+    btnHelp->setToolTip(UiHelp());
+
+    if (!AcquireSingleInstance()) {
+        ShowMessageBox(nullptr, QStringLiteral("PlumeriaBridge is already running."),
+                       QStringLiteral("PlumeriaBridge"), TMessageIcon::miInformation);
+        FAllowClose = true;
+        FEndRequested = true;
+        return;
+    }
+    FStarted = true;
+
+    RemovePreviousBackup();
+
+    FSettings = std::make_unique<TLoaderSettings>();
+    std::error_code Ignored;
+    const bool HadFile = std::filesystem::exists(FSettings->IniPath(), Ignored);
+    FSettings->Load();
+    SetLogLevel(FSettings->LogLevel);
+    if (!HadFile) {
+        // A first start writes the defaults; a data folder that cannot be written must not
+        // keep the program from watching.
+        try {
+            FSettings->Save();
+        } catch (const std::exception& Error) {
+            LogError(std::string("cannot save settings: ") + Error.what());
+        }
+    }
+    ApplyAutostart(FSettings->RunWithWindows);
+    LogInfo(std::string("started ") + PLUMERIA_VERSION);
+
+    const bool Replaced = FOptions.CheckForUpdate ? FOptions.CheckForUpdate(FSettings->AutoUpdate)
+                                                  : CheckForUpdate(FSettings->AutoUpdate);
+    if (Replaced) {
+        ReleaseSingleInstance();
+        FAllowClose = true;
+        FEndRequested = true;
+        return;
+    }
+
+    BuildTrayMenu();
+    SetupScaleList();
+    StartWatch();
+    RefreshView();
+
+    // Without a notification area the window is the only way to reach the program.
+    if (!TrayAvailable())
+        ShowMainWindow();
+}
+
+void TfrmMain::FormDestroy()
+{
+    StopWatch();
+    FRecent.clear();
+    FSettings.reset();
+    // The icon refers to the menu; it goes first.
+    delete FTray;
+    FTray = nullptr;
+    FPauseItem = nullptr;
+    FMenu.reset();
+    if (FStarted)
+        ReleaseSingleInstance();
+}
+
+bool TfrmMain::TrayAvailable() const
+{
+    return FOptions.TrayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+void TfrmMain::StartWatch()
+{
+    StopWatch();
+    if (FPaused || !FSettings)
+        return;
+    // Ready files arrive from the watch thread; the window's event loop runs them here.
+    TPoster Poster = [this](TPostedCall Call) {
+        QMetaObject::invokeMethod(this, std::move(Call), Qt::QueuedConnection);
+    };
+    try {
+        FWatch = std::make_unique<TFolderWatch>(
+            Trim(FSettings->WatchFolder), FSettings->FileMask,
+            [this](const std::string& FileName) { ProcessFile(FileName); }, std::move(Poster));
+    } catch (const std::exception& Error) {
+        LogError(std::string("cannot start the folder watch: ") + Error.what());
+    }
+}
+
+void TfrmMain::StopWatch()
+{
+    std::unique_ptr<TFolderWatch> Taken = std::move(FWatch);
+    FWatch.reset();
+    Taken.reset(); // waits for the watch thread
+}
+
+void TfrmMain::ProcessFile(const std::string& FileName)
+{
+    // Nothing may escape into the event loop: the watch must keep running.
+    try {
+        ::Plumeria::ProcessFile(FileName, FSettings.get(), FWatch.get(), *this);
+    } catch (const std::exception& Error) {
+        LogError("file processing failed: " + FileName + " " + Error.what());
+    } catch (...) {
+        LogError("file processing failed: " + FileName);
+    }
+}
+
+void TfrmMain::SettingsChanged()
+{
+    if (!FSettings)
+        return;
+    try {
+        FSettings->Save();
+    } catch (const std::exception& Error) {
+        LogError(std::string("cannot save settings: ") + Error.what());
+        ShowBalloon(UiScales().toStdString(), "Настройки не сохранены");
+    }
+    ApplyAutostart(FSettings->RunWithWindows);
+    if (!FPaused)
+        StartWatch();
+    RefreshView();
+}
+
+void TfrmMain::ShowGeneralDialog()
+{
+    // The general settings dialog is not part of this build yet; the entry does nothing.
+}
+
+void TfrmMain::ShowScalesWindow()
+{
+    // The scales window is not part of this build yet; the entry does nothing.
+}
+
+void TfrmMain::TogglePause()
+{
+    FPaused = !FPaused;
+    if (!FPaused) {
+        if (FPauseItem) {
+            FPauseItem->setText(UiPause());
+            FPauseItem->setIcon(SharedImages().Icon(siPause));
+        }
+        StartWatch();
+        LogInfo("watch resumed");
+    } else {
+        StopWatch();
+        if (FPauseItem) {
+            FPauseItem->setText(UiResume());
+            FPauseItem->setIcon(SharedImages().Icon(siPlay));
+        }
+        LogInfo("watch paused");
+        ShowBalloon(UiScales().toStdString(), "Наблюдение приостановлено");
+    }
+}
+
+void TfrmMain::ShowMainWindow()
+{
+    RefreshView();
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+}
+
+void TfrmMain::RefreshView()
+{
+    ShowJournalTail();
+    FillScaleList();
+}
+
+void TfrmMain::AddRecent(const std::string& Text)
+{
+    const TLocalDateTime Now = LocalNow();
+    const QString Line = TwoDigits(Now.Hour) + QLatin1Char(':') + TwoDigits(Now.Minute) +
+                         QLatin1Char(':') + TwoDigits(Now.Second) + QStringLiteral("  ") + Q(Text);
+    FRecent.prepend(Line);
+    while (FRecent.size() > MaxRecentLines)
+        FRecent.removeLast();
+    ShowRecent();
+}
+
+void TfrmMain::ShowBalloon(const std::string& Title, const std::string& Text)
+{
+    if (!FTray)
+        return;
+    FTray->showMessage(Q(Title), Q(Text), QSystemTrayIcon::Information);
+    Q_EMIT BalloonShown(Q(Title), Q(Text));
+}
+
+void TfrmMain::btnOpenLogClick()
+{
+    const std::filesystem::path Log = LogFilePath();
+    std::error_code Ignored;
+    const std::filesystem::path Target =
+        std::filesystem::exists(Log, Ignored) ? Log : Log.parent_path();
+    OpenWithDefaultHandler(QUrl::fromLocalFile(Q(PathToUtf8(Target))));
+}
+
+void TfrmMain::btnHelpClick()
+{
+    OpenHelp(QStringLiteral("index.html"));
+}
+
+void TfrmMain::ExitApplication()
+{
+    FAllowClose = true;
+    close();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* Event)
+{
+    if (FAllowClose) {
+        Event->accept();
+        Q_EMIT Ended();
+        return;
+    }
+    Event->ignore();
+    if (TrayAvailable()) {
+        hide();
+        if (FTray)
+            FTray->show();
+    } else {
+        showMinimized();
+    }
+}
+
+} // namespace Plumeria

@@ -1,0 +1,138 @@
+#pragma once
+// The main window of the tray program. It owns the settings and the folder watch, keeps the
+// notification icon with its menu, runs file processing for every file the watch reports, and
+// shows the recent files, the configured scales and the tail of today's journal. It stays hidden
+// until asked for; closing it hides it again, and only the menu's exit entry ends the program.
+
+#include "core/Processing/ProcessFile.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QAction;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QSystemTrayIcon;
+class QTreeWidget;
+
+namespace Plumeria {
+
+class TLoaderSettings;
+class TFolderWatch;
+
+/// What the program entry and the tests may choose about the shell; the defaults are the real
+/// program's.
+struct TMainOptions
+{
+    /// Whether the desktop has a notification area; nothing asks the desktop (at start and at
+    /// each close). Without one the window is shown at start and closing only minimises it.
+    std::optional<bool> TrayAvailable;
+    /// The update check at start (true: a new executable was started, this process must end).
+    /// Empty: the real one.
+    std::function<bool(bool AutoUpdate)> CheckForUpdate;
+};
+
+class TfrmMain : public QWidget, public IProcessReporter
+{
+    Q_OBJECT
+
+public:
+    /// Creates the window hidden and runs the start-up (single instance, settings, journal,
+    /// update check, notification icon, watch). Check `EndRequested` afterwards.
+    explicit TfrmMain(TMainOptions Options = {}, QWidget* Parent = nullptr);
+    /// Stops the watch, frees the settings and releases the single-instance lock.
+    ~TfrmMain() override;
+
+    /// The start-up decided that the process ends at once with exit code 0 (another instance
+    /// runs, or an update took over).
+    bool EndRequested() const { return FEndRequested; }
+
+    void AddRecent(const std::string& Text) override;
+    void ShowBalloon(const std::string& Title, const std::string& Text) override;
+    void RefreshView() override;
+
+    /// After every saved change of the settings: save, rewrite the start entry, restart the
+    /// watch unless paused, refresh.
+    void SettingsChanged();
+    void TogglePause();
+    void ShowMainWindow();
+    void ShowGeneralDialog();
+    void ShowScalesWindow();
+    void ExitApplication();
+    /// Carries one ready file of the watch to its end.
+    void ProcessFile(const std::string& FileName);
+
+    TLoaderSettings* Settings() const { return FSettings.get(); }
+    TFolderWatch* Watch() const { return FWatch.get(); }
+    QSystemTrayIcon* Tray() const { return FTray; }
+    QMenu* TrayMenu() const { return FMenu.get(); }
+    QAction* PauseItem() const { return FPauseItem; }
+    bool Paused() const { return FPaused; }
+    const QStringList& Recent() const { return FRecent; }
+
+Q_SIGNALS:
+    /// A balloon was shown (or would have been, where the desktop has no notification area).
+    void BalloonShown(const QString& Title, const QString& Text);
+    /// The window closed for good: the program ends.
+    void Ended();
+
+protected:
+    void closeEvent(QCloseEvent* Event) override;
+    void resizeEvent(QResizeEvent* Event) override;
+
+private:
+    // Controls (MainView.cpp).
+    void CreateControls();
+    void ApplyFonts();
+    void LayOut();
+    void SetupScaleList();
+    void BuildTrayMenu();
+    void FillScaleList();
+    void ShowRecent();
+    void ShowJournalTail();
+
+    // Behaviour (MainWindow.cpp).
+    void FormCreate();
+    void FormDestroy();
+    void StartWatch();
+    void StopWatch();
+    bool TrayAvailable() const;
+    void btnOpenLogClick();
+    void btnHelpClick();
+
+    QLabel* lblFiles = nullptr;
+    QListWidget* lbFiles = nullptr;
+    QLabel* lblScales = nullptr;
+    QTreeWidget* lvScales = nullptr;
+    QLabel* lblLog = nullptr;
+    QPlainTextEdit* memLog = nullptr;
+    QPushButton* btnGeneral = nullptr;
+    QPushButton* btnScales = nullptr;
+    QPushButton* btnRefresh = nullptr;
+    QPushButton* btnOpenLog = nullptr;
+    QPushButton* btnHelp = nullptr;
+
+    std::unique_ptr<TLoaderSettings> FSettings;
+    std::unique_ptr<TFolderWatch> FWatch;
+    QSystemTrayIcon* FTray = nullptr;
+    std::unique_ptr<QMenu> FMenu;
+    QAction* FPauseItem = nullptr;
+    bool FAllowClose = false;
+    bool FPaused = false;
+    QStringList FRecent;
+
+    TMainOptions FOptions;
+    bool FEndRequested = false;
+    bool FStarted = false; ///< the start-up got past the single-instance check
+};
+
+} // namespace Plumeria

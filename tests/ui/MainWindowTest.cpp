@@ -1,0 +1,455 @@
+// The main window started for real inside a sandbox: the first start, the scale list, hiding and
+// ending, pause against settings changes, the recent-files list, the journal pane, and the
+// addresses its buttons open.
+
+#include "UiSandbox.h"
+
+#include "core/FolderWatch/FolderWatch.h"
+#include "core/Journal/Journal.h"
+#include "core/Settings/Settings.h"
+#include "platform/Autostart.h"
+#include "platform/Environment.h"
+#include "ui/Icons/Icons.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <fstream>
+#include <memory>
+
+using namespace Plumeria;
+using namespace Plumeria::Test;
+
+namespace {
+
+QString Q(const std::string& Utf8)
+{
+    return QString::fromStdString(Utf8);
+}
+
+TScaleConfig Scale(const char* Name, const char* Host, int Port, TScaleKind Kind, const char* Model,
+                   const char* Mask)
+{
+    TScaleConfig Config;
+    Config.Enabled = true;
+    Config.Name = Name;
+    Config.Host = Host;
+    Config.Port = Port;
+    Config.Kind = Kind;
+    Config.Model = Model;
+    Config.FileMask = Mask;
+    return Config;
+}
+
+void WriteSettings(const TLoaderSettings& Settings)
+{
+    Settings.Save();
+}
+
+template <typename T> T* Find(const TfrmMain& Window, const char* Name)
+{
+    return Window.findChild<T*>(QString::fromLatin1(Name));
+}
+
+QImage IconImage(const QIcon& Icon)
+{
+    return Icon.pixmap(QSize(20, 20))
+        .toImage()
+        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+} // namespace
+
+class TMainWindowTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void FirstStartWritesTheDefaultsAndJournalsTheStart()
+    {
+        TUiSandbox Box;
+        QVERIFY(!std::filesystem::exists(Box.SettingsFile()));
+        TfrmMain Window(Box.Options());
+        QVERIFY(!Window.EndRequested());
+
+        QVERIFY(std::filesystem::exists(Box.SettingsFile()));
+        TLoaderSettings Loaded;
+        Loaded.Load();
+        QVERIFY(Loaded == TLoaderSettings());
+        QVERIFY(JournalText().find("| INFO | started 1.0.3\r\n") != std::string::npos ||
+                JournalText().find("| INFO | started 1.0.3\n") != std::string::npos);
+        // The update check runs once, after the start entry, with the default setting (on).
+        QCOMPARE(Box.UpdateChecks, std::vector<bool>{true});
+        QCOMPARE(Box.StartedBeforeCheck, std::vector<bool>{true});
+        // Start-with-the-session is on by default, so the first start writes the entry.
+        QVERIFY(ReadAutostartCommand().has_value());
+
+        QVERIFY(!Window.isVisible()); // hidden until asked for
+        QCOMPARE(Window.windowTitle(), QStringLiteral("Плюмерия"));
+        QVERIFY(Window.Tray() != nullptr);
+        QCOMPARE(Window.Tray()->toolTip(), QStringLiteral("Плюмерия"));
+        QVERIFY(Window.Watch() != nullptr);
+    }
+
+    void AnExistingSettingsFileIsReadNotRewritten()
+    {
+        TUiSandbox Box;
+        std::filesystem::create_directories(Box.DataDir());
+        const std::string Ini =
+            "[General]\r\nAutoUpdate=0\r\nRunWithWindows=0\r\nLogLevel=errors\r\n"
+            "Unknown=kept\r\n";
+        {
+            std::ofstream Out(Box.SettingsFile(), std::ios::binary);
+            Out << Ini;
+        }
+        TfrmMain Window(Box.Options());
+        QCOMPARE(ReadFileBytes(Box.SettingsFile()), Ini);
+        QCOMPARE(Box.UpdateChecks, std::vector<bool>{false});
+        QVERIFY(!ReadAutostartCommand().has_value());
+        // At the errors level the start entry is not written.
+        QVERIFY(JournalText().find("started 1.0.3") == std::string::npos);
+    }
+
+    void AnUpdateThatTookOverEndsTheStart()
+    {
+        TUiSandbox Box;
+        Box.UpdateTookOver = true;
+        TfrmMain Window(Box.Options());
+        QVERIFY(Window.EndRequested());
+        QVERIFY(Window.Tray() == nullptr);
+        QVERIFY(Window.Watch() == nullptr);
+    }
+
+    void ControlsStandWhereDesigned_data()
+    {
+        QTest::addColumn<QString>("Name");
+        QTest::addColumn<QString>("Caption");
+        QTest::addColumn<QRect>("Box");
+        const auto Row = [](const char* Name, const char* Caption, QRect Box) {
+            QTest::newRow(Name) << QString::fromLatin1(Name) << QString::fromUtf8(Caption) << Box;
+        };
+        Row("lblFiles", "Последние файлы", QRect(16, 12, -1, -1));
+        Row("lbFiles", "", QRect(16, 32, 728, 120));
+        Row("lblScales", "Весы", QRect(16, 160, -1, -1));
+        Row("lvScales", "", QRect(16, 180, 728, 120));
+        Row("lblLog", "Журнал", QRect(16, 308, -1, -1));
+        Row("memLog", "", QRect(16, 328, 728, 140));
+        Row("btnGeneral", "Основные", QRect(16, 480, 130, 27));
+        Row("btnScales", "Весы", QRect(154, 480, 110, 27));
+        Row("btnRefresh", "Обновить", QRect(272, 480, 120, 27));
+        Row("btnOpenLog", "Открыть журнал", QRect(400, 480, 170, 27));
+        Row("btnHelp", "Справка", QRect(582, 480, 130, 27));
+    }
+
+    void ControlsStandWhereDesigned()
+    {
+        QFETCH(QString, Name);
+        QFETCH(QString, Caption);
+        QFETCH(QRect, Box);
+        TUiSandbox Box_;
+        TfrmMain Window(Box_.Options());
+        QCOMPARE(Window.size(), QSize(900, 520));
+        QWidget* Control = Window.findChild<QWidget*>(Name);
+        QVERIFY(Control != nullptr);
+        QCOMPARE(Control->pos(), Box.topLeft());
+        if (Box.width() > 0) {
+            QCOMPARE(Control->size(), Box.size());
+        } else {
+            // A label is as large as its caption needs.
+            QVERIFY(Control->width() >= Control->sizeHint().width());
+        }
+        if (auto* Label = qobject_cast<QLabel*>(Control))
+            QCOMPARE(Label->text(), Caption);
+        if (auto* Button = qobject_cast<QPushButton*>(Control)) {
+            QCOMPARE(Button->text(), Caption);
+            // The caption and its image fit the button.
+            QVERIFY2(Button->sizeHint().width() <= Button->width(),
+                     qPrintable(QString::number(Button->sizeHint().width())));
+        }
+    }
+
+    void ButtonsCarryTheirImages()
+    {
+        TUiSandbox Box;
+        TfrmMain Window(Box.Options());
+        const struct
+        {
+            const char* Name;
+            int Image;
+        } Cases[] = {{"btnGeneral", siGear},
+                     {"btnScales", siScales},
+                     {"btnRefresh", siRefresh},
+                     {"btnOpenLog", siJournal},
+                     {"btnHelp", siQuestion}};
+        for (const auto& Case : Cases) {
+            auto* Button = Find<QPushButton>(Window, Case.Name);
+            QVERIFY(Button);
+            QCOMPARE(IconImage(Button->icon()), SharedImages().Image(Case.Image));
+        }
+        QCOMPARE(Find<QPushButton>(Window, "btnHelp")->toolTip(), QStringLiteral("Справка"));
+    }
+
+    void AnchoredControlsFollowTheWindow()
+    {
+        TUiSandbox Box;
+        TfrmMain Window(Box.Options());
+        Window.ShowMainWindow();
+        Window.resize(1000, 600);
+        QCOMPARE(Find<QListWidget>(Window, "lbFiles")->geometry(), QRect(16, 32, 828, 120));
+        QCOMPARE(Find<QTreeWidget>(Window, "lvScales")->geometry(), QRect(16, 180, 828, 120));
+        QCOMPARE(Find<QPlainTextEdit>(Window, "memLog")->geometry(), QRect(16, 328, 828, 220));
+        QCOMPARE(Find<QPushButton>(Window, "btnGeneral")->geometry(), QRect(16, 560, 130, 27));
+        QCOMPARE(Find<QPushButton>(Window, "btnHelp")->geometry(), QRect(582, 560, 130, 27));
+        QCOMPARE(Find<QLabel>(Window, "lblLog")->pos(), QPoint(16, 308));
+    }
+
+    void TabOrderFollowsTheDesign()
+    {
+        TUiSandbox Box;
+        TfrmMain Window(Box.Options());
+        const QStringList Expected = {QStringLiteral("lbFiles"),    QStringLiteral("lvScales"),
+                                      QStringLiteral("memLog"),     QStringLiteral("btnGeneral"),
+                                      QStringLiteral("btnRefresh"), QStringLiteral("btnOpenLog"),
+                                      QStringLiteral("btnScales"),  QStringLiteral("btnHelp")};
+        QStringList Seen;
+        QWidget* Current = Find<QWidget>(Window, "lbFiles");
+        for (int Step = 0; Step < 200 && Seen.size() < Expected.size(); ++Step) {
+            if (Expected.contains(Current->objectName()) && !Seen.contains(Current->objectName()))
+                Seen << Current->objectName();
+            Current = Current->nextInFocusChain();
+        }
+        QCOMPARE(Seen, Expected);
+    }
+
+    void TheScaleListShowsTheConfiguredScalesInFiveColumns()
+    {
+        TUiSandbox Box;
+        TLoaderSettings Settings;
+        Settings.AutoUpdate = false;
+        Settings.Scales = {
+            Scale("Весы 1", "10.0.0.5", 2005, TScaleKind::skDigi, "SM-100", "*"),
+            Scale("Касса", "192.168.1.20", 8111, TScaleKind::skCas, "CL5000", "cas*.csv"),
+            Scale("", "scale.local", 0, TScaleKind::skMer, "", "*.txt;*.csv")};
+        WriteSettings(Settings);
+        TfrmMain Window(Box.Options());
+        auto* List = Find<QTreeWidget>(Window, "lvScales");
+        QCOMPARE(List->columnCount(), 5);
+        const QStringList Headers = {QStringLiteral("Имя"), QStringLiteral("Тип"),
+                                     QStringLiteral("Адрес"), QStringLiteral("Модель"),
+                                     QStringLiteral("Маска")};
+        const int Widths[] = {160, 120, 180, 110, 140};
+        for (int I = 0; I < 5; ++I) {
+            QCOMPARE(List->headerItem()->text(I), Headers[I]);
+            QCOMPARE(List->columnWidth(I), Widths[I]);
+        }
+        QCOMPARE(List->selectionBehavior(), QAbstractItemView::SelectRows);
+        QCOMPARE(List->editTriggers(), QAbstractItemView::NoEditTriggers);
+        const QStringList Rows[] = {
+            {QStringLiteral("Весы 1"), QStringLiteral("DIGI"), QStringLiteral("10.0.0.5:2005"),
+             QStringLiteral("SM-100"), QStringLiteral("*")},
+            {QStringLiteral("Касса"), QStringLiteral("CAS"), QStringLiteral("192.168.1.20:8111"),
+             QStringLiteral("CL5000"), QStringLiteral("cas*.csv")},
+            {QString(), QStringLiteral("M-ER"), QStringLiteral("scale.local:0"), QString(),
+             QStringLiteral("*.txt;*.csv")}};
+        QCOMPARE(List->topLevelItemCount(), 3);
+        for (int R = 0; R < 3; ++R) {
+            for (int C = 0; C < 5; ++C)
+                QCOMPARE(List->topLevelItem(R)->text(C), Rows[R][C]);
+            QCOMPARE(IconImage(List->topLevelItem(R)->icon(0)), SharedImages().Image(siScales));
+        }
+
+        // A change of the settings shows after the refresh that follows it.
+        Window.Settings()->Scales.erase(Window.Settings()->Scales.begin());
+        Window.SettingsChanged();
+        QCOMPARE(List->topLevelItemCount(), 2);
+        QCOMPARE(List->topLevelItem(0)->text(0), QStringLiteral("Касса"));
+    }
+
+    void ClosingHidesAndOnlyTheExitEntryEnds()
+    {
+        TUiSandbox Box;
+        TfrmMain Window(Box.Options(true));
+        QSignalSpy Ended(&Window, &TfrmMain::Ended);
+        Window.ShowMainWindow();
+        QVERIFY(Window.isVisible());
+        QVERIFY(!Window.close());
+        QVERIFY(!Window.isVisible());
+        QCOMPARE(Ended.count(), 0);
+        QVERIFY(Window.Watch() != nullptr); // still watching
+
+        // A double click on the icon brings it back.
+        Q_EMIT Window.Tray()->activated(QSystemTrayIcon::DoubleClick);
+        QVERIFY(Window.isVisible());
+        QVERIFY(Window.close() == false);
+
+        QAction* Exit = Window.TrayMenu()->actions().constLast();
+        QCOMPARE(Exit->text(), QStringLiteral("Выход"));
+        Exit->trigger();
+        QCOMPARE(Ended.count(), 1);
+    }
+
+    void WithoutANotificationAreaTheWindowShowsAndOnlyMinimises()
+    {
+        TUiSandbox Box;
+        TfrmMain Window(Box.Options(false));
+        QSignalSpy Ended(&Window, &TfrmMain::Ended);
+        QVERIFY(Window.isVisible());
+        QVERIFY(!Window.close());
+        QVERIFY(Window.isVisible());
+        QVERIFY(Window.isMinimized());
+        QCOMPARE(Ended.count(), 0);
+        Window.ShowMainWindow();
+        QVERIFY(!Window.isMinimized());
+        // The notification menu is reachable from the window itself.
+        QCOMPARE(Window.contextMenuPolicy(), Qt::CustomContextMenu);
+        Window.ExitApplication();
+        QCOMPARE(Ended.count(), 1);
+    }
+
+    void TheMenuHasItsEntriesInOrder()
+    {
+        TUiSandbox Box;
+        TfrmMain Window(Box.Options());
+        const QList<QAction*> Actions = Window.TrayMenu()->actions();
+        const struct
+        {
+            const char* Caption;
+            int Image;
+        } Expected[] = {
+            {"Статус", siInformation}, {"Основные", siGear},          {"Весы", siScales},
+            {"Справка", siQuestion},   {"Открыть журнал", siJournal}, {"Пауза", siPause},
+            {"Выход", siExitMenu}};
+        QCOMPARE(Actions.size(), qsizetype(std::size(Expected)));
+        for (std::size_t I = 0; I < std::size(Expected); ++I) {
+            QCOMPARE(Actions[qsizetype(I)]->text(), QString::fromUtf8(Expected[I].Caption));
+            QCOMPARE(IconImage(Actions[qsizetype(I)]->icon()),
+                     SharedImages().Image(Expected[I].Image));
+        }
+        QCOMPARE(Window.PauseItem(), Actions[5]);
+    }
+
+    void PauseStopsTheWatchAndASettingsChangeWhilePausedKeepsItStopped()
+    {
+        TUiSandbox Box;
+        const auto First = Box.Folder("first");
+        const auto Second = Box.Folder("second");
+        TLoaderSettings Settings;
+        Settings.AutoUpdate = false;
+        Settings.WatchFolder = "  " + PathToUtf8(First) + " ";
+        WriteSettings(Settings);
+        TfrmMain Window(Box.Options());
+        QSignalSpy Balloons(&Window, &TfrmMain::BalloonShown);
+        QVERIFY(Window.Watch() != nullptr);
+        QCOMPARE(Q(Window.Watch()->Directory()), Q(PathToUtf8(First))); // trimmed
+        QCOMPARE(Q(Window.Watch()->Mask()), QStringLiteral("*.csv;*.txt"));
+
+        Window.PauseItem()->trigger();
+        QVERIFY(Window.Paused());
+        QVERIFY(Window.Watch() == nullptr);
+        QCOMPARE(Window.PauseItem()->text(), QStringLiteral("Продолжить"));
+        QCOMPARE(IconImage(Window.PauseItem()->icon()), SharedImages().Image(siPlay));
+        QCOMPARE(Balloons.count(), 1);
+        QCOMPARE(Balloons[0][0].toString(), QStringLiteral("Весы"));
+        QCOMPARE(Balloons[0][1].toString(), QStringLiteral("Наблюдение приостановлено"));
+        QVERIFY(JournalText().find("| INFO | watch paused") != std::string::npos);
+
+        Window.Settings()->WatchFolder = PathToUtf8(Second);
+        Window.Settings()->FileMask = "*.plu";
+        Window.SettingsChanged();
+        QVERIFY(Window.Watch() == nullptr);
+        TLoaderSettings Saved;
+        Saved.Load();
+        QCOMPARE(Q(Saved.WatchFolder), Q(PathToUtf8(Second)));
+
+        Window.PauseItem()->trigger();
+        QVERIFY(!Window.Paused());
+        QVERIFY(Window.Watch() != nullptr);
+        QCOMPARE(Q(Window.Watch()->Directory()), Q(PathToUtf8(Second)));
+        QCOMPARE(Q(Window.Watch()->Mask()), QStringLiteral("*.plu"));
+        QCOMPARE(Window.PauseItem()->text(), QStringLiteral("Пауза"));
+        QCOMPARE(IconImage(Window.PauseItem()->icon()), SharedImages().Image(siPause));
+        QVERIFY(JournalText().find("| INFO | watch resumed") != std::string::npos);
+        QCOMPARE(Balloons.count(), 1); // resuming says nothing
+    }
+
+    void TheRecentListKeepsFiftyLinesNewestFirst()
+    {
+        TUiSandbox Box;
+        TfrmMain Window(Box.Options());
+        for (int I = 0; I < 60; ++I)
+            Window.AddRecent("prices" + std::to_string(I) + ".csv | отправлено 3 PLU");
+        QCOMPARE(Window.Recent().size(), 50);
+        const QRegularExpression Line(
+            QStringLiteral("^\\d\\d:\\d\\d:\\d\\d  prices(\\d+)\\.csv \\| отправлено 3 PLU$"));
+        for (int I = 0; I < 50; ++I) {
+            const auto Match = Line.match(Window.Recent()[I]);
+            QVERIFY2(Match.hasMatch(), qPrintable(Window.Recent()[I]));
+            QCOMPARE(Match.captured(1).toInt(), 59 - I);
+        }
+        auto* List = Find<QListWidget>(Window, "lbFiles");
+        QCOMPARE(List->count(), 50);
+        for (int I = 0; I < 50; ++I)
+            QCOMPARE(List->item(I)->text(), Window.Recent()[I]);
+        QVERIFY(List->item(0)->sizeHint().height() >= 15);
+    }
+
+    void TheJournalPaneShowsTheLastTwoHundredLines()
+    {
+        TUiSandbox Box;
+        TfrmMain Window(Box.Options());
+        for (int I = 0; I < 250; ++I)
+            LogInfo("line " + std::to_string(I));
+        auto* Pane = Find<QPlainTextEdit>(Window, "memLog");
+        QVERIFY(Pane->toPlainText().indexOf(QStringLiteral("line 0")) < 0);
+        Find<QPushButton>(Window, "btnRefresh")->click();
+        const QStringList Lines = Pane->toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(Lines.size(), 200);
+        QVERIFY(Lines.constFirst().endsWith(QStringLiteral("| INFO | line 50")));
+        QVERIFY(Lines.constLast().endsWith(QStringLiteral("| INFO | line 249")));
+        QVERIFY(!Pane->toPlainText().contains(QLatin1Char('\r')));
+        QVERIFY(Pane->isReadOnly());
+    }
+
+    void OpenJournalOpensTheFileOrElseItsFolder()
+    {
+        TUiSandbox Box;
+        TfrmMain Window(Box.Options());
+        const std::filesystem::path Log = LogFilePath();
+        QVERIFY(std::filesystem::exists(Log));
+        Find<QPushButton>(Window, "btnOpenLog")->click();
+        std::filesystem::remove(Log);
+        Window.TrayMenu()->actions()[4]->trigger();
+        QCOMPARE(Box.Opened.size(), std::size_t(2));
+        QCOMPARE(Box.Opened[0], QUrl::fromLocalFile(Q(PathToUtf8(Log))));
+        QCOMPARE(Box.Opened[1], QUrl::fromLocalFile(Q(PathToUtf8(Log.parent_path()))));
+    }
+
+    void HelpOpensTheIndexPageOfTheSite()
+    {
+        TUiSandbox Box;
+        TfrmMain Window(Box.Options());
+        Find<QPushButton>(Window, "btnHelp")->click();
+        Window.TrayMenu()->actions()[3]->trigger();
+        QCOMPARE(Box.Opened.size(), std::size_t(2));
+        const QString Site = QStringLiteral(PLUMERIA_SITE_URL);
+        QString Expected = Site;
+        while (Expected.endsWith(QLatin1Char('/')))
+            Expected.chop(1);
+        Expected += QStringLiteral("/download/plumeriabridge/help/index.html");
+        QCOMPARE(Box.Opened[0].toString(), Expected);
+        QCOMPARE(Box.Opened[1], Box.Opened[0]);
+    }
+};
+
+QTEST_MAIN(TMainWindowTest)
+#include "MainWindowTest.moc"

@@ -1,0 +1,51 @@
+#include "UiSandbox.h"
+
+#include "core/Journal/Journal.h"
+#include "platform/Environment.h"
+#include "ui/Common/Desktop.h"
+
+namespace Plumeria::Test {
+
+TUiSandbox::TUiSandbox()
+    : FConfigHome("XDG_CONFIG_HOME", PathToUtf8(FSession.Path() / "config")),
+      FRuntimeDir("XDG_RUNTIME_DIR", PathToUtf8(FSession.Path() / "run"))
+{
+    std::filesystem::create_directories(FSession.Path() / "config");
+    std::filesystem::create_directories(FSession.Path() / "run");
+    SetDefaultHandlerForTests([this](const QUrl& Url) {
+        Opened.push_back(Url);
+        return true;
+    });
+}
+
+TUiSandbox::~TUiSandbox()
+{
+    SetDefaultHandlerForTests({});
+}
+
+TMainOptions TUiSandbox::Options(bool TrayAvailable)
+{
+    TMainOptions Options;
+    Options.TrayAvailable = TrayAvailable;
+    Options.CheckForUpdate = [this](bool AutoUpdate) {
+        UpdateChecks.push_back(AutoUpdate);
+        StartedBeforeCheck.push_back(JournalText().find("| INFO | started 1.0.3") !=
+                                     std::string::npos);
+        return UpdateTookOver;
+    };
+    return Options;
+}
+
+std::filesystem::path TUiSandbox::Folder(const std::string& Name) const
+{
+    const auto Path = FSession.Path() / PathFromUtf8(Name);
+    std::filesystem::create_directories(Path);
+    return Path;
+}
+
+std::string JournalText()
+{
+    return ReadFileBytes(LogFilePath());
+}
+
+} // namespace Plumeria::Test
