@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -283,6 +282,8 @@ TEST(FolderWatchTest, MissingFolderIsJournaledOnceAndAgainOnlyAfterItExisted)
         fs::remove_all(Folder);
         Rig.RunFor(800ms);
         EXPECT_EQ(CountOf(Journal(), Case.Message), 2u) << Journal();
+        // Losing the folder's notification is journaled, but never in a tight loop.
+        EXPECT_LE(CountOf(Journal(), "watch read failed"), 1u) << Journal();
     }
 }
 
@@ -433,6 +434,33 @@ TEST(FolderWatchTest, MoveGoesIntoItsResultFolderWithTheErrorTextBeside)
     }
 }
 
+// "prices-hhnnss-i.csv" split into its time and counter.
+struct TTimedName
+{
+    bool Valid = false;
+    std::string Time;
+    std::string Counter;
+};
+
+TTimedName SplitTimedName(const std::string& Name)
+{
+    const std::string Head = "prices-", Tail = ".csv";
+    if (Name.size() < Head.size() + 8 + Tail.size() || Name.compare(0, Head.size(), Head) != 0 ||
+        Name.compare(Name.size() - Tail.size(), Tail.size(), Tail) != 0 ||
+        Name[Head.size() + 6] != '-')
+        return {};
+    TTimedName Result;
+    Result.Time = Name.substr(Head.size(), 6);
+    Result.Counter = Name.substr(Head.size() + 7, Name.size() - Head.size() - 7 - Tail.size());
+    const auto AllDigits = [](const std::string& Text) {
+        return !Text.empty() && Text.find_first_not_of("0123456789") == std::string::npos;
+    };
+    const auto Part = [&](int At) { return std::stoi(Result.Time.substr(At, 2)); };
+    Result.Valid = AllDigits(Result.Time) && AllDigits(Result.Counter) && Part(0) < 24 &&
+                   Part(2) < 60 && Part(4) < 60;
+    return Result;
+}
+
 TEST(FolderWatchTest, SameNamedFilesGetTheTimeAndACounter)
 {
     TTempDataFolder Data;
@@ -447,18 +475,18 @@ TEST(FolderWatchTest, SameNamedFilesGetTheTimeAndACounter)
     const fs::path Folder = Dir.Path() / "error";
     EXPECT_EQ(Moved[0], Utf8(Folder / "prices.csv"));
 
-    const std::regex Named(R"(prices-([0-2][0-9][0-5][0-9][0-5][0-9])-([0-9]+)\.csv)");
-    std::smatch Second, Third;
     const std::string SecondName = fs::path(Moved[1]).filename().string();
     const std::string ThirdName = fs::path(Moved[2]).filename().string();
-    ASSERT_TRUE(std::regex_match(SecondName, Second, Named)) << SecondName;
-    ASSERT_TRUE(std::regex_match(ThirdName, Third, Named)) << ThirdName;
-    EXPECT_EQ(Second[2], "1");
+    const TTimedName Second = SplitTimedName(SecondName);
+    const TTimedName Third = SplitTimedName(ThirdName);
+    ASSERT_TRUE(Second.Valid) << SecondName;
+    ASSERT_TRUE(Third.Valid) << ThirdName;
+    EXPECT_EQ(Second.Counter, "1");
     // Within one second the counter goes on; in the next second it starts at 1 again.
-    if (Third[1] == Second[1])
-        EXPECT_EQ(Third[2], "2");
+    if (Third.Time == Second.Time)
+        EXPECT_EQ(Third.Counter, "2");
     else
-        EXPECT_EQ(Third[2], "1");
+        EXPECT_EQ(Third.Counter, "1");
 
     EXPECT_EQ(ReadFileBytes(Moved[0]), "first");
     EXPECT_EQ(ReadFileBytes(Moved[1]), "second");

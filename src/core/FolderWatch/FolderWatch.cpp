@@ -6,6 +6,7 @@
 #include "platform/DirWatch.h"
 #include "platform/Environment.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <stdexcept>
@@ -126,7 +127,7 @@ void TFolderWatch::Execute()
                 ReadFailed = true;
                 break;
             }
-            const TDirWait Woken = FStopEvent->Wait(FOptions.RescanMs);
+            const TDirWait Woken = FStopEvent->Wait(NextWaitMs());
             if (Woken == TDirWait::dwStop) {
                 Stopping = true;
                 break;
@@ -143,6 +144,18 @@ void TFolderWatch::Execute()
         if (ReadFailed && FStopEvent->WaitForStop(FOptions.RetryPauseMs))
             break;
     }
+}
+
+std::uint32_t TFolderWatch::NextWaitMs() const
+{
+    // A file seen with a new size can be reported once that size has stood for the stability
+    // interval: look again right then instead of at the next regular rescan, so a finished file
+    // is not kept waiting for up to a second more.
+    if (FNextDue == NoneDue)
+        return FOptions.RescanMs;
+    const std::uint64_t Current = Now();
+    const std::uint64_t Left = FNextDue > Current ? FNextDue - Current : 0;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(FOptions.RescanMs, Left + 1));
 }
 
 void TFolderWatch::NoteClosedAfterWrite()
@@ -186,6 +199,7 @@ void TFolderWatch::Scan()
         return;
     const bool FirstScan = std::exchange(FFirstScanAfterOpen, false);
     const std::uint64_t ScanNow = Now();
+    FNextDue = NoneDue;
 
     for (const std::filesystem::path& NamePath : Names) {
         if (FStop)
@@ -214,16 +228,15 @@ void TFolderWatch::Scan()
             if (FirstScan && !FClosedAtSize.count(Key))
                 FClosedAtSize[Key] = Size;
             const auto Seen = FSeen.find(Key);
-            if (Seen == FSeen.end()) {
+            if (Seen == FSeen.end() || Seen->second.Size != Size) {
                 FSeen[Key] = {Size, ScanNow};
+                FNextDue = std::min(FNextDue, ScanNow + StabilityMs);
                 continue;
             }
-            if (Seen->second.Size != Size) {
-                Seen->second = {Size, ScanNow};
+            if (ScanNow - Seen->second.Tick < StabilityMs) {
+                FNextDue = std::min(FNextDue, Seen->second.Tick + StabilityMs);
                 continue;
             }
-            if (ScanNow - Seen->second.Tick < StabilityMs)
-                continue;
             if (!IsFree(Full, Key, Size))
                 continue;
             FPending[Key] = 1;

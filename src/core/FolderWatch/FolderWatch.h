@@ -85,6 +85,7 @@ private:
     bool IsFree(const std::filesystem::path& Path, const std::string& Key, std::int64_t Size);
     std::string KeyOf(const std::string& Path) const;
     std::uint64_t Now() const;
+    std::uint32_t NextWaitMs() const;
 
     std::thread FThread;
     std::shared_ptr<TReadyLink> FOnReady;
@@ -105,6 +106,10 @@ private:
     std::map<std::string, std::int64_t> FClosedAtSize;
     bool FWarnedMissing = false;
     bool FFirstScanAfterOpen = false;
+    static constexpr std::uint64_t NoneDue = ~std::uint64_t(0);
+    /// Watch thread only: the tick at which the earliest new size seen by the last scan has stood
+    /// for the stability interval.
+    std::uint64_t FNextDue = NoneDue;
 };
 
 /// Moves `FileName` into the subfolder `Folder` of its own folder (and further into a
