@@ -69,6 +69,8 @@ TSocketHandle SocketListen(std::uint32_t Ip, int Port, int Backlog, int& Error);
 TSocketHandle SocketAccept(TSocketHandle Listener, int TimeoutMs, int& Error);
 /// The local port of a bound socket, 0 when unknown.
 int SocketLocalPort(TSocketHandle Socket);
+/// Ends both directions of a connection; a thread blocked receiving on it returns at once.
+void SocketShutdown(TSocketHandle Socket);
 
 /// The error means "try again later" (EWOULDBLOCK/EAGAIN/EINTR, WSAEWOULDBLOCK).
 bool SocketErrorWouldBlock(int Error);

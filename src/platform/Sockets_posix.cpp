@@ -245,6 +245,12 @@ TSocketHandle SocketAccept(TSocketHandle Listener, int TimeoutMs, int& Error)
     return static_cast<TSocketHandle>(Fd);
 }
 
+void SocketShutdown(TSocketHandle Socket)
+{
+    if (Socket != NoSocket)
+        shutdown(ToFd(Socket), SHUT_RDWR);
+}
+
 int SocketLocalPort(TSocketHandle Socket)
 {
     sockaddr_in Address{};

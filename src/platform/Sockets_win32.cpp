@@ -309,6 +309,16 @@ TSocketHandle SocketAccept(TSocketHandle Listener, int TimeoutMs, int& Error)
     return static_cast<TSocketHandle>(S);
 }
 
+void SocketShutdown(TSocketHandle Socket)
+{
+    if (Socket == NoSocket)
+        return;
+    shutdown(ToSocket(Socket), SD_BOTH);
+    // A blocking recv in another thread is not always woken by shutdown alone; cancelling the
+    // socket's pending I/O (it was created overlapped) makes it return.
+    CancelIoEx(reinterpret_cast<HANDLE>(ToSocket(Socket)), nullptr);
+}
+
 int SocketLocalPort(TSocketHandle Socket)
 {
     sockaddr_in Address{};

@@ -77,6 +77,11 @@ bool TScaleSim::Start(TScaleSimOptions Options, std::string& Error)
 void TScaleSim::Stop()
 {
     FStop = true;
+    {
+        // Wakes the serving thread out of its blocking receive.
+        std::lock_guard Guard(FClientLock);
+        SocketShutdown(FClient);
+    }
     if (FThread.joinable())
         FThread.join();
     SocketClose(FListener);
@@ -110,7 +115,16 @@ void TScaleSim::Serve()
         const int Connection = ++FConnections;
         int Ignored = 0;
         SocketSetNoDelay(Client, Ignored);
-        ServeConnection(Client, Connection);
+        {
+            std::lock_guard Guard(FClientLock);
+            FClient = Client;
+        }
+        if (!FStop)
+            ServeConnection(Client, Connection);
+        {
+            std::lock_guard Guard(FClientLock);
+            FClient = NoSocket;
+        }
         SocketClose(Client);
         ++FClosedConnections;
     }
@@ -123,15 +137,14 @@ void TScaleSim::ServeConnection(TSocketHandle Client, int Connection)
     int Number = 0;
     bool Silent = false;
     while (!FStop) {
+        // A plain blocking receive, as a scale's firmware would do: Stop() shuts the connection
+        // down to wake it, so no time-out polling costs a call per frame.
         int Error = 0;
-        const TWaitResult Wait = SocketWaitReadable(Client, PollMs, Error);
-        if (Wait == TWaitResult::wrTimeout)
-            continue;
-        if (Wait == TWaitResult::wrFailed)
-            return;
         const std::ptrdiff_t Count = SocketReceive(Client, Chunk.data(), Chunk.size(), Error);
+        if (Count < 0 && SocketErrorWouldBlock(Error))
+            continue;
         if (Count <= 0)
-            return; // the client left (or the connection broke)
+            return; // the client left, the connection broke, or Stop() shut it down
         if (Silent)
             continue;
         Buffer.insert(Buffer.end(), Chunk.begin(), Chunk.begin() + Count);

@@ -88,6 +88,8 @@ private:
     int FPort = 0;
     std::thread FThread;
     std::atomic<bool> FStop{false};
+    std::mutex FClientLock; ///< guards FClient, so Stop never touches a socket being closed
+    TSocketHandle FClient = NoSocket;
     std::atomic<int> FConnections{0};
     std::atomic<int> FClosedConnections{0};
     std::atomic<int> FFrameCount{0};
