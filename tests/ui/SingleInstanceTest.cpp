@@ -1,0 +1,136 @@
+// One instance per session: a second start waits for the lock, then reports and ends without
+// disturbing the first; a second start right after the first let go takes over. The first
+// instance is the real program, started in the same sandbox.
+
+#include "UiSandbox.h"
+
+#include "core/Settings/Settings.h"
+#include "ui/Common/MessageBox.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTest>
+
+#include <chrono>
+#include <thread>
+
+#include <signal.h>
+
+using namespace Plumeria;
+using namespace Plumeria::Test;
+
+namespace {
+
+int CountOf(const std::string& Text, const std::string& Part)
+{
+    int Count = 0;
+    for (auto At = Text.find(Part); At != std::string::npos; At = Text.find(Part, At + 1))
+        ++Count;
+    return Count;
+}
+
+// Settings that keep the program off the network and out of the session's start-up entries.
+void WriteQuietSettings()
+{
+    TLoaderSettings Settings;
+    Settings.AutoUpdate = false;
+    Settings.RunWithWindows = false;
+    Settings.Save();
+}
+
+// Starts the program in the sandbox and waits until it holds the lock (it journals its start
+// right after taking it).
+bool StartFirstInstance(QProcess& Program)
+{
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    Program.setProcessEnvironment(Env);
+    Program.setProgram(QStringLiteral(PLUMERIA_UI_PROGRAM_PATH));
+    Program.start();
+    if (!Program.waitForStarted(10000))
+        return false;
+    QElapsedTimer Waited;
+    Waited.start();
+    while (Waited.elapsed() < 20000) {
+        if (JournalText().find("started 1.0.3") != std::string::npos)
+            return true;
+        if (Program.state() != QProcess::Running)
+            return false;
+        QTest::qWait(50);
+    }
+    return false;
+}
+
+void Stop(QProcess& Program)
+{
+    if (Program.state() != QProcess::NotRunning) {
+        Program.kill();
+        Program.waitForFinished(10000);
+    }
+}
+
+} // namespace
+
+class TSingleInstanceTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void ASecondStartWaitsThenReportsAndEnds()
+    {
+        TUiSandbox Box;
+        WriteQuietSettings();
+        QProcess First;
+        QVERIFY(StartFirstInstance(First));
+
+        PresetMessageAnswer(QMessageBox::Ok);
+        QElapsedTimer Waited;
+        Waited.start();
+        {
+            TfrmMain Second(Box.Options());
+            // It gave the running instance the full five seconds to let go.
+            QVERIFY2(Waited.elapsed() >= 4500, qPrintable(QString::number(Waited.elapsed())));
+            QVERIFY(Second.EndRequested());
+            QVERIFY(Second.Tray() == nullptr);
+            QVERIFY(Second.Watch() == nullptr);
+        }
+        const std::vector<TShownMessage> Shown = TakeShownMessages();
+        QCOMPARE(Shown.size(), std::size_t(1));
+        QCOMPARE(Shown[0].Text, QStringLiteral("PlumeriaBridge is already running."));
+        QCOMPARE(Shown[0].Caption, QStringLiteral("PlumeriaBridge"));
+        QVERIFY(Shown[0].Icon == TMessageIcon::miInformation);
+        QVERIFY(!Shown[0].HadOwner);
+        // Nothing of the start-up ran, and the first instance is undisturbed.
+        QCOMPARE(CountOf(JournalText(), "started 1.0.3"), 1);
+        QCOMPARE(Box.UpdateChecks.size(), std::size_t(0));
+        QCOMPARE(First.state(), QProcess::Running);
+        Stop(First);
+    }
+
+    void ASecondStartRightAfterTheFirstLetGoTakesOver()
+    {
+        TUiSandbox Box;
+        WriteQuietSettings();
+        QProcess First;
+        QVERIFY(StartFirstInstance(First));
+        const qint64 Pid = First.processId();
+        // The first instance ends a second into the second one's wait.
+        std::thread Ender([Pid] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+            ::kill(static_cast<pid_t>(Pid), SIGTERM);
+        });
+        {
+            TfrmMain Second(Box.Options());
+            Ender.join();
+            QVERIFY(!Second.EndRequested());
+            QVERIFY(Second.Watch() != nullptr);
+        }
+        QCOMPARE(TakeShownMessages().size(), std::size_t(0));
+        QCOMPARE(CountOf(JournalText(), "started 1.0.3"), 2);
+        First.waitForFinished(10000);
+        Stop(First);
+    }
+};
+
+QTEST_MAIN(TSingleInstanceTest)
+#include "SingleInstanceTest.moc"
