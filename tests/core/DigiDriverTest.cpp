@@ -71,8 +71,8 @@ protected:
                          const std::string& Host = "127.0.0.1", const std::string& LocalIp = "",
                          int TimeoutMs = 100)
     {
-        return Driver.Upload(Host, Port == SimPort ? Sim.Port() : Port, TimeoutMs, LocalIp, "SM-5300",
-                             SourceFile, Items);
+        return Driver.Upload(Host, Port == SimPort ? Sim.Port() : Port, TimeoutMs, LocalIp,
+                             "SM-5300", SourceFile, Items);
     }
 
     std::string Where(int Port) const
