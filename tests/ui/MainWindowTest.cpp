@@ -382,6 +382,27 @@ private Q_SLOTS:
         QCOMPARE(Balloons.count(), 1); // resuming says nothing
     }
 
+    void ASettingsFileThatCannotBeWrittenIsReportedAndWatchingGoesOn()
+    {
+        TUiSandbox Box;
+        TLoaderSettings Settings;
+        Settings.AutoUpdate = false;
+        Settings.WatchFolder = PathToUtf8(Box.Folder("watched"));
+        WriteSettings(Settings);
+        TfrmMain Window(Box.Options());
+        QSignalSpy Balloons(&Window, &TfrmMain::BalloonShown);
+        // A folder where the file should be: no rights trick, so it holds for any user.
+        std::filesystem::remove(Box.SettingsFile());
+        std::filesystem::create_directory(Box.SettingsFile());
+        Window.Settings()->FileMask = "*.plu";
+        Window.SettingsChanged();
+        QVERIFY(JournalText().find("| ERROR | cannot save settings: ") != std::string::npos);
+        QCOMPARE(Balloons.count(), 1);
+        QCOMPARE(Balloons[0][1].toString(), QStringLiteral("Настройки не сохранены"));
+        QVERIFY(Window.Watch() != nullptr);
+        QCOMPARE(Q(Window.Watch()->Mask()), QStringLiteral("*.plu"));
+    }
+
     void TheRecentListKeepsFiftyLinesNewestFirst()
     {
         TUiSandbox Box;

@@ -44,6 +44,14 @@ QString TwoDigits(int Value)
     return QStringLiteral("%1").arg(Value, 2, 10, QLatin1Char('0'));
 }
 
+// The start-with-the-session entry as the settings say; a failure is only journalled, the
+// program runs on either way.
+void ApplyStartEntry(bool Enabled)
+{
+    if (!ApplyAutostart(Enabled))
+        LogWarn(Enabled ? "cannot write the start-up entry" : "cannot remove the start-up entry");
+}
+
 } // namespace
 
 TfrmMain::TfrmMain(TMainOptions Options, QWidget* Parent)
@@ -93,7 +101,7 @@ void TfrmMain::FormCreate()
             LogError(std::string("cannot save settings: ") + Error.what());
         }
     }
-    ApplyAutostart(FSettings->RunWithWindows);
+    ApplyStartEntry(FSettings->RunWithWindows);
     LogInfo(std::string("started ") + PLUMERIA_VERSION);
 
     const bool Replaced = FOptions.CheckForUpdate ? FOptions.CheckForUpdate(FSettings->AutoUpdate)
@@ -181,7 +189,7 @@ void TfrmMain::SettingsChanged()
         LogError(std::string("cannot save settings: ") + Error.what());
         ShowBalloon(UiScales().toStdString(), "Настройки не сохранены");
     }
-    ApplyAutostart(FSettings->RunWithWindows);
+    ApplyStartEntry(FSettings->RunWithWindows);
     if (!FPaused)
         StartWatch();
     RefreshView();
