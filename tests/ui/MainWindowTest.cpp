@@ -213,6 +213,33 @@ private Q_SLOTS:
         QCOMPARE(Find<QLabel>(Window, "lblLog")->pos(), QPoint(16, 308));
     }
 
+    void NoTwoControlsOverlapFromTheDesignedToTheSmallestSize()
+    {
+        TUiSandbox Box;
+        TfrmMain Window(Box.Options());
+        Window.ShowMainWindow();
+        const char* Names[] = {"lblFiles",   "lbFiles",    "lblScales",  "lvScales",
+                               "lblLog",     "memLog",     "btnGeneral", "btnScales",
+                               "btnRefresh", "btnOpenLog", "btnHelp"};
+        for (const QSize Size : {QSize(900, 520), Window.minimumSize(), QSize(1300, 900)}) {
+            Window.resize(Size);
+            QCOMPARE(Window.size(), Size);
+            for (std::size_t A = 0; A < std::size(Names); ++A) {
+                const QRect First = Find<QWidget>(Window, Names[A])->geometry();
+                QVERIFY(QRect(QPoint(0, 0), Size).contains(First));
+                for (std::size_t B = A + 1; B < std::size(Names); ++B) {
+                    const QRect Second = Find<QWidget>(Window, Names[B])->geometry();
+                    QVERIFY2(!First.intersects(Second),
+                             qPrintable(QStringLiteral("%1 and %2 at %3x%4")
+                                            .arg(QString::fromLatin1(Names[A]),
+                                                 QString::fromLatin1(Names[B]))
+                                            .arg(Size.width())
+                                            .arg(Size.height())));
+                }
+            }
+        }
+    }
+
     void TabOrderFollowsTheDesign()
     {
         TUiSandbox Box;
