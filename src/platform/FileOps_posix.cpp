@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <system_error>
@@ -208,6 +209,11 @@ TExclusiveOpen TestExclusiveOpen(const std::filesystem::path& Path)
     const int Fd = ::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (Fd < 0)
         return TExclusiveOpen::eoInUse;
+    // A writer that opens the file in the instant we hold the lease breaks it, and the kernel
+    // tells the holder by a signal: SIGIO by default, whose default action ends the process.
+    // SIGURG is ignored unless handled, so the break passes unnoticed (the writer's open only
+    // waits until we give the lease back, a moment later).
+    ::fcntl(Fd, F_SETSIG, SIGURG);
     // A write lease is granted only while no other descriptor for the file is open anywhere:
     // that is the share-none test. Given back at once, so no writer ever waits on it.
     if (::fcntl(Fd, F_SETLEASE, F_WRLCK) == 0) {

@@ -382,6 +382,35 @@ TEST(FolderWatchTest, WithoutAnExclusiveTestAFileIsFreeOnceItsWriterClosedIt)
     EXPECT_TRUE(Rig.WaitForReport(File, 2));
 }
 
+TEST(FolderWatchTest, ExclusiveTestNeitherHarmsNorBlocksAWriterOpeningTheFileMeanwhile)
+{
+    // On Linux the test takes a lease for an instant; a writer opening the file right then breaks
+    // it, which the kernel signals to us (by default with a signal that ends the process).
+    TTempDir Dir;
+    const fs::path File = Dir.WriteFile("prices.csv", "1;a;1\r\n");
+    std::atomic<bool> Stop{false};
+    std::atomic<long> Opens{0};
+    std::thread Writer([&] {
+        while (!Stop) {
+            std::ofstream(File, std::ios::binary | std::ios::app).flush();
+            ++Opens;
+        }
+    });
+    int InUse = 0, Free = 0;
+    const auto End = std::chrono::steady_clock::now() + 700ms;
+    while (std::chrono::steady_clock::now() < End)
+        (TestExclusiveOpen(File) == TExclusiveOpen::eoFree ? Free : InUse) += 1;
+    Stop = true;
+    Writer.join();
+    EXPECT_GT(Opens.load(), 100) << "the writer was held up";
+    EXPECT_GT(InUse, 0);
+    EXPECT_EQ(TestExclusiveOpen(File), TExclusiveOpen::eoFree);
+    {
+        std::ifstream Reader(File, std::ios::binary);
+        EXPECT_EQ(TestExclusiveOpen(File), TExclusiveOpen::eoInUse) << "a reader holds it too";
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Moves into result folders
 

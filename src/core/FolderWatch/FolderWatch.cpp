@@ -94,56 +94,60 @@ void TFolderWatch::Execute()
     for (const std::string& Error : FMaskList.Errors())
         LogWarn("watch mask part skipped: " + Error);
 
-    const std::filesystem::path Dir = PathFromUtf8(FDir);
     while (!FStop) {
-        if (FDir.empty() || !IsExistingFolder(Dir)) {
-            if (!FWarnedMissing) {
-                if (FDir.empty())
-                    LogInfo("watch folder is not set");
-                else
-                    LogWarn("watch folder does not exist: " + FDir);
-                FWarnedMissing = true;
-            }
+        try {
+            if (WatchOnce())
+                break;
+        } catch (const std::exception& Failure) {
+            // Whatever goes wrong (out of memory, a poster that refused a call), the watch thread
+            // must neither die silently nor take the process with it: journal, pause, go on.
+            FStopEvent->Close();
+            LogError(std::string("watch failed: ") + Failure.what());
             if (FStopEvent->WaitForStop(FOptions.RetryPauseMs))
                 break;
-            continue;
         }
-        FWarnedMissing = false;
-
-        if (!FStopEvent->Open(Dir)) {
-            LogWarn("cannot open watch folder: " + FDir);
-            if (FStopEvent->WaitForStop(FOptions.RetryPauseMs))
-                break;
-            continue;
-        }
-        FFirstScanAfterOpen = true;
-        Scan();
-
-        bool Stopping = false;
-        bool ReadFailed = false;
-        while (!FStop) {
-            if (!FStopEvent->Request()) {
-                LogWarn("watch read failed");
-                ReadFailed = true;
-                break;
-            }
-            const TDirWait Woken = FStopEvent->Wait(NextWaitMs());
-            if (Woken == TDirWait::dwStop) {
-                Stopping = true;
-                break;
-            }
-            if (Woken == TDirWait::dwChange)
-                NoteClosedAfterWrite();
-            Scan();
-        }
-        FStopEvent->Close();
-        if (Stopping)
-            break;
-        // A folder whose notification is refused every time would otherwise be reopened and
-        // rescanned in a tight loop, one warning per pass.
-        if (ReadFailed && FStopEvent->WaitForStop(FOptions.RetryPauseMs))
-            break;
     }
+}
+
+bool TFolderWatch::WatchOnce()
+{
+    const std::filesystem::path Dir = PathFromUtf8(FDir);
+    if (FDir.empty() || !IsExistingFolder(Dir)) {
+        if (!FWarnedMissing) {
+            if (FDir.empty())
+                LogInfo("watch folder is not set");
+            else
+                LogWarn("watch folder does not exist: " + FDir);
+            FWarnedMissing = true;
+        }
+        return FStopEvent->WaitForStop(FOptions.RetryPauseMs);
+    }
+    FWarnedMissing = false;
+
+    if (!FStopEvent->Open(Dir)) {
+        LogWarn("cannot open watch folder: " + FDir);
+        return FStopEvent->WaitForStop(FOptions.RetryPauseMs);
+    }
+    FFirstScanAfterOpen = true;
+    Scan();
+
+    while (!FStop) {
+        if (!FStopEvent->Request()) {
+            LogWarn("watch read failed");
+            FStopEvent->Close();
+            // A folder whose notification is refused every time would otherwise be reopened and
+            // rescanned in a tight loop, one warning per pass.
+            return FStopEvent->WaitForStop(FOptions.RetryPauseMs);
+        }
+        const TDirWait Woken = FStopEvent->Wait(NextWaitMs());
+        if (Woken == TDirWait::dwStop)
+            break;
+        if (Woken == TDirWait::dwChange)
+            NoteClosedAfterWrite();
+        Scan();
+    }
+    FStopEvent->Close();
+    return true;
 }
 
 std::uint32_t TFolderWatch::NextWaitMs() const

@@ -79,6 +79,9 @@ private:
     };
 
     void Execute();
+    /// One pass: wait for the folder, open it, scan on changes until stopped or the notification
+    /// fails. True when the watch is stopping.
+    bool WatchOnce();
     void Scan();
     void Publish(const std::string& ReadyPath);
     void NoteClosedAfterWrite();
