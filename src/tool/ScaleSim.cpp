@@ -110,8 +110,11 @@ void TScaleSim::Serve()
     while (!FStop) {
         int Error = 0;
         const TSocketHandle Client = SocketAccept(FListener, PollMs, Error);
-        if (Client == NoSocket)
+        if (Client == NoSocket) {
+            if (Error != 0) // out of descriptors or the like: do not spin on it
+                std::this_thread::sleep_for(std::chrono::milliseconds(PollMs));
             continue;
+        }
         const int Connection = ++FConnections;
         int Ignored = 0;
         SocketSetNoDelay(Client, Ignored);
