@@ -4,9 +4,12 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <iphlpapi.h>
-#include <windows.h>
+// Winsock 2 before windows.h, and both before the IP Helper declarations.
 #include <winsock2.h>
+
+#include <windows.h>
+
+#include <iphlpapi.h>
 
 #include "platform/Adapters.h"
 

@@ -4,9 +4,18 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601 // Windows 7: CancelIoEx, non-inheritable sockets
+#endif
+// Winsock 2 must come before windows.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <windows.h>
+
+#ifndef WSA_FLAG_NO_HANDLE_INHERIT
+#define WSA_FLAG_NO_HANDLE_INHERIT 0x80 // older SDK headers lack the name; Windows 7 SP1 knows it
+#endif
 
 #include "platform/Sockets.h"
 
