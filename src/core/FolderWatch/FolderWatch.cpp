@@ -129,9 +129,12 @@ bool TFolderWatch::WatchOnce()
         return FStopEvent->WaitForStop(FOptions.RetryPauseMs);
     }
     FFirstScanAfterOpen = true;
-    Scan();
+    bool Present = Scan();
 
-    while (!FStop) {
+    // The folder can vanish while it is open (deleted, renamed, a share gone). Some systems keep
+    // notifying on the lost handle, so do not wait for the notification to fail: go back to
+    // waiting for the folder, with its warning.
+    while (!FStop && Present) {
         if (!FStopEvent->Request()) {
             LogWarn("watch read failed");
             FStopEvent->Close();
@@ -140,14 +143,16 @@ bool TFolderWatch::WatchOnce()
             return FStopEvent->WaitForStop(FOptions.RetryPauseMs);
         }
         const TDirWait Woken = FStopEvent->Wait(NextWaitMs());
-        if (Woken == TDirWait::dwStop)
-            break;
+        if (Woken == TDirWait::dwStop) {
+            FStopEvent->Close();
+            return true;
+        }
         if (Woken == TDirWait::dwChange)
             NoteClosedAfterWrite();
-        Scan();
+        Present = Scan();
     }
     FStopEvent->Close();
-    return true;
+    return FStop;
 }
 
 std::uint32_t TFolderWatch::NextWaitMs() const
@@ -193,21 +198,21 @@ bool TFolderWatch::IsFree(const std::filesystem::path& Path, const std::string& 
     return Closed != FClosedAtSize.end() && Closed->second == Size;
 }
 
-void TFolderWatch::Scan()
+bool TFolderWatch::Scan()
 {
     const std::filesystem::path Dir = PathFromUtf8(FDir);
     if (FDir.empty() || !IsExistingFolder(Dir))
-        return;
+        return false;
     std::vector<std::filesystem::path> Names;
     if (!ListPlainFiles(Dir, Names))
-        return;
+        return true;
     const bool FirstScan = std::exchange(FFirstScanAfterOpen, false);
     const std::uint64_t ScanNow = Now();
     FNextDue = NoneDue;
 
     for (const std::filesystem::path& NamePath : Names) {
         if (FStop)
-            return;
+            return true;
         const std::string Name = PathToUtf8(NamePath);
         if (Name.empty() || Name.front() == '~')
             continue;
@@ -248,6 +253,7 @@ void TFolderWatch::Scan()
         }
         Publish(FullText);
     }
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -289,7 +295,7 @@ void WriteErrorText(const std::filesystem::path& Path, const std::string& Text)
 } // namespace
 
 std::filesystem::path UniqueTargetPath(const std::filesystem::path& Folder,
-                                       const std::filesystem::path& Name)
+                                       const std::filesystem::path& Name, TLocalDateTime (*Clock)())
 {
     std::error_code Error;
     std::filesystem::create_directories(Folder, Error);
@@ -304,7 +310,7 @@ std::filesystem::path UniqueTargetPath(const std::filesystem::path& Folder,
     const std::string Stem = PathToUtf8(Name.stem());
     const std::string Extension = PathToUtf8(Name.extension());
     for (int I = 1; I <= TargetNameAttempts; ++I) {
-        const TLocalDateTime Now = LocalNow();
+        const TLocalDateTime Now = Clock();
         Candidate =
             Folder / PathFromUtf8(Stem + "-" + TwoDigits(Now.Hour) + TwoDigits(Now.Minute) +
                                   TwoDigits(Now.Second) + "-" + std::to_string(I) + Extension);

@@ -7,6 +7,7 @@
 
 #include "core/FolderWatch/Mask.h"
 #include "core/Types/Poster.h"
+#include "platform/Clock.h"
 #include "platform/FileOps.h"
 
 #include <atomic>
@@ -82,7 +83,8 @@ private:
     /// One pass: wait for the folder, open it, scan on changes until stopped or the notification
     /// fails. True when the watch is stopping.
     bool WatchOnce();
-    void Scan();
+    /// False when the folder is not there (any more).
+    bool Scan();
     void Publish(const std::string& ReadyPath);
     void NoteClosedAfterWrite();
     bool IsFree(const std::filesystem::path& Path, const std::string& Key, std::int64_t Size);
@@ -124,10 +126,11 @@ bool MoveToSubfolder(const std::string& FileName, const std::string& Folder,
                      const std::string& ErrorText, std::string& NewPath, bool ByDate);
 
 /// Creates `Folder` (with parents) and returns `Folder`/`Name` when no such file exists, else the
-/// first free "name-hhnnss-i.ext" for i = 1..1000 (the local time taken anew for each attempt),
-/// else the last candidate. Throws std::filesystem::filesystem_error when the folder cannot be
-/// created.
+/// first free "name-hhnnss-i.ext" for i = 1..1000 (the local time from `Clock`, taken anew for
+/// each attempt), else the last candidate. Throws std::filesystem::filesystem_error when the
+/// folder cannot be created.
 std::filesystem::path UniqueTargetPath(const std::filesystem::path& Folder,
-                                       const std::filesystem::path& Name);
+                                       const std::filesystem::path& Name,
+                                       TLocalDateTime (*Clock)() = &LocalNow);
 
 } // namespace Plumeria
