@@ -454,6 +454,11 @@ private Q_SLOTS:
     void TheJournalPaneShowsTheLastTwoHundredLines()
     {
         TUiSandbox Box;
+        // A watched folder that exists, so the watch thread has nothing to journal meanwhile.
+        TLoaderSettings Settings;
+        Settings.AutoUpdate = false;
+        Settings.WatchFolder = PathToUtf8(Box.Folder("watched"));
+        WriteSettings(Settings);
         TfrmMain Window(Box.Options());
         for (int I = 0; I < 250; ++I)
             LogInfo("line " + std::to_string(I));
