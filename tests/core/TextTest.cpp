@@ -84,6 +84,21 @@ TEST(TextTest, AsciiFoldingTouchesOnlyLatinLetters)
         EXPECT_EQ(SameTextAscii(Case.A, Case.B), Case.Same) << Case.A << " vs " << Case.B;
 }
 
+TEST(TextTest, SplitTextKeepsEmptyParts)
+{
+    struct Row
+    {
+        std::string_view Text;
+        std::vector<std::string_view> Parts;
+    };
+    const Row Rows[] = {
+        {"", {""}},           {"10.0.0.5", {"10", "0", "0", "5"}}, {"1.2.", {"1", "2", ""}},
+        {"..", {"", "", ""}}, {"no separator", {"no separator"}},
+    };
+    for (const Row& R : Rows)
+        EXPECT_EQ(SplitText(R.Text, '.'), R.Parts) << R.Text;
+}
+
 TEST(TextTest, Utf16LengthCountsCodeUnits)
 {
     struct TCase

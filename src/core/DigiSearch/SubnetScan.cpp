@@ -13,21 +13,6 @@ namespace Plumeria {
 
 namespace {
 
-std::vector<std::string_view> SplitDots(std::string_view Text)
-{
-    std::vector<std::string_view> Parts;
-    std::size_t Start = 0;
-    for (;;) {
-        const std::size_t Dot = Text.find('.', Start);
-        if (Dot == std::string_view::npos) {
-            Parts.push_back(Text.substr(Start));
-            return Parts;
-        }
-        Parts.push_back(Text.substr(Start, Dot - Start));
-        Start = Dot + 1;
-    }
-}
-
 /// The first three parts, each followed by "." ("192.168.7." for 192.168.7.20).
 std::string NetworkPrefix(const std::vector<std::string_view>& Parts)
 {
@@ -121,7 +106,7 @@ std::string ChooseBindAddress(std::string_view Host, std::string_view LocalIp,
     const std::string_view Configured = TrimView(LocalIp);
     if (!Configured.empty())
         return std::string(Configured);
-    const auto Parts = SplitDots(Host);
+    const auto Parts = SplitText(Host, '.');
     if (Parts.size() != 4)
         return {};
     const std::string Prefix = NetworkPrefix(Parts);
@@ -141,7 +126,7 @@ std::string ChooseBindAddress(std::string_view Host, std::string_view LocalIp)
 std::vector<std::string> SubnetHosts(std::string_view AdapterIp)
 {
     std::vector<std::string> Hosts;
-    const auto Parts = SplitDots(AdapterIp);
+    const auto Parts = SplitText(AdapterIp, '.');
     std::int32_t Own = 0;
     if (Parts.size() != 4 || !TryParseInt32(Parts[3], Own))
         return Hosts;

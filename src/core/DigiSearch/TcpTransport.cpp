@@ -9,22 +9,6 @@ namespace {
 
 constexpr std::uint32_t AddressNone = 0xFFFFFFFFu;
 
-/// Splits at every "." (empty parts kept, so "1.2.3." has four parts, the last empty).
-std::vector<std::string_view> SplitDots(std::string_view Text)
-{
-    std::vector<std::string_view> Parts;
-    std::size_t Start = 0;
-    for (;;) {
-        const std::size_t Dot = Text.find('.', Start);
-        if (Dot == std::string_view::npos) {
-            Parts.push_back(Text.substr(Start));
-            return Parts;
-        }
-        Parts.push_back(Text.substr(Start, Dot - Start));
-        Start = Dot + 1;
-    }
-}
-
 /// The part of the connect that decides the result word; the caller journals and cleans up.
 /// Returns the word ("" when the attempt ended before a socket existed) and leaves the socket
 /// in `Socket` (NoSocket when none was created).
@@ -77,7 +61,7 @@ std::string ConnectAttempt(std::string_view Host, std::string_view BindIp, int P
 
 int DigiDefaultPort(std::string_view Host)
 {
-    const auto Parts = SplitDots(Host);
+    const auto Parts = SplitText(Host, '.');
     if (Parts.size() != 4)
         return 0;
     std::int32_t Last = 0;
@@ -88,7 +72,7 @@ int DigiDefaultPort(std::string_view Host)
 
 bool ParseIpv4(std::string_view Text, std::uint32_t& Ip)
 {
-    const auto Parts = SplitDots(Text);
+    const auto Parts = SplitText(Text, '.');
     if (Parts.size() != 4)
         return false;
     std::uint32_t Value = 0;

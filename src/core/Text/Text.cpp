@@ -226,4 +226,19 @@ bool TryParseInt32(std::string_view Text, std::int32_t& Value)
     return true;
 }
 
+std::vector<std::string_view> SplitText(std::string_view Text, char Separator)
+{
+    std::vector<std::string_view> Parts;
+    std::size_t Start = 0;
+    for (;;) {
+        const std::size_t At = Text.find(Separator, Start);
+        if (At == std::string_view::npos) {
+            Parts.push_back(Text.substr(Start));
+            return Parts;
+        }
+        Parts.push_back(Text.substr(Start, At - Start));
+        Start = At + 1;
+    }
+}
+
 } // namespace Plumeria

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace Plumeria {
 
@@ -18,6 +19,10 @@ std::string_view TrimView(std::string_view Text);
 std::string AsciiLower(std::string_view Text);
 std::string AsciiUpper(std::string_view Text);
 bool SameTextAscii(std::string_view A, std::string_view B);
+
+/// Splits at every `Separator`, keeping empty parts ("1.2." gives "1", "2", ""). The parts view
+/// into `Text`.
+std::vector<std::string_view> SplitText(std::string_view Text, char Separator);
 
 /// Number of UTF-16 code units of a UTF-8 text (an invalid byte counts as one unit).
 std::size_t Utf16Length(std::string_view Utf8);
