@@ -5,6 +5,11 @@
 // watch whether the file went away. Runs on the interface thread, one file at a time; whatever
 // escapes while one file is handled is journaled and never stops the watch.
 
+#include "core/Driver/Driver.h"
+#include "core/Types/Types.h"
+
+#include <filesystem>
+#include <functional>
 #include <string>
 
 namespace Plumeria {
@@ -25,9 +30,25 @@ public:
     virtual void RefreshView() = 0;
 };
 
+/// The title of every balloon file processing shows.
+inline constexpr const char* ProcessBalloonTitle = "Весы";
+
+/// What a test may replace; left empty, the real ones are used.
+struct TProcessHooks
+{
+    /// A new driver for one upload (CreateScaleDriver).
+    std::function<TScaleDriverRef(TScaleKind)> CreateDriver;
+    /// Reads and parses the file in one code page (ParsePluFile); throws when it cannot read.
+    std::function<void(const std::filesystem::path&, int, TPluParseResult&)> ParseFile;
+};
+
 /// Carries `FileName` (full path, UTF-8) to its end. `Settings` may be null (nothing is done);
 /// `Watch` may be null (nobody is told about the finish).
-void ProcessFile(const std::string& FileName, const TLoaderSettings* Settings,
-                 TFolderWatch* Watch, IProcessReporter& Reporter);
+void ProcessFile(const std::string& FileName, const TLoaderSettings* Settings, TFolderWatch* Watch,
+                 IProcessReporter& Reporter);
+
+/// The same with replaced parts.
+void ProcessFile(const std::string& FileName, const TLoaderSettings* Settings, TFolderWatch* Watch,
+                 IProcessReporter& Reporter, const TProcessHooks& Hooks);
 
 } // namespace Plumeria
