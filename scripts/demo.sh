@@ -7,14 +7,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target PlumeriaBridge plumeria
+BUILD=${BUILD:-build}
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$BUILD" -j "$(nproc)" --target PlumeriaBridge plumeria
 
 DEMO=$(mktemp -d "${TMPDIR:-/tmp}/plumeria-demo.XXXXXX")
 WATCH="$DEMO/Обмен"
 mkdir -p "$DEMO/data/PlumeriaBridge" "$WATCH"
 
-build/src/tool/plumeria scale-sim --bind 127.0.0.1 --port 0 >"$DEMO/scale-sim.log" 2>&1 &
+"$BUILD"/src/tool/plumeria scale-sim --bind 127.0.0.1 --port 0 >"$DEMO/scale-sim.log" 2>&1 &
 SIM=$!
 APP=
 cleanup() {
@@ -51,7 +52,7 @@ FileMask=*
 Name=Демо-весы
 EOF
 
-ProgramData="$DEMO/data" build/src/ui/PlumeriaBridge &
+ProgramData="$DEMO/data" "$BUILD"/src/ui/PlumeriaBridge &
 APP=$!
 sleep 2
 
