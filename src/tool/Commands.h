@@ -19,5 +19,6 @@ int RunSend(const TArgs& Args);
 int RunSendLabel(const TArgs& Args);
 int RunScan(const TArgs& Args);
 int RunScaleSim(const TArgs& Args);
+int RunRun(const TArgs& Args);
 
 } // namespace Plumeria::Tool

@@ -29,6 +29,7 @@ const std::vector<TCommandEntry>& CommandTable()
         {"scale-sim", RunScaleSim,
          "scale-sim [--bind ADDR] [--port P] [--nak-after N] [--close-after N] "
          "[--silent-after N] [--connections N] [--allow-any-address]"},
+        {"run", RunRun, "run"},
     };
     return Table;
 }
