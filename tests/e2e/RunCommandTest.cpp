@@ -1,0 +1,422 @@
+// `plumeria run` as a server runs it: a temporary data folder with its settings.ini, a watched
+// folder, `plumeria scale-sim` processes on 127.0.0.x, files dropped in as a back office drops
+// them. Checks the result folders, the ".err" texts, the journal, what the simulators printed and
+// what the run printed, and that a stop signal ends it cleanly.
+
+#include "RunningTool.h"
+
+#include "core/Journal/Journal.h"
+#include "core/Text/Text.h"
+#include "platform/Clock.h"
+#include "support/ScaleNet.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace Plumeria {
+namespace {
+
+namespace fs = std::filesystem;
+namespace Kit = Plumeria::Test;
+using Kit::TRunningTool;
+
+constexpr int ResultTimeoutMs = 10000;
+
+const char* const GoodText = "A;1;1234567;12,50;0;0;5;Хлеб\r\n"
+                             "A;2;2345678;3;0;0;0;Молоко\r\n";
+const char* const DeleteText = "A;1;1234567;12,50;0;0;5;Хлеб\r\n"
+                               "A;2;2345678;3;0;0;0;Молоко\r\n"
+                               "D;5\r\n";
+const std::string Bom = "\xEF\xBB\xBF";
+
+std::string Cp1251(const std::string& Utf8)
+{
+    std::string Bytes;
+    EXPECT_TRUE(EncodeCodePage(Utf8, 1251, Bytes));
+    return Bytes;
+}
+
+std::string Today()
+{
+    const TLocalDateTime Now = LocalNow();
+    char Text[16];
+    std::snprintf(Text, sizeof Text, "%04d-%02d-%02d", Now.Year, Now.Month, Now.Day);
+    return Text;
+}
+
+bool WaitUntil(const std::function<bool()>& Done, int TimeoutMs)
+{
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+    for (;;) {
+        if (Done())
+            return true;
+        if (std::chrono::steady_clock::now() >= Deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+std::size_t CountOf(const std::string& Text, const std::string& Piece)
+{
+    std::size_t Count = 0;
+    for (auto Pos = Text.find(Piece); Pos != std::string::npos; Pos = Text.find(Piece, Pos + 1))
+        ++Count;
+    return Count;
+}
+
+/// Names of the plain files directly inside `Folder`.
+std::set<std::string> FilesIn(const fs::path& Folder)
+{
+    std::set<std::string> Names;
+    std::error_code Error;
+    for (fs::directory_iterator It(Folder, Error), End; !Error && It != End; It.increment(Error))
+        if (It->is_regular_file())
+            Names.insert(It->path().filename().string());
+    return Names;
+}
+
+struct TScaleEntry
+{
+    std::string Host;
+    int Port = 0;
+    int CodePage = 1251;
+    std::string Mask = "*";
+    std::string Kind = "digi";
+    std::string Name;
+    bool Enabled = true;
+};
+
+class RunCommand : public ::testing::Test
+{
+protected:
+    void SetUp() override { fs::create_directories(Watched); }
+
+    void TearDown() override
+    {
+        if (Run)
+            Run->Stop(SIGKILL, 5000);
+    }
+
+    /// A `plumeria scale-sim` on `Ip` at a port the system picks; returns that port.
+    int StartSim(const std::string& Ip, std::vector<std::string> Extra = {})
+    {
+        std::vector<std::string> Args{"scale-sim", "--bind", Ip, "--port", "0"};
+        Args.insert(Args.end(), Extra.begin(), Extra.end());
+        Sims.push_back(std::make_unique<TRunningTool>(Args));
+        const std::string Ready = "listening on " + Ip + ":";
+        EXPECT_TRUE(Sims.back()->WaitForOutput(Ready, 5000)) << Sims.back()->Err();
+        const std::string Out = Sims.back()->Out();
+        const auto At = Out.find(Ready);
+        return At == std::string::npos ? 0 : std::stoi(Out.substr(At + Ready.size()));
+    }
+
+    std::size_t SimFrames(std::size_t Index) const
+    {
+        return CountOf(Sims.at(Index)->Out(), "frame connection=");
+    }
+
+    void WriteSettings(const std::vector<TScaleEntry>& Scales, int TimeoutMs = 300)
+    {
+        std::string Ini = "[General]\r\nWatchFolder=" + Watched.string() +
+                          "\r\nFileMask=*.csv;*.txt\r\nAutoUpdate=0\r\nRunWithWindows=0\r\n"
+                          "ConnectTimeoutMs=" +
+                          std::to_string(TimeoutMs) +
+                          "\r\nLogLevel=max\r\nScaleCount=" + std::to_string(Scales.size()) +
+                          "\r\n";
+        for (std::size_t I = 0; I < Scales.size(); ++I) {
+            const TScaleEntry& S = Scales[I];
+            Ini += "[Scale" + std::to_string(I) + "]\r\nEnabled=" + (S.Enabled ? "1" : "0") +
+                   "\r\nHost=" + S.Host + "\r\nPort=" + std::to_string(S.Port) +
+                   "\r\nKind=" + S.Kind + "\r\nFileCodePage=" + std::to_string(S.CodePage) +
+                   "\r\nFileMask=" + S.Mask + "\r\nName=" + S.Name + "\r\n";
+        }
+        fs::create_directories(Data.DataDir());
+        std::ofstream(Data.DataDir() / "settings.ini", std::ios::binary) << Ini;
+    }
+
+    void StartRun()
+    {
+        Run = std::make_unique<TRunningTool>(std::vector<std::string>{"run"});
+        ASSERT_TRUE(Run->WaitForOutput("watching ", 5000)) << Run->Err();
+    }
+
+    /// Stops the run as a service manager would and checks that it ended cleanly.
+    void StopRun(int Signal = SIGTERM)
+    {
+        EXPECT_EQ(Run->Stop(Signal, 5000), 0) << Run->Out() << Run->Err();
+        const std::string Out = Run->Out();
+        EXPECT_TRUE(Out.size() >= 8 && Out.compare(Out.size() - 8, 8, "stopped\n") == 0) << Out;
+    }
+
+    /// Written beside the watched folder and moved in whole, as a back office does.
+    fs::path Drop(const std::string& Name, const std::string& Bytes)
+    {
+        const fs::path Staging = Dir.Path() / "staging";
+        fs::create_directories(Staging);
+        std::ofstream(Staging / Name, std::ios::binary) << Bytes;
+        fs::rename(Staging / Name, Watched / Name);
+        return Watched / Name;
+    }
+
+    std::string PathOf(const std::string& Name) const { return (Watched / Name).string(); }
+    fs::path Processed() const { return Watched / "processed" / Today(); }
+    bool Gone(const std::string& Name) const { return !fs::exists(Watched / Name); }
+
+    Kit::TTempDataFolder Data; // ProgramData of this process, inherited by the tools it starts
+    Kit::TTempDir Dir;
+    fs::path Watched = Dir.Path() / "in";
+    std::vector<std::unique_ptr<TRunningTool>> Sims;
+    std::unique_ptr<TRunningTool> Run;
+};
+
+TEST_F(RunCommand, EveryOutcomeOfTheMainRoad)
+{
+    const int PortA = StartSim("127.0.0.41");
+    const int PortB = StartSim("127.0.0.42");
+    const int PortNak = StartSim("127.0.0.43", {"--nak-after", "0"});
+    WriteSettings({
+        {.Host = "127.0.0.41", .Port = PortA, .CodePage = 866, .Mask = "*.csv", .Name = "A"},
+        {.Host = "127.0.0.42", .Port = PortB, .Mask = "prices*", .Name = "B"},
+        {.Host = "127.0.0.44", .Port = 2044, .Mask = "cas*", .Kind = "cas", .Name = "C"},
+        {.Host = "127.0.0.43", .Port = PortNak, .Mask = "nak*", .Name = "N"},
+    });
+    StartRun();
+    const std::string Good = Cp1251(GoodText);
+    const std::string Bad = Cp1251(DeleteText);
+    Drop("prices.csv", Good); // A (866) and B (1251)
+    Drop("other.txt", Good);  // no mask accepts it
+    Drop("bad.csv", Bad);     // A, but a delete record
+    Drop("cas.txt", Good);    // only the make without protocol
+    Drop("nak.csv", Good);    // A takes it, N refuses it
+
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return fs::exists(Processed() / "prices.csv") && fs::exists(Processed() / "cas.txt") &&
+                   fs::exists(Watched / "skipped" / "other.txt") &&
+                   fs::exists(Watched / "error" / "bad.csv.err") &&
+                   fs::exists(Watched / "error" / "nak.csv.err");
+        },
+        ResultTimeoutMs))
+        << Run->Out();
+    StopRun();
+
+    // Result folders: whole files, and the reasons beside the refused ones.
+    EXPECT_EQ(FilesIn(Watched), std::set<std::string>{});
+    EXPECT_EQ(FilesIn(Processed()), (std::set<std::string>{"prices.csv", "cas.txt"}));
+    EXPECT_EQ(FilesIn(Watched / "skipped"), std::set<std::string>{"other.txt"});
+    EXPECT_EQ(FilesIn(Watched / "error"),
+              (std::set<std::string>{"bad.csv", "bad.csv.err", "nak.csv", "nak.csv.err"}));
+    EXPECT_EQ(Kit::ReadFileBytes(Processed() / "prices.csv"), Good);
+    EXPECT_EQ(Kit::ReadFileBytes(Watched / "error" / "bad.csv"), Bad);
+    EXPECT_EQ(Kit::ReadFileBytes(Watched / "error" / "bad.csv.err"),
+              Bom + "line 3: delete records are not sent");
+    EXPECT_EQ(Kit::ReadFileBytes(Watched / "error" / "nak.csv.err"),
+              Bom + "one or more scales did not accept the file");
+
+    // The journal: one line per scale given a file, each with its own code page.
+    const auto Info = [](const std::string& Text) { return Kit::CountJournal("INFO", Text); };
+    EXPECT_EQ(Info("file=" + PathOf("prices.csv") +
+                   " ip=127.0.0.41 name=A kind=digi cp=866 mask=*.csv sent 2 PLU"),
+              1);
+    EXPECT_EQ(Info("file=" + PathOf("prices.csv") +
+                   " ip=127.0.0.42 name=B kind=digi cp=1251 mask=prices* sent 2 PLU"),
+              1);
+    EXPECT_EQ(Info("file=" + PathOf("other.txt") + " skipped, no scale mask matched"), 1);
+    EXPECT_EQ(Kit::CountJournal("ERROR", "file=" + PathOf("bad.csv") +
+                                             " cp=866 line=3 delete records are not sent"),
+              1);
+    EXPECT_EQ(Info("file=" + PathOf("cas.txt") +
+                   " ip=127.0.0.44 name=C kind=cas cp=1251 mask=cas* CAS protocol is not "
+                   "connected yet"),
+              1);
+    EXPECT_EQ(Info("file=" + PathOf("nak.csv") +
+                   " ip=127.0.0.41 name=A kind=digi cp=866 mask=*.csv sent 2 PLU"),
+              1);
+    EXPECT_EQ(Info("file=" + PathOf("nak.csv") +
+                   " ip=127.0.0.43 name=N kind=digi cp=1251 mask=nak* PLU 1 was not acknowledged"),
+              1);
+    EXPECT_EQ(Info(" name="), 5); // and no other scale line
+
+    // What the scales received: A both files it accepted (the refusal elsewhere undid nothing),
+    // B the one file, N the first frame it refused.
+    EXPECT_EQ(SimFrames(0), 4u) << Sims[0]->Out();
+    EXPECT_EQ(SimFrames(1), 2u) << Sims[1]->Out();
+    EXPECT_EQ(SimFrames(2), 1u) << Sims[2]->Out();
+
+    // What the run printed: each recent line after its time, each balloon.
+    const std::string Out = Run->Out();
+    for (const char* Line :
+         {"  prices.csv | отправлено 2 PLU\n", "\nВесы: Отправлено 2 PLU\n",
+          "  other.txt | нет подходящих весов\n", "\nВесы: Нет весов для файла: other.txt\n",
+          "  bad.csv | отклонён\n", "\nВесы: Файл отклонён: bad.csv\n",
+          "  cas.txt | разобрано, не отправлено 2 PLU\n",
+          "\nВесы: Разобрано 2 PLU, не отправлено\n", "  nak.csv | ошибка отправки\n",
+          "\nВесы: Ошибка отправки: nak.csv\n"})
+        EXPECT_EQ(CountOf(Out, Line), 1u) << Line << "\n" << Out;
+    EXPECT_TRUE(std::regex_search(Out, std::regex(R"(\n\d\d:\d\d:\d\d  prices\.csv \| )"))) << Out;
+}
+
+TEST_F(RunCommand, WithoutAnEnabledScaleTheFileIsParsedAndFiledAsProcessed)
+{
+    const int Port = StartSim("127.0.0.45");
+    WriteSettings({{.Host = "127.0.0.45", .Port = Port, .Name = "off", .Enabled = false}});
+    StartRun();
+    Drop("prices.txt", Cp1251(GoodText));
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(Processed() / "prices.txt"); }, ResultTimeoutMs))
+        << Run->Out();
+    StopRun();
+    EXPECT_EQ(Kit::CountJournal("INFO", "file=" + PathOf("prices.txt") +
+                                            " parsed 2 PLU, no enabled scales"),
+              1);
+    EXPECT_EQ(CountOf(Run->Out(), "  prices.txt | разобрано, не отправлено 2 PLU\n"), 1u);
+    EXPECT_EQ(SimFrames(0), 0u);
+}
+
+TEST_F(RunCommand, SameNamedFilesOneAfterAnotherAllKeepTheirOwnName)
+{
+    WriteSettings({});
+    StartRun();
+    std::set<std::string> Contents;
+    for (int I = 1; I <= 3; ++I) {
+        const std::string Bytes = "A;" + std::to_string(I) + ";;1;0;0;0;Article\r\n";
+        Contents.insert(Bytes);
+        Drop("prices.csv", Bytes);
+        ASSERT_TRUE(WaitUntil([&] { return Gone("prices.csv"); }, ResultTimeoutMs)) << I;
+    }
+    StopRun();
+    const std::set<std::string> Names = FilesIn(Processed());
+    ASSERT_EQ(Names.size(), 3u);
+    EXPECT_TRUE(Names.count("prices.csv"));
+    std::set<std::string> Found;
+    for (const std::string& Name : Names) {
+        if (Name != "prices.csv") {
+            EXPECT_TRUE(std::regex_match(Name, std::regex(R"(prices-\d{6}-\d+\.csv)"))) << Name;
+        }
+        Found.insert(Kit::ReadFileBytes(Processed() / Name));
+    }
+    EXPECT_EQ(Found, Contents); // nothing replaced, nothing lost
+}
+
+TEST_F(RunCommand, StopSignalsEndAnIdleRunWithExitZero)
+{
+    WriteSettings({});
+    for (const int Signal : {SIGTERM, SIGINT}) {
+        StartRun();
+        StopRun(Signal);
+    }
+}
+
+// A stop request in the middle of an upload lets the file finish its road: it ends whole in its
+// result folder, never half-moved, and the run then ends with 0.
+TEST_F(RunCommand, StopDuringAnUploadFinishesTheFileFirst)
+{
+    const int Port = StartSim("127.0.0.46", {"--silent-after", "0"});
+    WriteSettings({{.Host = "127.0.0.46", .Port = Port, .Name = "mute"}}, 500);
+    StartRun();
+    const std::string Bytes = Cp1251(GoodText);
+    Drop("prices.csv", Bytes);
+    ASSERT_TRUE(Sims[0]->WaitForOutput("frame connection=1 number=1", ResultTimeoutMs));
+    StopRun();
+    EXPECT_TRUE(Gone("prices.csv"));
+    EXPECT_EQ(Kit::ReadFileBytes(Watched / "error" / "prices.csv"), Bytes);
+    EXPECT_EQ(Kit::ReadFileBytes(Watched / "error" / "prices.csv.err"),
+              Bom + "one or more scales did not accept the file");
+    EXPECT_EQ(CountOf(Run->Out(), "  prices.csv | ошибка отправки\n"), 1u) << Run->Out();
+}
+
+TEST_F(RunCommand, WatchingResumesAfterTheFolderWasDeletedAndCreatedAgain)
+{
+    WriteSettings({});
+    StartRun();
+    Drop("first.csv", Cp1251(GoodText));
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(Processed() / "first.csv"); }, ResultTimeoutMs));
+
+    fs::remove_all(Watched);
+    const std::string Warning = "watch folder does not exist: " + Watched.string();
+    ASSERT_TRUE(WaitUntil([&] { return Kit::CountJournal("WARN", Warning) == 1; }, 5000));
+    fs::create_directories(Watched);
+    Drop("second.csv", Cp1251(GoodText));
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(Processed() / "second.csv"); }, ResultTimeoutMs))
+        << Run->Out();
+    StopRun();
+    EXPECT_EQ(Kit::CountJournal("WARN", Warning), 1);
+}
+
+// A result folder that cannot be made (a plain file of that name is in the way): the file stays
+// where it was, whole, and the journal says why.
+TEST_F(RunCommand, FileWhoseResultFolderIsBlockedStaysInPlace)
+{
+    WriteSettings({});
+    for (const char* Blocker : {"processed", "error"})
+        std::ofstream(Watched / Blocker) << "in the way";
+    StartRun();
+    const std::string Good = Cp1251(GoodText);
+    const std::string Bad = Cp1251(DeleteText);
+    Drop("good.csv", Good);
+    Drop("bad.csv", Bad);
+    ASSERT_TRUE(WaitUntil([&] { return Kit::CountJournal("ERROR", "cannot move file: ") == 2; },
+                          ResultTimeoutMs))
+        << Run->Out();
+    StopRun();
+    EXPECT_EQ(Kit::ReadFileBytes(Watched / "good.csv"), Good);
+    EXPECT_EQ(Kit::ReadFileBytes(Watched / "bad.csv"), Bad);
+    EXPECT_EQ(FilesIn(Watched),
+              (std::set<std::string>{"good.csv", "bad.csv", "processed", "error"}));
+    // Reported as processing went, although the file could not be filed away.
+    EXPECT_EQ(CountOf(Run->Out(), "  good.csv | разобрано, не отправлено 2 PLU\n"), 1u);
+    EXPECT_EQ(CountOf(Run->Out(), "  bad.csv | отклонён\n"), 1u);
+}
+
+TEST_F(RunCommand, HundredsOfFilesDroppedAtOnceEachEndInExactlyOneResultFolder)
+{
+    const int Port = StartSim("127.0.0.47");
+    WriteSettings({{.Host = "127.0.0.47", .Port = Port, .Name = "bulk"}});
+    StartRun();
+    constexpr int Count = 250;
+    const fs::path Staging = Dir.Path() / "staging";
+    fs::create_directories(Staging);
+    std::set<std::string> Good, Bad;
+    for (int I = 0; I < Count; ++I) {
+        char Name[32];
+        std::snprintf(Name, sizeof Name, "bulk-%03d.csv", I);
+        const bool Refused = I % 10 == 0;
+        (Refused ? Bad : Good).insert(Name);
+        std::ofstream(Staging / Name, std::ios::binary) << Cp1251(Refused ? DeleteText : GoodText);
+    }
+    for (const auto& Set : {Good, Bad})
+        for (const std::string& Name : Set)
+            fs::rename(Staging / Name, Watched / Name);
+
+    ASSERT_TRUE(WaitUntil([&] { return FilesIn(Watched).empty(); }, 60000))
+        << FilesIn(Watched).size() << " left\n"
+        << Run->Out();
+    StopRun();
+    EXPECT_EQ(FilesIn(Processed()), Good);
+    std::set<std::string> Errors;
+    for (const std::string& Name : Bad) {
+        Errors.insert(Name);
+        Errors.insert(Name + ".err");
+    }
+    EXPECT_EQ(FilesIn(Watched / "error"), Errors);
+    EXPECT_FALSE(fs::exists(Watched / "skipped"));
+    EXPECT_EQ(SimFrames(0), 2u * Good.size());
+    EXPECT_EQ(Kit::CountJournal("INFO", " name=bulk kind=digi cp=1251 mask=* sent 2 PLU"),
+              static_cast<int>(Good.size()));
+}
+
+} // namespace
+} // namespace Plumeria
