@@ -561,7 +561,15 @@ TEST_P(ProcessFileOutcome, EndsAsItShould)
     } else {
         EXPECT_FALSE(Probe.Offered(1000, 500ms)) << "offered again within the cool-down";
         Probe.MoveClock(TFolderWatch::CooldownMs);
-        EXPECT_TRUE(Probe.Offered(1000, 5000ms)) << "not offered again after the cool-down";
+        const auto Again = Probe.Offered(1000, 5000ms);
+        ASSERT_TRUE(Again.has_value()) << "not offered again after the cool-down";
+        // A file uploaded but not filed away goes the whole road again once it can be moved.
+        if (Case.Before == TBefore::bfBlockProcessed) {
+            ProcessFile(*Again, &Settings, Probe.Watch(), Reporter, Hooks);
+            EXPECT_EQ(Sims[0].FrameCount(), 2 * Case.Frames[0]);
+            EXPECT_FALSE(fs::exists(File));
+            EXPECT_TRUE(fs::exists(Watched / "processed" / DateFolder(LocalNow()) / "prices.csv"));
+        }
     }
 }
 
@@ -664,14 +672,22 @@ TEST_F(ProcessFileTest, EveryDriverGetsTheSettingsValuesAndANewDriverEachTime)
     EXPECT_EQ(Reporter.Recent, std::vector<std::string>{"prices.csv | отправлено 2 PLU"});
 }
 
-TEST_F(ProcessFileTest, WithoutSettingsNothingHappens)
+// Without settings nothing is decided: the file stays untouched and unreported, and the watch is
+// told so, so the file is offered again after the cool-down instead of never.
+TEST_F(ProcessFileTest, WithoutSettingsTheFileStaysForTheCooldown)
 {
     const fs::path File = Dir.WriteFile("prices.csv", Cp1251(GoodText));
-    ProcessFile(PathToUtf8(File), nullptr, nullptr, Reporter);
-    EXPECT_TRUE(fs::exists(File));
+    TWatchProbe Probe(Dir.Path());
+    const auto Reported = Probe.Offered(1000, 5000ms);
+    ASSERT_TRUE(Reported.has_value());
+    ProcessFile(*Reported, nullptr, Probe.Watch(), Reporter);
+    EXPECT_EQ(Kit::ReadFileBytes(File), Cp1251(GoodText));
     EXPECT_TRUE(Reporter.Recent.empty());
     EXPECT_TRUE(Reporter.Balloons.empty());
     EXPECT_TRUE(Kit::JournalEntries().empty());
+    EXPECT_FALSE(Probe.Offered(1000, 500ms).has_value());
+    Probe.MoveClock(TFolderWatch::CooldownMs);
+    EXPECT_TRUE(Probe.Offered(1000, 5000ms).has_value());
 }
 
 // Nothing that escapes while a file is handled may reach the caller: a driver or parser that

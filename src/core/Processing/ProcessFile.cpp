@@ -258,8 +258,12 @@ void ProcessFile(const std::string& FileName, const TLoaderSettings* Settings, T
 void ProcessFile(const std::string& FileName, const TLoaderSettings* Settings, TFolderWatch* Watch,
                  IProcessReporter& Reporter, const TProcessHooks& Hooks)
 {
-    if (!Settings)
+    if (!Settings) {
+        // Nothing to decide with; the file stays, but the watch must not keep it pending for good.
+        if (Watch)
+            Watch->MarkFinished(FileName, false);
         return;
+    }
     TFileRun Run(FileName, *Settings, Reporter, Hooks);
     try {
         Run.Run();

@@ -42,8 +42,8 @@ struct TProcessHooks
     std::function<void(const std::filesystem::path&, int, TPluParseResult&)> ParseFile;
 };
 
-/// Carries `FileName` (full path, UTF-8) to its end. `Settings` may be null (nothing is done);
-/// `Watch` may be null (nobody is told about the finish).
+/// Carries `FileName` (full path, UTF-8) to its end. `Settings` may be null (the file is left in
+/// place for the watch's cool-down); `Watch` may be null (nobody is told about the finish).
 void ProcessFile(const std::string& FileName, const TLoaderSettings* Settings, TFolderWatch* Watch,
                  IProcessReporter& Reporter);
 
