@@ -30,8 +30,7 @@ class TFileRun
 public:
     TFileRun(const std::string& FileName, const TLoaderSettings& Settings,
              IProcessReporter& Reporter, const TProcessHooks& Hooks)
-        : FPath(FileName), FName(PathToUtf8(PathFromUtf8(FileName).filename())),
-          FSettings(Settings), FReporter(Reporter), FHooks(Hooks)
+        : FPath(FileName), FName(FileName), FSettings(Settings), FReporter(Reporter), FHooks(Hooks)
     {
     }
 
@@ -54,6 +53,7 @@ public:
 private:
     void Decide()
     {
+        FName = PathToUtf8(PathFromUtf8(FPath).filename());
         FirstPass();
         if (FEnabled > 0 && FMatching == 0) {
             Skipped();
@@ -232,7 +232,7 @@ private:
     }
 
     const std::string& FPath;
-    const std::string FName;
+    std::string FName; ///< the file name without folder (the whole path until known)
     const TLoaderSettings& FSettings;
     IProcessReporter& FReporter;
     const TProcessHooks& FHooks;
