@@ -4,8 +4,11 @@
 #include "platform/Environment.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -37,10 +40,73 @@ constexpr std::string_view MsgNoRecords = "no PLU records";
 constexpr std::size_t MaxBarcodeDigits = 14;
 constexpr std::int32_t MaxShelfLifeDays = 999;
 constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
+/// "A;1;;0;0;0;0;x" and its line feed: no accepted article line is shorter.
+constexpr std::size_t ShortestArticleLine = 15;
 
 bool IsDigit(char C)
 {
     return C >= '0' && C <= '9';
+}
+
+bool IsBlank(char C)
+{
+    return static_cast<unsigned char>(C) <= 32;
+}
+
+/// `TrimView` for the hot path: nearly every field has nothing to trim, and that answer needs
+/// no call into the text module.
+std::string_view Trimmed(std::string_view Field)
+{
+    if (Field.empty() || (!IsBlank(Field.front()) && !IsBlank(Field.back())))
+        return Field;
+    return TrimView(Field);
+}
+
+/// The high bit of every byte of `Word` that equals `Byte`, and no other bit: the bytes that
+/// differ stay non-zero after the XOR, and the sum sets their high bit without carrying into
+/// the next byte.
+std::uint64_t ByteMarks(std::uint64_t Word, char Byte)
+{
+    constexpr std::uint64_t Ones = 0x0101010101010101ull;
+    constexpr std::uint64_t Low7 = 0x7F7F7F7F7F7F7F7Full;
+    const std::uint64_t Diff = Word ^ (Ones * static_cast<unsigned char>(Byte));
+    return ~(((Diff & Low7) + Low7) | Diff | Low7);
+}
+
+/// Cuts the line that starts at `Begin` into its ";"-separated fields, up to its line feed.
+/// Returns that line feed, or `End` when there is none before it. This is the one step that
+/// looks at every byte of a file, so it looks at eight at a time where the byte order allows.
+const char* SplitLine(const char* Begin, const char* End, std::vector<std::string_view>& Fields)
+{
+    Fields.clear();
+    const char* Start = Begin;
+    const auto Cut = [&](const char* At) {
+        Fields.emplace_back(Start, static_cast<std::size_t>(At - Start));
+        Start = At + 1;
+    };
+    const char* P = Begin;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; End - P >= 8; P += 8) {
+            std::uint64_t Word = 0;
+            std::memcpy(&Word, P, sizeof Word);
+            const std::uint64_t Feeds = ByteMarks(Word, '\n');
+            std::uint64_t Semicolons = ByteMarks(Word, ';');
+            if (Feeds != 0)
+                Semicolons &= (Feeds & -Feeds) - 1; // only those before the line feed
+            for (; Semicolons != 0; Semicolons &= Semicolons - 1)
+                Cut(P + std::countr_zero(Semicolons) / 8);
+            if (Feeds != 0) {
+                P += std::countr_zero(Feeds) / 8;
+                Fields.emplace_back(Start, static_cast<std::size_t>(P - Start));
+                return P;
+            }
+        }
+    }
+    for (; P != End && *P != '\n'; ++P)
+        if (*P == ';')
+            Cut(P);
+    Fields.emplace_back(Start, static_cast<std::size_t>(P - Start));
+    return P;
 }
 
 /// False for the empty text.
@@ -56,60 +122,90 @@ bool IsAllDigits(std::string_view Text)
 
 bool IsZeroOrOne(std::string_view Field, bool& Value)
 {
-    const auto Text = TrimView(Field);
-    if (Text == "0" || Text == "1") {
-        Value = Text == "1";
-        return true;
-    }
-    return false;
+    const auto Text = Trimmed(Field);
+    if (Text.size() != 1 || (Text[0] != '0' && Text[0] != '1'))
+        return false;
+    Value = Text[0] == '1';
+    return true;
 }
 
-bool IsAscii(std::string_view Bytes)
+/// `TryParseInt32` with a shortcut for the plain decimal numbers that nearly every field holds;
+/// signs, hexadecimal prefixes and long digit runs take the full reader.
+bool TryParseNumber(std::string_view Field, std::int32_t& Value)
 {
-    unsigned char Any = 0;
-    for (const char C : Bytes)
-        Any |= static_cast<unsigned char>(C);
-    return Any < 0x80;
+    const auto Text = Trimmed(Field);
+    if (Text.empty() || Text.size() > 9) // nine digits cannot overflow
+        return TryParseInt32(Text, Value);
+    std::int32_t Number = 0;
+    for (const char C : Text) {
+        if (!IsDigit(C))
+            return TryParseInt32(Text, Value);
+        Number = Number * 10 + (C - '0');
+    }
+    Value = Number;
+    return true;
 }
 
 bool TryParsePlu(std::string_view Field, std::int32_t& Plu)
 {
-    return TryParseInt32(TrimView(Field), Plu) && Plu >= 1 && Plu <= MaxPluNumber;
+    return TryParseNumber(Field, Plu) && Plu >= 1 && Plu <= MaxPluNumber;
 }
 
-/// An upper bound for the number of article lines, so `Items` is allocated once: the lines whose
-/// first byte above 32 is "A" or "a". Fed piece by piece, so a line may span pieces.
-class TArticleLineCounter
+/// No file of `Size` bytes holds more accepted articles than this, so `Items` reserved to it
+/// never moves its records while it fills. The room beyond the real count is address space only:
+/// pages that are never written cost no memory.
+std::size_t MostArticles(std::uintmax_t Size)
+{
+    return static_cast<std::size_t>(
+        std::min<std::uintmax_t>((Size + 1) / ShortestArticleLine, MaxPluNumber));
+}
+
+/// Code page bytes to UTF-8 by a table of every byte's UTF-8 form. The table is taken from
+/// `DecodeCodePage` itself, so both always agree; it only saves the walk through a general
+/// decoder and lets a name be built with one allocation of the exact size.
+class TNameDecoder
 {
 public:
-    void Feed(std::string_view Bytes)
+    explicit TNameDecoder(int CodePage)
     {
-        std::size_t I = 0;
-        while (I < Bytes.size()) {
-            if (FAtLineStart) {
-                const auto C = static_cast<unsigned char>(Bytes[I]);
-                if (C <= 32) { // blanks, and the line feeds of empty lines
-                    ++I;
-                    continue;
-                }
-                if (C == 'A' || C == 'a')
-                    ++FCount;
-                FAtLineStart = false;
-            }
-            const auto Feed = Bytes.find('\n', I);
-            if (Feed == std::string_view::npos)
-                return;
-            I = Feed + 1;
-            FAtLineStart = true;
+        for (int Byte = 0; Byte < 256; ++Byte) {
+            const char C = static_cast<char>(Byte);
+            const std::string Form = DecodeCodePage(std::string_view(&C, 1), CodePage);
+            std::memcpy(FForms[Byte].Bytes, Form.data(), std::min<std::size_t>(Form.size(), 4));
+            FForms[Byte].Length = static_cast<std::uint8_t>(Form.size());
         }
     }
 
-    std::size_t Count() const { return FCount; }
+    /// `Raw` holds at most `MaxPluNameLength` bytes, the names that pass the length rule.
+    std::string Decode(std::string_view Raw) const
+    {
+        // Each form is stored in 4 bytes and copied whole; the buffer has room for the last
+        // copy's spill.
+        char Buffer[MaxPluNameLength * 3 + 4];
+        char* Out = Buffer;
+        for (const char C : Raw) {
+            const TForm& Form = FForms[static_cast<unsigned char>(C)];
+            std::memcpy(Out, Form.Bytes, 4);
+            Out += Form.Length;
+        }
+        return std::string(Buffer, static_cast<std::size_t>(Out - Buffer));
+    }
 
 private:
-    bool FAtLineStart = true;
-    std::size_t FCount = 0;
+    struct TForm
+    {
+        char Bytes[4] = {};
+        std::uint8_t Length = 0;
+    };
+    std::array<TForm, 256> FForms{};
 };
+
+const TNameDecoder& NameDecoder(int CodePage)
+{
+    static const TNameDecoder Cp866(866);
+    static const TNameDecoder Cp1251(1251);
+    return CodePage == 866 ? Cp866 : Cp1251;
+}
 
 struct TFreeDeleter
 {
@@ -125,32 +221,74 @@ struct TFreeDeleter
 class TPluParser
 {
 public:
-    /// `CodePage` 866 or 1251 for raw file bytes, 0 for UTF-8 text.
-    TPluParser(TPluParseResult& Result, std::size_t ArticleLineHint, int CodePage)
-        : FResult(Result), FCodePage(CodePage)
+    /// `CodePage` 866 or 1251 for raw file bytes, 0 for UTF-8 text. `MostArticles` must not be
+    /// below the number of articles that will be accepted (see `MostArticles()`).
+    TPluParser(TPluParseResult& Result, std::size_t MostArticles, int CodePage)
+        : FResult(Result), FCodePage(CodePage),
+          FDecoder(CodePage != 0 ? &NameDecoder(CodePage) : nullptr)
     {
         FResult.Items.clear();
         FResult.Errors.clear();
         FResult.Warnings.clear();
-        FResult.Items.reserve(std::min<std::size_t>(ArticleLineHint, MaxPluNumber));
+        FResult.Items.reserve(MostArticles);
         FAccepted.assign(static_cast<std::size_t>(MaxPluNumber) / 64 + 1, 0);
     }
 
-    /// One line without its line feed.
-    void ParseLine(std::string_view Line)
+    /// Parses every line of `Data` that ends with a line feed; returns the bytes they took.
+    std::size_t ParseWholeLines(std::string_view Data)
+    {
+        const char* P = Data.data();
+        const char* const End = P + Data.size();
+        while (P != End) {
+            const char* const Feed = SplitLine(P, End, FFields);
+            if (Feed == End)
+                break;
+            ParseSplitLine({P, static_cast<std::size_t>(Feed - P)});
+            P = Feed + 1;
+        }
+        return static_cast<std::size_t>(P - Data.data());
+    }
+
+    /// Parses all of `Data`, whose end is the end of the text: the piece after the last line
+    /// feed is a line too.
+    void ParseRest(std::string_view Data)
+    {
+        Data.remove_prefix(ParseWholeLines(Data));
+        SplitLine(Data.data(), Data.data() + Data.size(), FFields);
+        ParseSplitLine(Data);
+    }
+
+    void Finish()
+    {
+        // Ingredient text still waiting belongs to a PLU whose article never came or was
+        // rejected. Reported in the order the PLUs first appeared.
+        for (const std::int32_t Plu : FWaitingOrder)
+            if (FWaiting.count(Plu))
+                FResult.Warnings.push_back(std::string(MsgOrphanIngredient) + std::to_string(Plu));
+        if (FResult.Items.empty() && FResult.Errors.empty())
+            FResult.Errors.push_back({0, std::string(MsgNoRecords)});
+    }
+
+private:
+    /// One line without its line feed, already cut into `FFields`.
+    void ParseSplitLine(std::string_view Line)
     {
         if (FLineNo < std::numeric_limits<std::int32_t>::max())
             ++FLineNo;
-        if (FCodePage == 0 && Line.starts_with(Utf8Bom))
+        if (FCodePage == 0 && Line.starts_with(Utf8Bom)) {
             Line.remove_prefix(Utf8Bom.size());
-        if (!Line.empty() && Line.back() == '\r')
+            FFields.front().remove_prefix(Utf8Bom.size());
+        }
+        if (!Line.empty() && Line.back() == '\r') {
             Line.remove_suffix(1);
-        const auto Content = TrimView(Line);
-        if (Content.empty() || Content.front() == '#')
-            return;
+            FFields.back().remove_suffix(1);
+        }
+        const auto First =
+            std::find_if(Line.begin(), Line.end(), [](char C) { return !IsBlank(C); });
+        if (First == Line.end() || *First == '#')
+            return; // blank or comment
 
-        SplitFields(Line);
-        const auto Letter = TrimView(FFields[0]);
+        const auto Letter = Trimmed(FFields[0]);
         const char Kind = Letter.size() == 1 ? Letter[0] : '\0';
         switch (Kind) {
         case 'A':
@@ -171,44 +309,22 @@ public:
         }
     }
 
-    void Finish()
-    {
-        // Ingredient text still waiting belongs to a PLU whose article never came or was
-        // rejected. Reported in the order the PLUs first appeared.
-        for (const std::int32_t Plu : FWaitingOrder)
-            if (FWaiting.count(Plu))
-                FResult.Warnings.push_back(std::string(MsgOrphanIngredient) + std::to_string(Plu));
-        if (FResult.Items.empty() && FResult.Errors.empty())
-            FResult.Errors.push_back({0, std::string(MsgNoRecords)});
-    }
-
-private:
-    void SplitFields(std::string_view Line)
-    {
-        FFields.clear();
-        std::size_t Start = 0;
-        for (std::size_t I = 0; I < Line.size(); ++I) {
-            if (Line[I] == ';') {
-                FFields.push_back(Line.substr(Start, I - Start));
-                Start = I + 1;
-            }
-        }
-        FFields.push_back(Line.substr(Start));
-    }
-
     /// A piece of the line as UTF-8 text for the result.
     std::string Text(std::string_view Raw) const
     {
-        if (FCodePage == 0 || IsAscii(Raw))
-            return std::string(Raw);
-        return DecodeCodePage(Raw, FCodePage);
+        return FCodePage == 0 ? std::string(Raw) : DecodeCodePage(Raw, FCodePage);
+    }
+
+    /// A name that passed the length rule, as UTF-8 text.
+    std::string NameText(std::string_view Raw) const
+    {
+        return FDecoder ? FDecoder->Decode(Raw) : std::string(Raw);
     }
 
     std::size_t CharLength(std::string_view Raw) const
     {
         return FCodePage == 0 ? Utf16Length(Raw) : Raw.size();
     }
-
     // Which PLUs have an accepted article is one bit each (125 KB, stays in cache however the
     // numbers are ordered). Where each article sits in `Items` is only needed by ingredient
     // lines that follow their article; that table is built on the first such line.
@@ -251,7 +367,7 @@ private:
             return AddError(MsgPluOutOfRange);
         if (IsAccepted(Plu))
             return AddError(MsgDuplicatePlu);
-        const auto Barcode = TrimView(FFields[2]);
+        const auto Barcode = Trimmed(FFields[2]);
         if (!Barcode.empty() && (Barcode.size() > MaxBarcodeDigits || !IsAllDigits(Barcode)))
             return AddError(MsgBadBarcode);
         std::int64_t Cents = 0;
@@ -264,9 +380,9 @@ private:
         if (!IsZeroOrOne(FFields[5], Per100g))
             return AddError(MsgBadPriceBase);
         std::int32_t Days = 0;
-        if (!TryParseInt32(TrimView(FFields[6]), Days) || Days < 0 || Days > MaxShelfLifeDays)
+        if (!TryParseNumber(FFields[6], Days) || Days < 0 || Days > MaxShelfLifeDays)
             return AddError(MsgBadShelfLife);
-        const auto Name = TrimView(FFields[7]);
+        const auto Name = Trimmed(FFields[7]);
         if (Name.empty())
             return AddError(MsgNameEmpty);
         if (CharLength(Name) > MaxPluNameLength)
@@ -274,7 +390,7 @@ private:
 
         TPluRecord& Record = FResult.Items.emplace_back();
         Record.Plu = Plu;
-        Record.Name = Text(Name);
+        Record.Name = NameText(Name);
         Record.PriceCents = Cents;
         Record.Barcode = Barcode;
         Record.ItemType = Piece ? TItemType::itPiece : TItemType::itWeight;
@@ -288,7 +404,6 @@ private:
             }
         }
     }
-
     void ParseIngredient()
     {
         if (FFields.size() < 2)
@@ -329,6 +444,7 @@ private:
 
     TPluParseResult& FResult;
     const int FCodePage;
+    const TNameDecoder* const FDecoder; ///< null for UTF-8 text
     std::int32_t FLineNo = 0;
     std::vector<std::uint64_t> FAccepted;
     std::unique_ptr<std::int32_t, TFreeDeleter> FItemByPlu;
@@ -344,17 +460,11 @@ private:
     throw TPluReadError("cannot read file " + PathToUtf8(FileName) + ": " + Reason);
 }
 
-/// A file is read in pieces of this size; each piece is released as soon as its lines are
-/// parsed, so the raw bytes and the finished articles are never both held in full.
+/// A file is read in pieces of this size into one buffer that is used again for every piece:
+/// the whole file is never held, and the buffer's memory is only made ready by the system once.
 constexpr std::size_t ReadPieceSize = std::size_t{1} << 20;
 
-struct TPiece
-{
-    std::unique_ptr<char[]> Data;
-    std::size_t Size = 0;
-};
-
-std::vector<TPiece> ReadAllPieces(const std::filesystem::path& FileName)
+std::ifstream OpenPluFile(const std::filesystem::path& FileName, std::uintmax_t& Size)
 {
     // A folder, a device or a pipe is no PLU file; reading one could also never end
     // (/dev/zero, a pipe without writer).
@@ -369,19 +479,38 @@ std::vector<TPiece> ReadAllPieces(const std::filesystem::path& FileName)
     std::ifstream In(FileName, std::ios::binary);
     if (!In.is_open())
         ThrowReadError(FileName, errno);
+    // Only a hint for the room of `Items`: a file that grows meanwhile is still read to its end.
+    Size = std::filesystem::file_size(FileName, Ignored);
+    if (Ignored)
+        Size = 0;
+    return In;
+}
 
-    std::vector<TPiece> Pieces;
+/// Reads `In` piece by piece and parses each piece's whole lines. The start of a line that
+/// continues in the next piece is moved to the front of the buffer; a line longer than a piece
+/// makes the buffer grow, and is only parsed once its line feed has been read.
+void ReadAndParse(const std::filesystem::path& FileName, std::ifstream& In, TPluParser& Parser)
+{
+    std::vector<char> Buffer(ReadPieceSize);
+    std::size_t Kept = 0;
     for (;;) {
-        TPiece Piece{std::make_unique_for_overwrite<char[]>(ReadPieceSize), 0};
+        if (Buffer.size() < Kept + ReadPieceSize)
+            Buffer.resize(Kept + ReadPieceSize);
         errno = 0;
-        In.read(Piece.Data.get(), static_cast<std::streamsize>(ReadPieceSize));
-        Piece.Size = static_cast<std::size_t>(In.gcount());
+        In.read(Buffer.data() + Kept, static_cast<std::streamsize>(ReadPieceSize));
         if (In.bad() || (In.fail() && !In.eof()))
             ThrowReadError(FileName, errno);
-        if (Piece.Size > 0)
-            Pieces.push_back(std::move(Piece));
+        const auto Got = static_cast<std::size_t>(In.gcount());
+        const std::string_view Data(Buffer.data(), Kept + Got);
         if (In.eof())
-            return Pieces;
+            return Parser.ParseRest(Data);
+        if (std::memchr(Data.data() + Kept, '\n', Got) == nullptr) {
+            Kept = Data.size();
+            continue;
+        }
+        const std::size_t Used = Parser.ParseWholeLines(Data);
+        Kept = Data.size() - Used;
+        std::memmove(Buffer.data(), Buffer.data() + Used, Kept);
     }
 }
 
@@ -391,12 +520,11 @@ int NormalizeCodePage(int CodePage)
 {
     return CodePage == 866 ? 866 : 1251;
 }
-
 bool TryParsePriceCents(std::string_view Text, std::int64_t& Cents)
 {
     constexpr std::int64_t Max = std::numeric_limits<std::int64_t>::max();
     Cents = 0;
-    auto Price = TrimView(Text);
+    auto Price = Trimmed(Text);
     if (Price.empty())
         return false;
     if (Price.front() == '+')
@@ -404,20 +532,21 @@ bool TryParsePriceCents(std::string_view Text, std::int64_t& Cents)
     if (Price.empty() || Price.front() == '-')
         return false;
 
-    // "," and "." are the same decimal point; the first one splits.
-    const auto Point = Price.find_first_of(".,");
-    const auto Whole = Price.substr(0, Point);
-    auto Fraction =
-        Point == std::string_view::npos ? std::string_view("00") : Price.substr(Point + 1);
-
+    // The integer part runs up to the first "." or "," (the same decimal point); any other
+    // byte before it makes the text no price.
+    std::size_t I = 0;
     std::int64_t Units = 0;
-    for (const char C : Whole) {
-        if (!IsDigit(C))
-            return false;
-        const int Digit = C - '0';
-        if (Units > (Max - Digit) / 10)
+    for (; I < Price.size() && IsDigit(Price[I]); ++I) {
+        const int Digit = Price[I] - '0';
+        if (Units >= Max / 10 && (Units > Max / 10 || Digit > Max % 10))
             return false;
         Units = Units * 10 + Digit;
+    }
+    std::string_view Fraction = "00";
+    if (I < Price.size()) {
+        if (Price[I] != '.' && Price[I] != ',')
+            return false;
+        Fraction = Price.substr(I + 1);
     }
 
     // The third fraction character only rounds; whatever follows it is ignored.
@@ -440,18 +569,8 @@ bool TryParsePriceCents(std::string_view Text, std::int64_t& Cents)
 
 void ParsePluText(std::string_view Text, TPluParseResult& Result)
 {
-    TArticleLineCounter Counter;
-    Counter.Feed(Text);
-    TPluParser Parser(Result, Counter.Count(), 0);
-    for (;;) {
-        const auto Feed = Text.find('\n');
-        if (Feed == std::string_view::npos) {
-            Parser.ParseLine(Text); // the piece after the last line feed is a line too
-            break;
-        }
-        Parser.ParseLine(Text.substr(0, Feed));
-        Text.remove_prefix(Feed + 1);
-    }
+    TPluParser Parser(Result, MostArticles(Text.size()), 0);
+    Parser.ParseRest(Text);
     Parser.Finish();
 }
 
@@ -460,39 +579,20 @@ void ParsePluFile(const std::filesystem::path& FileName, int CodePage, TPluParse
     Result.Items.clear();
     Result.Errors.clear();
     Result.Warnings.clear();
-    const int Cp = NormalizeCodePage(CodePage);
-    std::vector<TPiece> Pieces = ReadAllPieces(FileName);
-
-    TArticleLineCounter Counter;
-    for (const auto& Piece : Pieces)
-        Counter.Feed({Piece.Data.get(), Piece.Size});
+    std::uintmax_t Size = 0;
+    std::ifstream In = OpenPluFile(FileName, Size);
     // Both code pages map the byte 0x0A, and only it, to the line feed, so the bytes are split
     // into lines before anything is decoded.
-    TPluParser Parser(Result, Counter.Count(), Cp);
-    const auto ParseBytes = [&](std::string_view Bytes) { Parser.ParseLine(Bytes); };
-
-    std::string Carry; // the start of a line that continues in the next piece
-    for (auto& Piece : Pieces) {
-        std::string_view Data(Piece.Data.get(), Piece.Size);
-        for (;;) {
-            const auto Feed = Data.find('\n');
-            if (Feed == std::string_view::npos) {
-                Carry.append(Data);
-                break;
-            }
-            if (Carry.empty()) {
-                ParseBytes(Data.substr(0, Feed));
-            } else {
-                Carry.append(Data.substr(0, Feed));
-                ParseBytes(Carry);
-                Carry.clear();
-            }
-            Data.remove_prefix(Feed + 1);
-        }
-        Piece.Data.reset();
+    try {
+        TPluParser Parser(Result, MostArticles(Size), NormalizeCodePage(CodePage));
+        ReadAndParse(FileName, In, Parser);
+        Parser.Finish();
+    } catch (...) {
+        // Lines are parsed while the file is read: a read that fails halfway must not leave
+        // half a result behind.
+        Result = TPluParseResult();
+        throw;
     }
-    ParseBytes(Carry); // the piece after the last line feed is a line too
-    Parser.Finish();
 }
 
 } // namespace Plumeria
