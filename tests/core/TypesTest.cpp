@@ -48,7 +48,10 @@ TEST(ScaleKind, FromIdFoldsAsciiAndTrims)
         {"mettler", false, {}},
         {"digi2", false, {}},
         // Cyrillic look-alike letters are not folded: "сas" with U+0441.
-        {"\xD1\x81" "as", false, {}},
+        {"\xD1\x81"
+         "as",
+         false,
+         {}},
     };
     for (const Row& R : Rows) {
         TScaleKind Kind = TScaleKind::skShtrihPrint;

@@ -15,7 +15,8 @@
 
 namespace Plumeria {
 
-enum class TLogLevel : std::uint8_t {
+enum class TLogLevel : std::uint8_t
+{
     llErrors = 0,  ///< only "ERROR" entries are written
     llMaximum = 1, ///< everything is written
 };

@@ -11,7 +11,8 @@
 namespace Plumeria {
 
 /// Make of a scale; the ordinal indexes both text tables below.
-enum class TScaleKind : std::uint8_t {
+enum class TScaleKind : std::uint8_t
+{
     skDigi = 0,
     skCas = 1,
     skMassaK = 2,
@@ -21,7 +22,8 @@ enum class TScaleKind : std::uint8_t {
 };
 inline constexpr int ScaleKindCount = 6;
 
-enum class TItemType : std::uint8_t {
+enum class TItemType : std::uint8_t
+{
     itWeight = 0, ///< a weighed article
     itPiece = 1,  ///< an article sold by the piece
 };
@@ -30,9 +32,9 @@ enum class TItemType : std::uint8_t {
 struct TPluRecord
 {
     std::int32_t Plu = 0;
-    std::string Name;          ///< UTF-8, trimmed, 1 to 80 UTF-16 code units
+    std::string Name; ///< UTF-8, trimmed, 1 to 80 UTF-16 code units
     std::int64_t PriceCents = 0;
-    std::string Barcode;       ///< empty, or 1 to 14 decimal digits
+    std::string Barcode; ///< empty, or 1 to 14 decimal digits
     TItemType ItemType = TItemType::itWeight;
     bool PricePer100g = false;
     std::int32_t SellByDays = 0;
@@ -43,7 +45,8 @@ struct TPluRecord
     friend bool operator==(const TPluRecord&, const TPluRecord&) = default;
 };
 
-enum class TUploadStatus : std::uint8_t {
+enum class TUploadStatus : std::uint8_t
+{
     usNotSent = 0, ///< the driver did not try (make without protocol)
     usFailed = 1,  ///< attempted and failed
     usSent = 2,    ///< every article was taken
