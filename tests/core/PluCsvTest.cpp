@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -575,6 +576,50 @@ TEST(PluFile, ReadInPiecesGivesTheSameResultAsTheDecodedText)
         << FromText.Errors[0].LineNo << " " << FromText.Errors[0].Text;
     EXPECT_EQ(FromText.Items.size(), static_cast<std::size_t>(Plu - 1 + 3));
     EXPECT_EQ(FromText.Items.back().Name, "no line feed at the end");
+}
+
+TEST(PluFile, LargeFileGivesTheSameResultAsTheDecodedText)
+{
+    // Several MiB, so a parse reads many pieces and (on a machine with two cores or more)
+    // decodes the names on a second thread while it checks the next piece. Rejected lines,
+    // ingredient text for articles whose names are still being decoded, a line longer than a
+    // piece and names of every length must all come out as in the one-thread text parse.
+    std::string Bytes;
+    for (int I = 0; I < 90000; ++I) {
+        const int Plu = I % 11 == 10 ? I - 3 : I + 1; // every eleventh line a duplicate PLU
+        if (I % 97 == 0)
+            Bytes += "I;" + std::to_string(Plu + 1) + "; \xF1\xEE\xEB\xFC ;water\n";
+        Bytes += "A;" + std::to_string(Plu) + ";" + std::to_string(4600000000000LL + I) + ";";
+        Bytes += I % 53 == 0 ? "1.2.3" : std::to_string(I % 700) + "," + std::to_string(I % 100);
+        Bytes += ";" + std::to_string(I % 2) + ";" + std::to_string((I / 2) % 2) + ";";
+        Bytes += std::to_string(I % 1000) + "; ";
+        for (int C = 0; C < I % 82; ++C) // lengths 0 to 81: empty and too long names too
+            Bytes += static_cast<char>(C % 4 == 3 ? ' ' : '\xC0' + (I + C) % 64);
+        Bytes += I % 3 ? " \r\n" : "\n";
+        if (I % 89 == 0)
+            Bytes += "I;" + std::to_string(Plu) + ";\xE2\xEE\xE4\xE0;;\r\n# comment\n\r\n";
+        if (I % 500 == 0)
+            Bytes += "D;" + std::to_string(Plu) + "\n";
+        if (I == 40000) // one line of 1.5 MiB
+            Bytes += "I;7;" + Repeat("\xF1\xEE\xEB\xFC;", 300000) + "\n";
+    }
+    ASSERT_GT(Bytes.size(), 4u << 20);
+
+    TTempDir Dir;
+    const auto Path = Dir.WriteFile("large.csv", Bytes);
+    for (const int CodePage : {866, 1251}) {
+        TPluParseResult FromFile;
+        ParsePluFile(Path, CodePage, FromFile);
+        const auto FromText = Parse(DecodeCodePage(Bytes, CodePage));
+        ExpectSameResult(FromFile, FromText);
+        EXPECT_GT(FromText.Items.size(), 50000u);
+        EXPECT_GT(FromText.Errors.size(), 10000u);
+        EXPECT_FALSE(FromText.Warnings.empty());
+        const auto Seven = std::find_if(FromText.Items.begin(), FromText.Items.end(),
+                                        [](const TPluRecord& Item) { return Item.Plu == 7; });
+        ASSERT_NE(Seven, FromText.Items.end());
+        EXPECT_GT(Seven->Ingredients.size(), 1u << 20); // took the long line
+    }
 }
 
 TEST(PluFile, FileBytesAndDecodedTextAgreeOnTrickyLines)

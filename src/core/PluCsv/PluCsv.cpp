@@ -7,15 +7,21 @@
 #include <array>
 #include <bit>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace Plumeria {
@@ -207,6 +213,101 @@ const TNameDecoder& NameDecoder(int CodePage)
     return CodePage == 866 ? Cp866 : Cp1251;
 }
 
+/// One article name still to decode: its record in `Items` and its bytes in a read buffer.
+struct TNameJob
+{
+    std::size_t Item = 0;
+    std::string_view Raw;
+};
+
+/// Decodes the article names of large files on a second thread. Allocating and filling a
+/// million name strings costs about as much as checking the lines themselves, and the two do
+/// not depend on each other: the reading thread fills every other field of a record and hands
+/// the names of each piece over here while it goes on with the next piece. Each name is decoded
+/// by the same function as on one thread, so the result is the same.
+class TNameWorker
+{
+public:
+    explicit TNameWorker(const TNameDecoder& Decoder)
+        : FDecoder(Decoder), FThread([this] { Run(); })
+    {
+    }
+
+    ~TNameWorker()
+    {
+        {
+            const std::lock_guard Lock(FLock);
+            FStop = true;
+        }
+        FChanged.notify_all();
+        FThread.join();
+    }
+
+    TNameWorker(const TNameWorker&) = delete;
+    TNameWorker& operator=(const TNameWorker&) = delete;
+
+    /// Takes the jobs of one piece (leaving `Jobs` empty) for records at `Items`. Waits for the
+    /// batch before, so the buffer of that earlier piece is free again when this returns.
+    void Submit(TPluRecord* Items, std::vector<TNameJob>& Jobs)
+    {
+        std::unique_lock Lock(FLock);
+        WaitIdle(Lock);
+        FJobs.swap(Jobs);
+        Jobs.clear();
+        FItems = Items;
+        FHasBatch = true;
+        Lock.unlock();
+        FChanged.notify_all();
+    }
+
+    /// Waits until every name handed over is in its record.
+    void Wait()
+    {
+        std::unique_lock Lock(FLock);
+        WaitIdle(Lock);
+    }
+
+private:
+    void WaitIdle(std::unique_lock<std::mutex>& Lock)
+    {
+        FChanged.wait(Lock, [this] { return !FHasBatch; });
+        if (FError)
+            std::rethrow_exception(std::exchange(FError, nullptr));
+    }
+
+    void Run()
+    {
+        std::unique_lock Lock(FLock);
+        for (;;) {
+            FChanged.wait(Lock, [this] { return FStop || FHasBatch; });
+            if (FStop)
+                return;
+            Lock.unlock();
+            std::exception_ptr Error;
+            try {
+                for (const TNameJob& Job : FJobs)
+                    FItems[Job.Item].Name = FDecoder.Decode(Job.Raw);
+            } catch (...) {
+                Error = std::current_exception(); // out of memory: raised on the reading thread
+            }
+            Lock.lock();
+            FError = Error;
+            FHasBatch = false;
+            FChanged.notify_all();
+        }
+    }
+
+    const TNameDecoder& FDecoder;
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    std::vector<TNameJob> FJobs;
+    TPluRecord* FItems = nullptr;
+    bool FHasBatch = false;
+    bool FStop = false;
+    std::exception_ptr FError;
+    std::thread FThread; // last: starts once everything it reads is set up
+};
+
 struct TFreeDeleter
 {
     void operator()(void* P) const { std::free(P); }
@@ -256,6 +357,27 @@ public:
         Data.remove_prefix(ParseWholeLines(Data));
         SplitLine(Data.data(), Data.data() + Data.size(), FFields);
         ParseSplitLine(Data);
+    }
+
+    /// From now on article names are left to `Worker` (see `HandOverNames`).
+    void DecodeNamesOn(TNameWorker& Worker) { FNameWorker = &Worker; }
+
+    /// Gives the names of the lines parsed since the last call to the name thread. Returns once
+    /// the names handed over before are in place: their piece's buffer may be used again.
+    void HandOverNames()
+    {
+        if (FNameWorker)
+            FNameWorker->Submit(FResult.Items.data(), FNameJobs);
+    }
+
+    /// Returns once every name is in its record, and decodes names here again from then on.
+    void FinishNames()
+    {
+        if (!FNameWorker)
+            return;
+        HandOverNames();
+        FNameWorker->Wait();
+        FNameWorker = nullptr;
     }
 
     void Finish()
@@ -356,6 +478,16 @@ private:
         return FResult.Items[static_cast<std::size_t>(FItemByPlu.get()[Plu] - 1)];
     }
 
+    /// Only for a file that grew after its size was taken: more articles than `Items` has room
+    /// for. Every name waiting so far is put in place here, so nothing points into `Items`.
+    void SettleNames()
+    {
+        FNameWorker->Wait();
+        for (const TNameJob& Job : FNameJobs)
+            FResult.Items[Job.Item].Name = NameText(Job.Raw);
+        FNameJobs.clear();
+    }
+
     void AddError(std::string_view Text) { FResult.Errors.push_back({FLineNo, std::string(Text)}); }
 
     void ParseArticle()
@@ -388,9 +520,14 @@ private:
         if (CharLength(Name) > MaxPluNameLength)
             return AddError(MsgNameTooLong);
 
+        if (FNameWorker && FResult.Items.size() == FResult.Items.capacity())
+            SettleNames(); // growing `Items` moves the records the name thread writes into
         TPluRecord& Record = FResult.Items.emplace_back();
         Record.Plu = Plu;
-        Record.Name = NameText(Name);
+        if (FNameWorker)
+            FNameJobs.push_back({FResult.Items.size() - 1, Name});
+        else
+            Record.Name = NameText(Name);
         Record.PriceCents = Cents;
         Record.Barcode = Barcode;
         Record.ItemType = Piece ? TItemType::itPiece : TItemType::itWeight;
@@ -451,6 +588,8 @@ private:
     std::unordered_map<std::int32_t, std::string> FWaiting;
     std::vector<std::int32_t> FWaitingOrder;
     std::vector<std::string_view> FFields;
+    TNameWorker* FNameWorker = nullptr; ///< set while names are decoded on another thread
+    std::vector<TNameJob> FNameJobs;    ///< names of the current piece not handed over yet
 };
 
 [[noreturn]] void ThrowReadError(const std::filesystem::path& FileName, int Error)
@@ -486,12 +625,27 @@ std::ifstream OpenPluFile(const std::filesystem::path& FileName, std::uintmax_t&
     return In;
 }
 
+/// From this size on, a file's names are decoded on a second thread (see `TNameWorker`).
+constexpr std::uintmax_t NameThreadFrom = 2 * ReadPieceSize;
+
+bool UseNameThread(std::uintmax_t FileSize)
+{
+    return FileSize >= NameThreadFrom && std::thread::hardware_concurrency() > 1;
+}
+
 /// Reads `In` piece by piece and parses each piece's whole lines. The start of a line that
-/// continues in the next piece is moved to the front of the buffer; a line longer than a piece
-/// makes the buffer grow, and is only parsed once its line feed has been read.
-void ReadAndParse(const std::filesystem::path& FileName, std::ifstream& In, TPluParser& Parser)
+/// continues in the next piece is carried to the front of the next buffer; a line longer than
+/// a piece makes the buffer grow, and is only parsed once its line feed has been read. With a
+/// name thread, two buffers take turns: the names of one piece are decoded from its buffer
+/// while the next piece is read into the other.
+void ReadAndParse(const std::filesystem::path& FileName, std::ifstream& In, bool NameThread,
+                  int CodePage, TPluParser& Parser)
 {
     std::vector<char> Buffer(ReadPieceSize);
+    std::vector<char> Spare;
+    std::optional<TNameWorker> Names; // after the buffers: stops before they are freed
+    if (NameThread)
+        Parser.DecodeNamesOn(Names.emplace(NameDecoder(CodePage)));
     std::size_t Kept = 0;
     for (;;) {
         if (Buffer.size() < Kept + ReadPieceSize)
@@ -502,15 +656,25 @@ void ReadAndParse(const std::filesystem::path& FileName, std::ifstream& In, TPlu
             ThrowReadError(FileName, errno);
         const auto Got = static_cast<std::size_t>(In.gcount());
         const std::string_view Data(Buffer.data(), Kept + Got);
-        if (In.eof())
-            return Parser.ParseRest(Data);
+        if (In.eof()) {
+            Parser.ParseRest(Data);
+            return Parser.FinishNames();
+        }
         if (std::memchr(Data.data() + Kept, '\n', Got) == nullptr) {
             Kept = Data.size();
             continue;
         }
         const std::size_t Used = Parser.ParseWholeLines(Data);
         Kept = Data.size() - Used;
-        std::memmove(Buffer.data(), Buffer.data() + Used, Kept);
+        if (!Names) {
+            std::memmove(Buffer.data(), Buffer.data() + Used, Kept);
+            continue;
+        }
+        Parser.HandOverNames(); // the names of the piece before are done: `Spare` is free
+        if (Spare.size() < Kept + ReadPieceSize)
+            Spare.resize(Kept + ReadPieceSize);
+        std::memcpy(Spare.data(), Buffer.data() + Used, Kept);
+        Buffer.swap(Spare);
     }
 }
 
@@ -584,8 +748,9 @@ void ParsePluFile(const std::filesystem::path& FileName, int CodePage, TPluParse
     // Both code pages map the byte 0x0A, and only it, to the line feed, so the bytes are split
     // into lines before anything is decoded.
     try {
-        TPluParser Parser(Result, MostArticles(Size), NormalizeCodePage(CodePage));
-        ReadAndParse(FileName, In, Parser);
+        const int Cp = NormalizeCodePage(CodePage);
+        TPluParser Parser(Result, MostArticles(Size), Cp);
+        ReadAndParse(FileName, In, UseNameThread(Size), Cp, Parser);
         Parser.Finish();
     } catch (...) {
         // Lines are parsed while the file is read: a read that fails halfway must not leave
