@@ -153,22 +153,39 @@ TExclusiveOpen TestExclusiveOpen(const std::filesystem::path& Path)
 bool ListPlainFiles(const std::filesystem::path& Folder, std::vector<std::filesystem::path>& Names)
 {
     Names.clear();
-    const std::filesystem::path Pattern = Folder / L"*";
-    WIN32_FIND_DATAW Data{};
-    const HANDLE Find = FindFirstFileExW(Pattern.c_str(), FindExInfoBasic, &Data,
-                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-    if (Find == INVALID_HANDLE_VALUE)
-        return GetLastError() == ERROR_FILE_NOT_FOUND; // an empty folder
+    // Listed through our own handle that shares deletion: FindFirstFileW's handle does not, and
+    // a scan that happens to run while the user deletes or renames the watched folder would make
+    // that fail with "access denied".
+    const HANDLE Dir = CreateFileW(Folder.c_str(), FILE_LIST_DIRECTORY,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (Dir == INVALID_HANDLE_VALUE)
+        return false;
+    std::vector<std::uint64_t> Buffer(64 * 1024 / sizeof(std::uint64_t)); // entries are 8-aligned
+    const DWORD BufferBytes = static_cast<DWORD>(Buffer.size() * sizeof(std::uint64_t));
+    FILE_INFO_BY_HANDLE_CLASS Class = FileIdBothDirectoryRestartInfo;
     bool Ok = true;
-    do {
-        if (!(Data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            Names.emplace_back(Data.cFileName);
-    } while (FindNextFileW(Find, &Data));
-    if (GetLastError() != ERROR_NO_MORE_FILES) {
-        Ok = false;
-        Names.clear();
+    for (;;) {
+        if (!GetFileInformationByHandleEx(Dir, Class, Buffer.data(), BufferBytes)) {
+            Ok = GetLastError() == ERROR_NO_MORE_FILES;
+            break;
+        }
+        Class = FileIdBothDirectoryInfo;
+        const auto* Bytes = reinterpret_cast<const unsigned char*>(Buffer.data());
+        for (std::size_t Offset = 0;;) {
+            const auto* Entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(Bytes + Offset);
+            // Folders, "." and ".." included, are left out.
+            if (!(Entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                Names.emplace_back(
+                    std::wstring(Entry->FileName, Entry->FileNameLength / sizeof(wchar_t)));
+            if (Entry->NextEntryOffset == 0)
+                break;
+            Offset += Entry->NextEntryOffset;
+        }
     }
-    FindClose(Find);
+    CloseHandle(Dir);
+    if (!Ok)
+        Names.clear();
     return Ok;
 }
 

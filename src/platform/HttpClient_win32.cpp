@@ -60,9 +60,52 @@ std::string Narrow(const wchar_t* Wide, int Length)
     return Utf8;
 }
 
-/// WinHTTP's own error texts live in winhttp.dll; the system table has the rest.
+/// English words for the WinHTTP errors an update check meets: the journal is English, and
+/// winhttp.dll's own message table is missing or in the user's language on many systems.
+const char* WinHttpErrorWords(DWORD Code)
+{
+    switch (Code) {
+    case ERROR_WINHTTP_TIMEOUT:
+        return "the operation timed out";
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+        return "the server name could not be resolved";
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+        return "cannot connect to the server";
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+        return "the connection to the server was reset or ended";
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+        return "the server response could not be read";
+    case ERROR_WINHTTP_REDIRECT_FAILED:
+        return "the redirection failed";
+    case ERROR_WINHTTP_SECURE_FAILURE:
+        return "the server certificate failed the security check";
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+        return "the server certificate has expired or is not yet valid";
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+        return "the server certificate does not name this host";
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+        return "the server certificate is issued by an untrusted authority";
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+        return "the server certificate has been revoked";
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+        return "the server certificate is invalid";
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+        return "the secure channel could not be set up";
+    case ERROR_WINHTTP_UNRECOGNIZED_SCHEME:
+        return "the address scheme is not supported";
+    case ERROR_WINHTTP_INVALID_URL:
+        return "the address is invalid";
+    case ERROR_WINHTTP_OPERATION_CANCELLED:
+        return "the operation was cancelled";
+    default:
+        return nullptr;
+    }
+}
+
 std::string ErrorText(DWORD Code)
 {
+    if (const char* Words = WinHttpErrorWords(Code))
+        return std::string(Words) + " (WinHTTP error " + std::to_string(Code) + ")";
     wchar_t* Buffer = nullptr;
     DWORD Flags =
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
@@ -72,8 +115,11 @@ std::string ErrorText(DWORD Code)
         if (Module)
             Flags |= FORMAT_MESSAGE_FROM_HMODULE;
     }
-    const DWORD Length =
-        FormatMessageW(Flags, Module, Code, 0, reinterpret_cast<LPWSTR>(&Buffer), 0, nullptr);
+    DWORD Length = FormatMessageW(Flags, Module, Code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                  reinterpret_cast<LPWSTR>(&Buffer), 0, nullptr);
+    if (Length == 0) // no English table on this system: its own language is better than nothing
+        Length =
+            FormatMessageW(Flags, Module, Code, 0, reinterpret_cast<LPWSTR>(&Buffer), 0, nullptr);
     std::string Text;
     if (Length > 0 && Buffer)
         Text = Narrow(Buffer, static_cast<int>(Length));

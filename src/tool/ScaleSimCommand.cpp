@@ -1,10 +1,12 @@
 // `plumeria scale-sim [--bind ADDR] [--port P] [--nak-after N] [--close-after N]
-// [--silent-after N] [--connections N] [--allow-any-address]`: a DIGI scale simulator for trying
-// a setup without hardware. Takes connections one after another, reads whole frames and answers
-// each with 0x06 (or misbehaves after N frames of a connection), printing one line per frame.
-// Listens on loopback only unless told otherwise.
+// [--silent-after N] [--connections N] [--record FILE] [--allow-any-address]`: a DIGI scale
+// simulator for trying a setup without hardware. Takes connections one after another, reads whole
+// frames and answers each with 0x06 (or misbehaves after N frames of a connection), printing one
+// line per frame and, with --record, writing every frame's bytes one after another into FILE (to
+// compare what two senders sent). Listens on loopback only unless told otherwise.
 
 #include "core/DigiSearch/TcpTransport.h"
+#include "platform/Environment.h"
 #include "tool/Args.h"
 #include "tool/Commands.h"
 #include "tool/ScaleSim.h"
@@ -14,6 +16,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,7 +26,7 @@ namespace {
 
 constexpr const char* ScaleSimUsage =
     "usage: plumeria scale-sim [--bind ADDR] [--port P] [--nak-after N] [--close-after N] "
-    "[--silent-after N] [--connections N] [--allow-any-address]";
+    "[--silent-after N] [--connections N] [--record FILE] [--allow-any-address]";
 
 volatile std::sig_atomic_t StopRequested = 0;
 
@@ -42,9 +45,9 @@ int UsageError(const std::string& Message)
 
 int RunScaleSim(const TArgs& Args)
 {
-    TArgReader Reader(Args,
-                      {"bind", "port", "nak-after", "close-after", "silent-after", "connections"},
-                      {"allow-any-address"});
+    TArgReader Reader(
+        Args, {"bind", "port", "nak-after", "close-after", "silent-after", "connections", "record"},
+        {"allow-any-address"});
     if (!Reader.Ok())
         return UsageError(Reader.Error());
     if (!Reader.Positional().empty())
@@ -71,12 +74,25 @@ int RunScaleSim(const TArgs& Args)
         return UsageError("no default port for " + Options.BindIp + "; give --port");
     Options.Answer = SimAnswerAfter(NakAfter, CloseAfter, SilentAfter);
     Options.KeepFrames = false;
+    std::ofstream Record;
+    if (const auto RecordPath = Reader.Value("record")) {
+        Record.open(PathFromUtf8(*RecordPath), std::ios::binary | std::ios::trunc);
+        if (!Record) {
+            std::fprintf(stderr, "plumeria scale-sim: cannot write %s\n", RecordPath->c_str());
+            return ExitFailed;
+        }
+    }
     std::mutex PrintLock;
-    Options.OnFrame = [&PrintLock](const TSimFrame& Frame) {
+    Options.OnFrame = [&PrintLock, &Record](const TSimFrame& Frame) {
         std::lock_guard Guard(PrintLock);
         std::printf("frame connection=%d number=%d file=%02X bytes=%zu\n", Frame.Connection,
                     Frame.Number, Frame.Bytes.size() > 1 ? Frame.Bytes[1] : 0, Frame.Bytes.size());
         std::fflush(stdout);
+        if (Record.is_open()) {
+            Record.write(reinterpret_cast<const char*>(Frame.Bytes.data()),
+                         static_cast<std::streamsize>(Frame.Bytes.size()));
+            Record.flush();
+        }
     };
 
     std::signal(SIGINT, OnStopSignal);

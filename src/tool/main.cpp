@@ -1,5 +1,6 @@
 // `plumeria`: parse, send, scan and simulate from the command line with the tray program's core.
 
+#include "platform/CommandLine.h"
 #include "tool/Commands.h"
 
 #include <cstdio>
@@ -28,7 +29,7 @@ const std::vector<TCommandEntry>& CommandTable()
         {"scan", RunScan, "scan ADAPTER_IP [--timeout MS]"},
         {"scale-sim", RunScaleSim,
          "scale-sim [--bind ADDR] [--port P] [--nak-after N] [--close-after N] "
-         "[--silent-after N] [--connections N] [--allow-any-address]"},
+         "[--silent-after N] [--connections N] [--record FILE] [--allow-any-address]"},
         {"run", RunRun, "run"},
     };
     return Table;
@@ -47,16 +48,19 @@ void PrintUsage(std::FILE* Out)
 int main(int Argc, char** Argv)
 {
     using namespace Plumeria::Tool;
-    if (Argc < 2) {
+    Plumeria::UseUtf8Console();
+    // UTF-8 on every system: file and folder names may be Cyrillic.
+    const std::vector<std::string> Arguments = Plumeria::CommandLineArguments(Argc, Argv);
+    if (Arguments.empty()) {
         PrintUsage(stderr);
         return ExitUsage;
     }
-    const std::string Name = Argv[1];
+    const std::string Name = Arguments[0];
     if (Name == "--help" || Name == "-h" || Name == "help") {
         PrintUsage(stdout);
         return ExitOk;
     }
-    const TArgs Args(Argv + 2, Argv + Argc);
+    const TArgs Args(Arguments.begin() + 1, Arguments.end());
     for (const auto& Entry : CommandTable())
         if (Name == Entry.Name)
             return Entry.Run(Args);

@@ -202,7 +202,8 @@ TEST_F(DigiDriver, NoConnectionGivesOneMessage)
         {Unanswered.Port(), "", "timeout", "-"},
         {Sim.Port(), "1.2.3", "bad bind address", "1.2.3"},
         {Sim.Port(), " \t127.0.0.300 ", "bad bind address", "127.0.0.300"}, // trimmed first
-        {Sim.Port(), "192.0.2.1", "bind error 99", "192.0.2.1"},
+        {Sim.Port(), "192.0.2.1", "bind error " + std::to_string(Kit::AddressNotAvailableError()),
+         "192.0.2.1"},
     };
     for (const Row& R : Rows) {
         SCOPED_TRACE(R.Word);

@@ -6,6 +6,7 @@
 #include "platform/FileOps.h"
 #include "support/PostQueue.h"
 #include "support/TempDir.h"
+#include "support/Wine.h"
 
 #include <gtest/gtest.h>
 
@@ -279,6 +280,9 @@ TEST(FolderWatchTest, MissingFolderIsJournaledOnceAndAgainOnlyAfterItExisted)
         ASSERT_TRUE(Rig.WaitForReport(File));
 
         // Gone again after it existed: one more warning, however long it stays away.
+        if (Plumeria::Test::RunningUnderWine())
+            GTEST_SKIP() << "Wine keeps a deleted folder until the watch's handle on it closes "
+                            "and gives no sign of the pending delete; Windows refuses to open it";
         fs::remove_all(Folder);
         Rig.RunFor(800ms);
         EXPECT_EQ(CountOf(Journal(), Case.Message), 2u) << Journal();

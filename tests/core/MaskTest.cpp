@@ -146,6 +146,10 @@ TEST(MaskTest, UpperCasingAgreesWithTheUtf8Locale)
 {
     // Where the system has a UTF-8 locale, the built-in table must agree with it for every
     // character of the basic plane.
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows upper-cases with the system's own CharUpperBuffW, not the built-in "
+                    "table this compares";
+#endif
     const char* Previous = std::setlocale(LC_CTYPE, nullptr);
     const std::string Saved = Previous ? Previous : "C";
     if (!std::setlocale(LC_CTYPE, "C.UTF-8") && !std::setlocale(LC_CTYPE, "C.utf8"))

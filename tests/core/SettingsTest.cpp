@@ -21,6 +21,9 @@
 #ifdef __linux__
 #include <sys/resource.h>
 #endif
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace Plumeria {
 namespace {
@@ -676,6 +679,12 @@ TEST_F(SettingsTest, WriteFailureMidwayKeepsTheOldFileByteIdentical)
     Loaded.Load();
     EXPECT_EQ(Loaded, Old);
 }
+#else
+TEST_F(SettingsTest, WriteFailureMidwayKeepsTheOldFileByteIdentical)
+{
+    GTEST_SKIP() << "the disk filling up half way is forced with a file size limit (setrlimit), "
+                    "which only Linux has";
+}
 #endif
 
 // --- Display name -------------------------------------------------------------------------------
@@ -798,6 +807,97 @@ TEST_F(AutostartTest, ExecQuotesAndEscapesThePath)
         EXPECT_NE(Content.find("\n" + R.ExecLine + "\n"), std::string::npos) << R.Path << "\n"
                                                                              << Content;
         EXPECT_EQ(ReadAutostartCommand(), R.Command) << R.Path;
+    }
+}
+#else
+// The Run key is the user's own: every test puts back whatever it found there.
+class AutostartTest : public ::testing::Test
+{
+protected:
+    static constexpr const wchar_t* RunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    static constexpr const wchar_t* Ours = L"PlumeriaBridge";
+    static constexpr const wchar_t* Neighbour = L"PlumeriaBridgeTestNeighbour";
+
+    void SetUp() override { FSaved = RawValue(Ours); }
+    void TearDown() override
+    {
+        if (FSaved)
+            SetRaw(Ours, *FSaved);
+        else
+            DeleteRaw(Ours);
+        DeleteRaw(Neighbour);
+    }
+
+    /// The value as the registry holds it, read past the seam under test.
+    static std::optional<std::wstring> RawValue(const wchar_t* Name)
+    {
+        DWORD Bytes = 0;
+        if (RegGetValueW(HKEY_CURRENT_USER, RunKey, Name, RRF_RT_REG_SZ, nullptr, nullptr,
+                         &Bytes) != ERROR_SUCCESS)
+            return std::nullopt;
+        std::wstring Text(Bytes / sizeof(wchar_t) + 1, L'\0');
+        Bytes = static_cast<DWORD>(Text.size() * sizeof(wchar_t));
+        if (RegGetValueW(HKEY_CURRENT_USER, RunKey, Name, RRF_RT_REG_SZ, nullptr, Text.data(),
+                         &Bytes) != ERROR_SUCCESS)
+            return std::nullopt;
+        Text.resize(Bytes / sizeof(wchar_t));
+        while (!Text.empty() && Text.back() == L'\0')
+            Text.pop_back();
+        return Text;
+    }
+    static void SetRaw(const wchar_t* Name, const std::wstring& Value)
+    {
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, RunKey, Name, REG_SZ, Value.c_str(),
+                                  static_cast<DWORD>((Value.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+    }
+    static void DeleteRaw(const wchar_t* Name)
+    {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, RunKey, Name);
+    }
+
+    std::optional<std::wstring> FSaved;
+};
+
+TEST_F(AutostartTest, WriteThenRemove)
+{
+    const fs::path Exe = ExecutablePath();
+    ASSERT_FALSE(Exe.empty());
+    SetRaw(Neighbour, L"\"C:\\Other\\other.exe\"");
+
+    EXPECT_TRUE(ApplyAutostart(true));
+    EXPECT_EQ(RawValue(Ours), L"\"" + Exe.wstring() + L"\"");
+    EXPECT_EQ(ReadAutostartCommand(), "\"" + PathToUtf8(Exe) + "\"");
+    EXPECT_TRUE(ApplyAutostart(true)) << "rewriting is fine";
+    EXPECT_EQ(RawValue(Ours), L"\"" + Exe.wstring() + L"\"");
+
+    EXPECT_TRUE(ApplyAutostart(false));
+    EXPECT_EQ(RawValue(Ours), std::nullopt);
+    EXPECT_EQ(ReadAutostartCommand(), std::nullopt);
+    EXPECT_EQ(RawValue(Neighbour), L"\"C:\\Other\\other.exe\"");
+}
+
+TEST_F(AutostartTest, RemovingAnAbsentEntryChangesNothing)
+{
+    DeleteRaw(Ours);
+    SetRaw(Neighbour, L"x");
+    EXPECT_TRUE(ApplyAutostart(false));
+    EXPECT_TRUE(ApplyAutostart(false));
+    EXPECT_EQ(RawValue(Ours), std::nullopt);
+    EXPECT_EQ(RawValue(Neighbour), L"x");
+}
+
+TEST_F(AutostartTest, CyrillicAndSpacedPathsSurviveTheRegistry)
+{
+    const std::string Rows[] = {
+        "C:\\Program Files\\PlumeriaBridge\\PlumeriaBridge.exe",
+        CyrFolder + "\\" + Vesy + ".exe",
+        "\\\\server\\share\\" + Vesy + " 2\\pb.exe",
+    };
+    for (const std::string& Path : Rows) {
+        ASSERT_TRUE(WriteAutostartEntry(PathFromUtf8(Path))) << Path;
+        EXPECT_EQ(RawValue(Ours), L"\"" + PathFromUtf8(Path).wstring() + L"\"") << Path;
+        EXPECT_EQ(ReadAutostartCommand(), "\"" + Path + "\"");
     }
 }
 #endif

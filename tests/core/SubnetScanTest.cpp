@@ -121,11 +121,14 @@ TEST(ListAdapters, UsableAddressesInPlatformOrder)
         EXPECT_TRUE(ParseIpv4(Adapter.Ip, Ip)) << Adapter.Ip;
         EXPECT_FALSE(Adapter.Caption.empty()) << Adapter.Ip;
     }
-    // The loopback interface is on every Linux machine and is never offered.
+    // The loopback interface is on every Linux machine and is never offered. (GetAdaptersInfo on
+    // Windows does not list it at all.)
+#ifndef _WIN32
     bool SawLoopback = false;
     for (const auto& Address : PlatformAdapterAddresses())
         SawLoopback = SawLoopback || Address.Ip == "127.0.0.1";
     EXPECT_TRUE(SawLoopback);
+#endif
 }
 
 /// What a scan reported, gathered from the worker threads.

@@ -126,6 +126,8 @@ TEST_F(TcpTransport, FailedConnectsJournalTheirWordAndCloseTheSocket)
     Kit::TUnansweredEndpoint Unanswered;
     ASSERT_TRUE(Unanswered.Ready());
     StartSim();
+    const std::string BindErrorWord =
+        "bind error " + std::to_string(Kit::AddressNotAvailableError());
     struct Row
     {
         const char* Host;
@@ -142,7 +144,7 @@ TEST_F(TcpTransport, FailedConnectsJournalTheirWordAndCloseTheSocket)
         {"127.0.0.1", "255.255.255.255", Sim.Port(), 300, "bad bind address"},
         {"127.0.0.1", "localhost", Sim.Port(), 300, "bad bind address"},
         // An address of no local adapter (documentation range): the bind fails, nothing is sent.
-        {"127.0.0.1", "192.0.2.1", Sim.Port(), 300, "bind error 99"},
+        {"127.0.0.1", "192.0.2.1", Sim.Port(), 300, BindErrorWord.c_str()},
         {"127.0.0.1", "", Sim.Port(), 0, ""},
         {"127.0.0.1", "", Sim.Port(), -5, ""},
         {"127.0.0.1", "", 0, 300, ""},

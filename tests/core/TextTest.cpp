@@ -10,7 +10,10 @@
 
 #if defined(__GLIBC__)
 #include <iconv.h>
-#define PLUMERIA_HAVE_GLIBC_ICONV 1
+#define PLUMERIA_HAVE_SYSTEM_CONVERTER 1
+#elif defined(_WIN32)
+#include <windows.h>
+#define PLUMERIA_HAVE_SYSTEM_CONVERTER 1
 #endif
 
 namespace Plumeria {
@@ -277,68 +280,79 @@ TEST(TextTest, EncodingRefusesCharactersWithoutAByte)
     EXPECT_EQ(Out, "\x98");
 }
 
-#ifdef PLUMERIA_HAVE_GLIBC_ICONV
+#if defined(__GLIBC__)
 // What glibc's converter makes of one byte: the character, or nothing when it refuses the byte.
-std::optional<char32_t> IconvDecodeByte(iconv_t Converter, unsigned char Byte)
+std::optional<char32_t> SystemDecodeByte(int CodePage, unsigned char Byte)
 {
+    const std::string Name = "CP" + std::to_string(CodePage);
+    iconv_t Converter = iconv_open("UTF-32LE", Name.c_str());
+    EXPECT_NE(Converter, reinterpret_cast<iconv_t>(-1)) << Name;
+    if (Converter == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
     char In[1] = {static_cast<char>(Byte)};
     char32_t OutChars[4] = {};
     char* InPtr = In;
     std::size_t InLeft = 1;
     char* OutPtr = reinterpret_cast<char*>(OutChars);
     std::size_t OutLeft = sizeof OutChars;
-    iconv(Converter, nullptr, nullptr, nullptr, nullptr);
-    if (iconv(Converter, &InPtr, &InLeft, &OutPtr, &OutLeft) == static_cast<std::size_t>(-1))
+    const bool Refused =
+        iconv(Converter, &InPtr, &InLeft, &OutPtr, &OutLeft) == static_cast<std::size_t>(-1);
+    iconv_close(Converter);
+    if (Refused)
         return std::nullopt;
     EXPECT_EQ(sizeof OutChars - OutLeft, sizeof(char32_t)) << "one byte, one character";
     return OutChars[0];
 }
+#elif defined(_WIN32)
+// What the Windows converter makes of one byte: the character, or nothing when it refuses it.
+std::optional<char32_t> SystemDecodeByte(int CodePage, unsigned char Byte)
+{
+    const char In[1] = {static_cast<char>(Byte)};
+    wchar_t Out[4] = {};
+    const int Count =
+        MultiByteToWideChar(static_cast<UINT>(CodePage), MB_ERR_INVALID_CHARS, In, 1, Out, 4);
+    if (Count <= 0)
+        return std::nullopt;
+    EXPECT_EQ(Count, 1) << "one byte, one character";
+    return static_cast<char32_t>(static_cast<char16_t>(Out[0]));
+}
 #endif
 
-TEST(TextTest, CodePagesMatchGlibcIconvForAllBytes)
+TEST(TextTest, CodePagesMatchTheSystemConverterForAllBytes)
 {
-#ifndef PLUMERIA_HAVE_GLIBC_ICONV
-    GTEST_SKIP() << "glibc iconv is not available in this build; the tables are checked by the "
-                    "round-trip tests only";
+#ifndef PLUMERIA_HAVE_SYSTEM_CONVERTER
+    GTEST_SKIP() << "neither glibc iconv nor the Windows converter is available in this build; "
+                    "the tables are checked by the round-trip tests only";
 #else
-    struct TPage
-    {
-        int CodePage;
-        const char* IconvName;
-    };
-    for (const TPage Page : {TPage{866, "CP866"}, TPage{1251, "CP1251"}}) {
-        iconv_t Converter = iconv_open("UTF-32LE", Page.IconvName);
-        ASSERT_NE(Converter, reinterpret_cast<iconv_t>(-1)) << Page.IconvName;
-
+    for (const int CodePage : {866, 1251}) {
         std::set<char32_t> Mapped;
         for (int B = 0; B < 256; ++B) {
             const auto Byte = static_cast<unsigned char>(B);
-            std::optional<char32_t> Expected = IconvDecodeByte(Converter, Byte);
+            std::optional<char32_t> Expected = SystemDecodeByte(CodePage, Byte);
             if (!Expected) {
-                // The only byte iconv refuses is 1251's unassigned 0x98, which we decode to
-                // U+0098 like the Windows converter.
-                EXPECT_TRUE(Page.CodePage == 1251 && Byte == 0x98) << "refused byte " << B;
+                // The only byte a converter may refuse (iconv does) is 1251's unassigned 0x98,
+                // which we decode to U+0098 like the Windows converter.
+                EXPECT_TRUE(CodePage == 1251 && Byte == 0x98) << "refused byte " << B;
                 Expected = U'\u0098';
             }
             Mapped.insert(*Expected);
             const std::string Single(1, static_cast<char>(Byte));
-            EXPECT_EQ(DecodeCodePage(Single, Page.CodePage), Utf8Of(*Expected))
-                << Page.IconvName << " byte " << B;
+            EXPECT_EQ(DecodeCodePage(Single, CodePage), Utf8Of(*Expected))
+                << "code page " << CodePage << " byte " << B;
         }
-        iconv_close(Converter);
-        ASSERT_EQ(Mapped.size(), 256u) << Page.IconvName << " maps two bytes to one character";
+        ASSERT_EQ(Mapped.size(), 256u) << "code page " << CodePage << " maps two bytes to one char";
 
         // Every BMP character encodes exactly when the page has a byte for it.
         for (char32_t Code = 1; Code < 0x10000; ++Code) {
             if (Code >= 0xD800 && Code <= 0xDFFF)
                 continue;
             std::string Out;
-            const bool Encoded = EncodeCodePage(Utf8Of(Code), Page.CodePage, Out);
+            const bool Encoded = EncodeCodePage(Utf8Of(Code), CodePage, Out);
             ASSERT_EQ(Encoded, Mapped.count(Code) == 1)
-                << Page.IconvName << " U+" << std::hex << static_cast<unsigned>(Code);
+                << "code page " << CodePage << " U+" << std::hex << static_cast<unsigned>(Code);
             if (Encoded) {
                 ASSERT_EQ(Out.size(), 1u);
-                ASSERT_EQ(DecodeCodePage(Out, Page.CodePage), Utf8Of(Code));
+                ASSERT_EQ(DecodeCodePage(Out, CodePage), Utf8Of(Code));
             }
         }
     }

@@ -144,6 +144,10 @@ TEST(ZipReaderTest, ArchivesReadBackExactly)
 
 TEST(ZipReaderTest, ReadsArchivesWrittenByPythonZipfile)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "the independent writer is the build machine's python3, which a Windows "
+                    "test program cannot run; the reader is the same portable code on both";
+#endif
     Support::TTempDir Dir;
     const auto ZipPath = Dir.Path() / "python.zip";
     // An independent writer: data descriptors, directory entries, a ZIP64 local header.

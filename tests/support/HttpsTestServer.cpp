@@ -1,5 +1,7 @@
 #include "support/HttpsTestServer.h"
 
+#include "platform/Sockets.h"
+
 #include <chrono>
 #include <fstream>
 #include <stdexcept>
@@ -148,7 +150,15 @@ THttpsTestServer::~THttpsTestServer() = default;
 
 int UnusedLoopbackPort()
 {
-    throw std::runtime_error("not available on this platform");
+    int Error = 0;
+    const TSocketHandle Socket = SocketListen(0x7F000001, 0, 1, Error);
+    if (Socket == NoSocket)
+        throw std::runtime_error("cannot bind a loopback socket: " + SocketErrorText(Error));
+    const int Port = SocketLocalPort(Socket);
+    SocketClose(Socket);
+    if (Port == 0)
+        throw std::runtime_error("cannot read the port of a loopback socket");
+    return Port;
 }
 
 #endif

@@ -4,8 +4,15 @@
 #include "core/Journal/Journal.h"
 #include "support/TempDir.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
+
+#ifdef _WIN32
+#include <winsock2.h>
+
+#include <windows.h>
+#endif
 
 namespace Plumeria::Test {
 
@@ -72,6 +79,13 @@ std::vector<TPluRecord> MakeArticles(int Count, int First)
 
 int OpenDescriptorCount()
 {
+#ifdef _WIN32
+    // Sockets are handles too.
+    DWORD Count = 0;
+    if (!GetProcessHandleCount(GetCurrentProcess(), &Count))
+        return -1;
+    return static_cast<int>(Count);
+#else
     std::error_code Error;
     std::filesystem::directory_iterator It("/proc/self/fd", Error);
     if (Error)
@@ -83,6 +97,16 @@ int OpenDescriptorCount()
         ++Count;
     }
     return Count;
+#endif
+}
+
+int AddressNotAvailableError()
+{
+#ifdef _WIN32
+    return WSAEADDRNOTAVAIL;
+#else
+    return EADDRNOTAVAIL;
+#endif
 }
 
 TUnansweredEndpoint::TUnansweredEndpoint()

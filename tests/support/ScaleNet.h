@@ -27,8 +27,13 @@ int CountJournal(const std::string& Level, const std::string& Part);
 /// `Count` articles with PLU First, First+1, ..., each accepted by the DIGI encoder.
 std::vector<TPluRecord> MakeArticles(int Count, int First = 1);
 
-/// Number of descriptors the process has open (/proc/self/fd); -1 where that cannot be told.
+/// Number of descriptors the process has open (/proc/self/fd; on Windows its handle count, sockets
+/// included); -1 where that cannot be told.
 int OpenDescriptorCount();
+
+/// The platform's error number for binding to an address no local adapter has (EADDRNOTAVAIL,
+/// WSAEADDRNOTAVAIL): the number the transport journals as "bind error N".
+int AddressNotAvailableError();
 
 /// A listening socket on 127.0.0.1 whose accept queue is full and never drained: further
 /// connection attempts get no answer and run into their time-out.

@@ -1,11 +1,13 @@
 #include "support/TempDir.h"
 
 #include "core/Journal/Journal.h"
+#include "platform/Environment.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -35,23 +37,50 @@ std::filesystem::path MakeUniqueDir()
     throw std::runtime_error("cannot create a temporary folder");
 }
 
+#ifdef _WIN32
+// The wide calls: UTF-8 in the narrow ones would be read in the ANSI code page, and a Cyrillic
+// ProgramData would reach the program garbled.
+std::wstring Wide(const std::string& Utf8)
+{
+    return PathFromUtf8(Utf8).wstring();
+}
+
+std::optional<std::string> GetEnv(const char* Name)
+{
+    const wchar_t* Value = _wgetenv(Wide(Name).c_str());
+    if (!Value)
+        return std::nullopt;
+    return PathToUtf8(std::filesystem::path(Value));
+}
+
 void SetEnv(const char* Name, const std::string& Value)
 {
-#ifdef _WIN32
-    _putenv_s(Name, Value.c_str());
-#else
-    setenv(Name, Value.c_str(), 1);
-#endif
+    _wputenv_s(Wide(Name).c_str(), Wide(Value).c_str());
 }
 
 void UnsetEnv(const char* Name)
 {
-#ifdef _WIN32
-    _putenv_s(Name, "");
-#else
-    unsetenv(Name);
-#endif
+    _wputenv_s(Wide(Name).c_str(), L"");
 }
+#else
+std::optional<std::string> GetEnv(const char* Name)
+{
+    const char* Value = std::getenv(Name);
+    if (!Value)
+        return std::nullopt;
+    return std::string(Value);
+}
+
+void SetEnv(const char* Name, const std::string& Value)
+{
+    setenv(Name, Value.c_str(), 1);
+}
+
+void UnsetEnv(const char* Name)
+{
+    unsetenv(Name);
+}
+#endif
 
 } // namespace
 
@@ -72,8 +101,8 @@ TTempDir::~TTempDir()
 std::filesystem::path TTempDir::WriteFile(const std::string& RelativePath,
                                           const std::string& Bytes) const
 {
-    const auto Target = FPath / std::filesystem::path(std::u8string(
-                                    RelativePath.begin(), RelativePath.end()));
+    const auto Target =
+        FPath / std::filesystem::path(std::u8string(RelativePath.begin(), RelativePath.end()));
     std::filesystem::create_directories(Target.parent_path());
     std::ofstream Out(Target, std::ios::binary | std::ios::trunc);
     Out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
@@ -84,11 +113,11 @@ std::filesystem::path TTempDir::WriteFile(const std::string& RelativePath,
 
 TTempDataFolder::TTempDataFolder()
 {
-    if (const char* Old = std::getenv("ProgramData")) {
+    if (const auto Old = GetEnv("ProgramData")) {
         FHadOld = true;
-        FOldValue = Old;
+        FOldValue = *Old;
     }
-    SetEnv("ProgramData", FDir.Path().string());
+    SetEnv("ProgramData", PathToUtf8(FDir.Path()));
     ResetJournal();
 }
 

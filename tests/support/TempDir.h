@@ -17,7 +17,8 @@ public:
 
     const std::filesystem::path& Path() const { return FPath; }
     /// Writes `Bytes` to a file below the folder (creating parents) and returns its path.
-    std::filesystem::path WriteFile(const std::string& RelativePath, const std::string& Bytes) const;
+    std::filesystem::path WriteFile(const std::string& RelativePath,
+                                    const std::string& Bytes) const;
 
 private:
     std::filesystem::path FPath;
