@@ -9,6 +9,7 @@ PACKAGES=(
     libsimpleini-dev libcurl4-openssl-dev zlib1g-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     openssl python3 iproute2
+    g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 wine
 )
 
 missing=()

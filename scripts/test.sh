@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with warnings as errors, runs every test, then
 # builds the core without the windows under AddressSanitizer/UndefinedBehaviorSanitizer and runs
-# the core tests again, and checks the formatting.
+# the core tests again, checks the formatting, and last cross-builds for Windows and runs the core
+# tests and plumeria.exe under Wine (scripts/windows-tests.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,3 +27,6 @@ ctest --test-dir "$SAN_BUILD" --output-on-failure -j "$JOBS" --timeout 300 -L co
 
 echo "== formatting"
 cmake --build "$BUILD" --target format-check
+
+echo "== Windows: cross build, core tests under Wine, plumeria.exe against the Linux build"
+BUILD="$BUILD" JOBS="$JOBS" bash scripts/windows-tests.sh

@@ -1,0 +1,227 @@
+#!/usr/bin/env bash
+# The Windows side without Windows: cross-builds the platform layer, the core, `plumeria.exe` and
+# the core tests with MinGW-w64 (warnings as errors), runs every core test program under Wine, and
+# checks that `plumeria.exe check`, `send` and `send-label` give a Linux `plumeria scale-sim` on
+# 127.0.0.1 exactly the bytes the Linux build gives it. Prints a summary with the skipped tests and
+# their reasons, and how long each step took.
+#
+#   BUILD      the Linux build folder that holds (or gets) src/tool/plumeria   (default: build)
+#   WIN_BUILD  the Windows cross build folder                                  (default: build-win)
+#   JOBS       parallel compile jobs and test programs                         (default: nproc)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+
+JOBS=${JOBS:-$(nproc)}
+BUILD=${BUILD:-build}
+WIN_BUILD=${WIN_BUILD:-build-win}
+case "$BUILD" in /*) ;; *) BUILD="$ROOT/$BUILD" ;; esac
+case "$WIN_BUILD" in /*) ;; *) WIN_BUILD="$ROOT/$WIN_BUILD" ;; esac
+
+WINE=${WINE:-}
+if [ -z "$WINE" ]; then
+    for Candidate in /usr/lib/wine/wine64 "$(command -v wine64 || true)" "$(command -v wine || true)"; do
+        if [ -n "$Candidate" ] && [ -x "$Candidate" ]; then
+            WINE=$Candidate
+            break
+        fi
+    done
+fi
+[ -n "$WINE" ] || { echo "windows-tests: Wine is not installed (Debian packages wine64, wine)" >&2; exit 1; }
+WINESERVER=$(dirname "$WINE")/wineserver
+[ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
+
+now() { date +%s.%N; }
+seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f", b - a }'; }
+
+# --- 1. cross build --------------------------------------------------------------------------
+echo "== Windows cross build (MinGW-w64, warnings as errors) in $WIN_BUILD"
+T0=$(now)
+cmake -S . -B "$WIN_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLUMERIA_GUI=OFF -DPLUMERIA_BENCH=OFF \
+    -DPLUMERIA_WERROR=ON >/dev/null
+cmake --build "$WIN_BUILD" -j "$JOBS"
+T1=$(now)
+
+# The Linux `plumeria` is the simulator and the reference sender.
+if [ ! -x "$BUILD/src/tool/plumeria" ]; then
+    echo "== Linux plumeria in $BUILD"
+    [ -f "$BUILD/CMakeCache.txt" ] ||
+        cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLUMERIA_GUI=OFF \
+            -DPLUMERIA_BENCH=OFF -DPLUMERIA_WERROR=ON >/dev/null
+    cmake --build "$BUILD" -j "$JOBS" --target plumeria
+fi
+LINUX_TOOL="$BUILD/src/tool/plumeria"
+WINDOWS_TOOL="$WIN_BUILD/src/tool/plumeria.exe"
+
+# --- 2. Wine -----------------------------------------------------------------------------------
+# A prefix of our own inside the build folder, made once; no Mono or Gecko installers, no debug
+# noise. One wineserver serves every program of the run.
+export WINEPREFIX="$WIN_BUILD/wine-prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+T2=$(now)
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "== creating the Wine prefix $WINEPREFIX"
+    "$WINE" wineboot --init >/dev/null 2>&1 || true
+    "$WINESERVER" -w
+fi
+# Stays up between the programs (a server that is up already is fine too).
+"$WINESERVER" -p 2>/dev/null || true
+stop_wineserver() { "$WINESERVER" -k 2>/dev/null || true; }
+SIM_PID=
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/plumeria-windows.XXXXXX")
+cleanup() {
+    [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null || true
+    stop_wineserver
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+T3=$(now)
+
+# --- 3. core tests under Wine ------------------------------------------------------------------
+echo "== core tests under Wine ($(basename "$WINE"))"
+RESULTS="$WIN_BUILD/test-results"
+rm -rf "$RESULTS"
+mkdir -p "$RESULTS"
+# Each program writes its own XML report (gtest names it after the program).
+export GTEST_OUTPUT="xml:$("$WINE" winepath -w "$RESULTS" 2>/dev/null | tr -d '\r')\\"
+TESTS_OK=1
+ctest --test-dir "$WIN_BUILD" -L core -j "$JOBS" --timeout 600 --output-on-failure || TESTS_OK=0
+unset GTEST_OUTPUT
+T4=$(now)
+
+# --- 4. the same frames from both builds --------------------------------------------------------
+echo "== plumeria.exe against a Linux scale simulator on 127.0.0.1"
+FRAMES_OK=1
+cd "$WORK"
+# A back office's file in code page 1251, under a Cyrillic name, and one with mistakes in it.
+printf '%s\r\n' \
+    'A;101;1234567;123,45;0;0;5;Колбаса докторская' \
+    'A;102;2345678;59,90;0;0;3;Хлеб бородинский' \
+    'A;103;3456789;7;0;0;0;Молоко 3,2%' \
+    'I;101;Состав: свинина, говядина, соль' |
+    iconv -f UTF-8 -t CP1251 >'Цены.csv'
+printf '%s\r\n' 'A;1;1234567;abc;0;0;5;Сыр' 'X;2' 'I;9;соль' | iconv -f UTF-8 -t CP1251 >'Ошибки.csv'
+mkdir 'Этикетки'
+printf '%s\r\n' '01 34 00 00 00 08 AA BB' '02 34 00 00 00 07 CC' >'Этикетки/f34.dat'
+printf '%s\r\n' '01 38 00 00 00 09 41 42 43' >'Этикетки/f38.dat'
+
+# check: same exit code and the same report (Windows ends its lines with CR LF).
+for Args in "check|Цены.csv" "check|Цены.csv|--json" "check|Ошибки.csv" "check|Ошибки.csv|--json"; do
+    IFS='|' read -r -a Argv <<<"$Args"
+    set +e
+    "$LINUX_TOOL" "${Argv[@]}" >linux.out 2>&1
+    LinuxCode=$?
+    "$WINE" "$WINDOWS_TOOL" "${Argv[@]}" >windows.raw 2>&1
+    WindowsCode=$?
+    set -e
+    tr -d '\r' <windows.raw >windows.out
+    if [ "$LinuxCode" != "$WindowsCode" ] || ! cmp -s linux.out windows.out; then
+        echo "FAILED: plumeria ${Argv[*]}: Linux exit $LinuxCode, Windows exit $WindowsCode"
+        diff linux.out windows.out || true
+        FRAMES_OK=0
+    else
+        echo "ok: plumeria ${Argv[*]} (exit $LinuxCode, $(wc -c <linux.out) bytes of report)"
+    fi
+done
+
+# send and send-label: the simulator records every frame; both senders must give the same bytes.
+# Starts one simulator for one connection: SIM_PID and PORT.
+start_sim() {
+    timeout 120 "$LINUX_TOOL" scale-sim --bind 127.0.0.1 --port 0 --connections 1 \
+        --record "$1.frames" >"$1.sim" 2>&1 &
+    SIM_PID=$!
+    PORT=
+    for _ in $(seq 100); do
+        PORT=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$1.sim")
+        [ -n "$PORT" ] && return 0
+        sleep 0.05
+    done
+    echo "the scale simulator did not start" >&2
+    cat "$1.sim" >&2
+    return 1
+}
+
+for Args in "send|Цены.csv" "send-label|Этикетки"; do
+    IFS='|' read -r -a Argv <<<"$Args"
+    for Who in linux windows; do
+        start_sim "$Who"
+        set +e
+        if [ "$Who" = linux ]; then
+            timeout 120 "$LINUX_TOOL" "${Argv[@]}" --host 127.0.0.1 --port "$PORT" >"$Who.out" 2>&1
+        else
+            timeout 120 "$WINE" "$WINDOWS_TOOL" "${Argv[@]}" --host 127.0.0.1 --port "$PORT" \
+                >"$Who.out" 2>&1
+        fi
+        Code=$?
+        wait "$SIM_PID"
+        SimCode=$?
+        SIM_PID=
+        set -e
+        if [ "$Code" != 0 ] || [ "$SimCode" != 0 ]; then
+            echo "FAILED: $Who plumeria ${Argv[*]}: exit $Code, simulator exit $SimCode"
+            cat "$Who.out" "$Who.sim"
+            FRAMES_OK=0
+        fi
+        grep '^frame ' "$Who.sim" >"$Who.lines" || true
+    done
+    if [ ! -s linux.frames ] || ! cmp -s linux.frames windows.frames ||
+        ! cmp -s linux.lines windows.lines; then
+        echo "FAILED: plumeria ${Argv[*]}: the simulator received different frames"
+        diff linux.lines windows.lines || true
+        cmp linux.frames windows.frames || true
+        FRAMES_OK=0
+    else
+        echo "ok: plumeria ${Argv[*]}: $(wc -l <linux.lines) frames, $(wc -c <linux.frames) bytes," \
+            "byte-identical"
+    fi
+done
+cd "$ROOT"
+T5=$(now)
+
+# --- 5. summary --------------------------------------------------------------------------------
+echo
+echo "== Windows summary"
+python3 - "$RESULTS" <<'PY'
+import glob, os, sys
+import xml.etree.ElementTree as ET
+
+total = failed = skipped = 0
+skips = []
+for path in sorted(glob.glob(os.path.join(sys.argv[1], "*.xml"))):
+    program = os.path.splitext(os.path.basename(path))[0]
+    p_total = p_failed = p_skipped = 0
+    for case in ET.parse(path).getroot().iter("testcase"):
+        p_total += 1
+        name = case.get("classname", "") + "." + case.get("name", "")
+        if case.find("failure") is not None:
+            p_failed += 1
+        elif case.get("result") == "skipped" or case.find("skipped") is not None:
+            p_skipped += 1
+            node = case.find("skipped")
+            # "file:line", the reason, then any "Google Test trace:" lines.
+            lines = (node.get("message", "") if node is not None else "").splitlines()[1:]
+            if "Google Test trace:" in lines:
+                lines = lines[: lines.index("Google Test trace:")]
+            reason = " ".join(line.strip() for line in lines)
+            skips.append((name, reason))
+    total, failed, skipped = total + p_total, failed + p_failed, skipped + p_skipped
+    print(f"  {program:<20} {p_total:4} tests  {p_failed:3} failed  {p_skipped:3} skipped")
+print(f"  {'all programs':<20} {total:4} tests  {failed:3} failed  {skipped:3} skipped")
+if skips:
+    print("  skipped on Windows, with the reason:")
+    for name, reason in skips:
+        print(f"    {name}: {reason}")
+PY
+echo "  cross build:          $(seconds "$T0" "$T1") s"
+echo "  Wine start-up:        $(seconds "$T2" "$T3") s"
+echo "  core tests under Wine: $(seconds "$T3" "$T4") s"
+echo "  frames comparison:    $(seconds "$T4" "$T5") s"
+if [ "$TESTS_OK" = 1 ] && [ "$FRAMES_OK" = 1 ]; then
+    echo "  result: PASSED"
+else
+    [ "$TESTS_OK" = 1 ] || echo "  result: FAILED (core tests under Wine)"
+    [ "$FRAMES_OK" = 1 ] || echo "  result: FAILED (plumeria.exe against the Linux build)"
+    exit 1
+fi
