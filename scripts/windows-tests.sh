@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The Windows side without Windows: cross-builds the platform layer, the core, `plumeria.exe` and
 # the core tests with MinGW-w64 (warnings as errors), runs every core test program under Wine, and
-# checks that `plumeria.exe check`, `send` and `send-label` give a Linux `plumeria scale-sim` on
-# 127.0.0.1 exactly the bytes the Linux build gives it. Prints a summary with the skipped tests and
-# their reasons, and how long each step took.
+# checks that `plumeria.exe check`, `send`, `send-label` and `run` give a Linux `plumeria
+# scale-sim` on 127.0.0.1 exactly the bytes the Linux build gives it. Prints a summary with the
+# skipped tests and their reasons, and how long each step took.
 #
 #   BUILD      the Linux build folder that holds (or gets) src/tool/plumeria   (default: build)
 #   WIN_BUILD  the Windows cross build folder                                  (default: build-win)
@@ -20,14 +20,18 @@ case "$WIN_BUILD" in /*) ;; *) WIN_BUILD="$ROOT/$WIN_BUILD" ;; esac
 
 WINE=${WINE:-}
 if [ -z "$WINE" ]; then
-    for Candidate in /usr/lib/wine/wine64 "$(command -v wine64 || true)" "$(command -v wine || true)"; do
+    for Candidate in /usr/lib/wine/wine64 "$(command -v wine64 || true)" \
+        "$(command -v wine || true)"; do
         if [ -n "$Candidate" ] && [ -x "$Candidate" ]; then
             WINE=$Candidate
             break
         fi
     done
 fi
-[ -n "$WINE" ] || { echo "windows-tests: Wine is not installed (Debian packages wine64, wine)" >&2; exit 1; }
+if [ -z "$WINE" ]; then
+    echo "windows-tests: Wine is not installed (Debian packages wine64, wine)" >&2
+    exit 1
+fi
 WINESERVER=$(dirname "$WINE")/wineserver
 [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
 
@@ -70,8 +74,10 @@ fi
 "$WINESERVER" -p 2>/dev/null || true
 stop_wineserver() { "$WINESERVER" -k 2>/dev/null || true; }
 SIM_PID=
+RUN_PID=
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/plumeria-windows.XXXXXX")
 cleanup() {
+    [ -n "$RUN_PID" ] && kill "$RUN_PID" 2>/dev/null || true
     [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null || true
     stop_wineserver
     rm -rf "$WORK"
@@ -108,7 +114,8 @@ printf '%s\r\n' '01 34 00 00 00 08 AA BB' '02 34 00 00 00 07 CC' >'Этикет�
 printf '%s\r\n' '01 38 00 00 00 09 41 42 43' >'Этикетки/f38.dat'
 
 # check: same exit code and the same report (Windows ends its lines with CR LF).
-for Args in "check|Цены.csv" "check|Цены.csv|--json" "check|Ошибки.csv" "check|Ошибки.csv|--json"; do
+for Args in "check|Цены.csv" "check|Цены.csv|--json" \
+    "check|Ошибки.csv" "check|Ошибки.csv|--json"; do
     IFS='|' read -r -a Argv <<<"$Args"
     set +e
     "$LINUX_TOOL" "${Argv[@]}" >linux.out 2>&1
@@ -177,6 +184,66 @@ for Args in "send|Цены.csv" "send-label|Этикетки"; do
             "byte-identical"
     fi
 done
+# run: the main road without windows. Both builds watch a Cyrillic folder with one DIGI scale, a
+# file is dropped in, it must end in processed/ and the scale must get the same bytes; Ctrl+C
+# then ends the program cleanly. Wine takes ProgramData from its own registry, so the Windows
+# program's data folder is the prefix's C:\ProgramData\PlumeriaBridge.
+WINE_DATA="$WINEPREFIX/drive_c/ProgramData/PlumeriaBridge"
+for Who in linux windows; do
+    mkdir -p "$Who-run/Обмен" "$Who-run/data/PlumeriaBridge"
+    if [ "$Who" = linux ]; then
+        Data="$Who-run/data/PlumeriaBridge"
+        Watch="$WORK/$Who-run/Обмен"
+    else
+        Data="$WINE_DATA"
+        mkdir -p "$Data"
+        Watch=$("$WINE" winepath -w "$WORK/$Who-run/Обмен" 2>/dev/null | tr -d '\r')
+    fi
+    start_sim "$Who"
+    printf '%s\r\n' '[General]' "WatchFolder=$Watch" 'FileMask=*.csv' 'AutoUpdate=0' \
+        'RunWithWindows=0' 'ScaleCount=1' '[Scale0]' 'Enabled=1' 'Host=127.0.0.1' "Port=$PORT" \
+        'Kind=digi' 'FileCodePage=1251' 'FileMask=*' >"$Data/settings.ini"
+    if [ "$Who" = linux ]; then
+        ProgramData="$WORK/$Who-run/data" "$LINUX_TOOL" run >"$Who.run" 2>&1 &
+    else
+        "$WINE" "$WINDOWS_TOOL" run >"$Who.run" 2>&1 &
+    fi
+    RUN_PID=$!
+    for _ in $(seq 300); do
+        grep -q '^watching ' "$Who.run" && break
+        sleep 0.1
+    done
+    cp 'Цены.csv' "$Who-run/Обмен/Цены.csv"
+    for _ in $(seq 300); do
+        [ -n "$(find "$Who-run/Обмен/processed" -name 'Цены.csv' 2>/dev/null)" ] && break
+        sleep 0.1
+    done
+    kill -INT "$RUN_PID" 2>/dev/null || true
+    set +e
+    wait "$RUN_PID"
+    Code=$?
+    wait "$SIM_PID"
+    SimCode=$?
+    SIM_PID=
+    set -e
+    [ "$Who" = windows ] && rm -f "$WINE_DATA/settings.ini"
+    if [ "$Code" != 0 ] || [ "$SimCode" != 0 ] ||
+        [ -z "$(find "$Who-run/Обмен/processed" -name 'Цены.csv' 2>/dev/null)" ]; then
+        echo "FAILED: $Who plumeria run: exit $Code, simulator exit $SimCode"
+        cat "$Who.run" "$Who.sim"
+        FRAMES_OK=0
+    fi
+    grep '^frame ' "$Who.sim" >"$Who.lines" || true
+done
+if [ ! -s linux.frames ] || ! cmp -s linux.frames windows.frames ||
+    ! cmp -s linux.lines windows.lines; then
+    echo "FAILED: plumeria run: the simulator received different frames"
+    diff linux.lines windows.lines || true
+    FRAMES_OK=0
+else
+    echo "ok: plumeria run: watched Обмен/Цены.csv into processed/, $(wc -l <linux.lines) frames," \
+        "$(wc -c <linux.frames) bytes, byte-identical; stopped by Ctrl+C"
+fi
 cd "$ROOT"
 T5=$(now)
 
@@ -217,7 +284,7 @@ PY
 echo "  cross build:          $(seconds "$T0" "$T1") s"
 echo "  Wine start-up:        $(seconds "$T2" "$T3") s"
 echo "  core tests under Wine: $(seconds "$T3" "$T4") s"
-echo "  frames comparison:    $(seconds "$T4" "$T5") s"
+echo "  plumeria.exe vs Linux: $(seconds "$T4" "$T5") s"
 if [ "$TESTS_OK" = 1 ] && [ "$FRAMES_OK" = 1 ]; then
     echo "  result: PASSED"
 else
