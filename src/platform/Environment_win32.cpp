@@ -8,11 +8,20 @@ namespace Plumeria {
 
 std::filesystem::path MachineDataBase()
 {
-    wchar_t Buffer[MAX_PATH * 2];
-    const DWORD Length = GetEnvironmentVariableW(L"ProgramData", Buffer, MAX_PATH * 2);
-    if (Length == 0 || Length >= MAX_PATH * 2)
-        return {};
-    return std::filesystem::path(std::wstring(Buffer, Length));
+    // Asked twice when the first buffer is too small: the answer is then the size needed.
+    std::wstring Buffer(MAX_PATH, L'\0');
+    for (int Attempt = 0; Attempt < 2; ++Attempt) {
+        const DWORD Length = GetEnvironmentVariableW(L"ProgramData", Buffer.data(),
+                                                     static_cast<DWORD>(Buffer.size()));
+        if (Length == 0)
+            return {};
+        if (Length < Buffer.size()) {
+            Buffer.resize(Length);
+            return std::filesystem::path(Buffer);
+        }
+        Buffer.assign(Length, L'\0');
+    }
+    return {};
 }
 
 std::filesystem::path ExecutablePath()

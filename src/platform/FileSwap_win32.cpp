@@ -27,9 +27,16 @@ std::string Narrow(const wchar_t* Wide, int Length)
 std::string SystemMessage(DWORD Code)
 {
     wchar_t* Buffer = nullptr;
-    const DWORD Length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, Code, 0, reinterpret_cast<LPWSTR>(&Buffer), 0, nullptr);
+    // English first: the journal is English. A system without the English table still says it
+    // in its own language.
+    const DWORD Flags =
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    DWORD Length =
+        FormatMessageW(Flags, nullptr, Code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                       reinterpret_cast<LPWSTR>(&Buffer), 0, nullptr);
+    if (Length == 0)
+        Length =
+            FormatMessageW(Flags, nullptr, Code, 0, reinterpret_cast<LPWSTR>(&Buffer), 0, nullptr);
     std::string Text;
     if (Length > 0 && Buffer)
         Text = Narrow(Buffer, static_cast<int>(Length));

@@ -195,6 +195,11 @@ THttpResult SendHttpGet(const THttpRequest& Request,
         WinHttpSetOption(Session.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &Protocols,
                          sizeof(Protocols));
 
+    // Redirections are followed, but never from https to plain http (WinHTTP's default, said
+    // here so that no later default can change it).
+    DWORD Redirects = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
+    WinHttpSetOption(Session.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &Redirects, sizeof(Redirects));
+
     THttpHandle Connection(WinHttpConnect(Session.Get(), Host.c_str(), Parts.nPort, 0));
     if (!Connection)
         return Failure();
