@@ -98,13 +98,15 @@ int RunScaleSim(const TArgs& Args)
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
     TScaleSim Sim;
-    std::string Error;
-    if (!Sim.Start(std::move(Options), Error)) {
-        std::fprintf(stderr, "plumeria scale-sim: %s\n", Error.c_str());
-        return ExitFailed;
-    }
     {
+        // Held from the start: a client quick enough to send a frame before "listening on" is
+        // printed must not see its frame line come first.
         std::lock_guard Guard(PrintLock);
+        std::string Error;
+        if (!Sim.Start(std::move(Options), Error)) {
+            std::fprintf(stderr, "plumeria scale-sim: %s\n", Error.c_str());
+            return ExitFailed;
+        }
         std::printf("listening on %s:%d\n", Reader.Value("bind").value_or("127.0.0.1").c_str(),
                     Sim.Port());
         std::fflush(stdout);
