@@ -1,6 +1,7 @@
 #include "core/Journal/Journal.h"
 
 #include "platform/Environment.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -24,36 +25,9 @@ using Test::ReadFileBytes;
 using Test::TTempDataFolder;
 using Test::TTempDir;
 
-/// Sets or removes one environment variable for the life of the object.
-class TEnvGuard
-{
-public:
-    TEnvGuard(const char* Name, std::optional<std::string> Value) : FName(Name)
-    {
-        if (const char* Old = std::getenv(Name))
-            FOld = Old;
-        Set(Value);
-    }
-    ~TEnvGuard() { Set(FOld); }
-    TEnvGuard(const TEnvGuard&) = delete;
-    TEnvGuard& operator=(const TEnvGuard&) = delete;
-
-private:
-    void Set(const std::optional<std::string>& Value)
-    {
-#ifdef _WIN32
-        _putenv_s(FName.c_str(), Value ? Value->c_str() : "");
-#else
-        if (Value)
-            setenv(FName.c_str(), Value->c_str(), 1);
-        else
-            unsetenv(FName.c_str());
-#endif
-    }
-
-    std::string FName;
-    std::optional<std::string> FOld;
-};
+/// Sets or removes one environment variable for the life of the object (through the wide calls
+/// on Windows, so a temporary folder under a Cyrillic user name survives).
+using TEnvGuard = Test::TScopedEnv;
 
 constexpr TLocalDateTime Morning{2024, 3, 5, 7, 8, 9};
 constexpr const char* MorningStamp = "2024-03-05 07:08:09";
@@ -510,7 +484,7 @@ TEST_F(JournalFallbackTest, UnusableBaseFallsBackToExecutableFolder)
         {"data folder name taken by a file", FScratch.Path() / "taken"},
     };
     for (const auto& Case : Cases) {
-        TEnvGuard Env("ProgramData", Case.ProgramData.string());
+        TEnvGuard Env("ProgramData", PathToUtf8(Case.ProgramData));
         ResetJournal();
         EXPECT_EQ(DataFolder(), ExecutableFolder()) << Case.Name;
     }
@@ -531,7 +505,7 @@ TEST_F(JournalFallbackTest, FolderIsDecidedOnceUntilReset)
 {
     const fs::path PlainFile = FScratch.WriteFile("plain.txt", "x");
     {
-        TEnvGuard Env("ProgramData", (PlainFile / "sub").string());
+        TEnvGuard Env("ProgramData", PathToUtf8(PlainFile / "sub"));
         ResetJournal();
         ASSERT_EQ(DataFolder(), ExecutableFolder());
     }
