@@ -70,16 +70,15 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$WINE" wineboot --init >/dev/null 2>&1 || true
     "$WINESERVER" -w
 fi
-# Stays up between the programs (a server that is up already is fine too).
-"$WINESERVER" -p 2>/dev/null || true
-stop_wineserver() { "$WINESERVER" -k 2>/dev/null || true; }
+# Stays up between the programs and ends by itself 10 s after the last one (never killed here:
+# another run may share the prefix). A server that is up already is fine too.
+"$WINESERVER" -p10 2>/dev/null || true
 SIM_PID=
 RUN_PID=
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/plumeria-windows.XXXXXX")
 cleanup() {
     [ -n "$RUN_PID" ] && kill "$RUN_PID" 2>/dev/null || true
     [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null || true
-    stop_wineserver
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -87,8 +86,7 @@ T3=$(now)
 
 # --- 3. core tests under Wine ------------------------------------------------------------------
 echo "== core tests under Wine ($(basename "$WINE"))"
-RESULTS="$WIN_BUILD/test-results"
-rm -rf "$RESULTS"
+RESULTS="$WORK/test-results"
 mkdir -p "$RESULTS"
 # Each program writes its own XML report (gtest names it after the program).
 export GTEST_OUTPUT="xml:$("$WINE" winepath -w "$RESULTS" 2>/dev/null | tr -d '\r')\\"
