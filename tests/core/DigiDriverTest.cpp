@@ -334,6 +334,8 @@ TEST_F(DigiDriver, ThousandFailingUploadsLeakNoDescriptor)
     // adapter list's netlink socket) is counted before the baseline is taken.
     Upload(Items);
     Upload(Items, Closed);
+    // The simulator closes its end of each connection on its own thread: count only once it has.
+    ASSERT_TRUE(Sim.WaitConnectionsClosed(1, 2000));
     const int Before = Kit::OpenDescriptorCount();
     int Failed = 0;
     for (int I = 0; I < 1000; ++I) {
@@ -343,6 +345,8 @@ TEST_F(DigiDriver, ThousandFailingUploadsLeakNoDescriptor)
         Failed += Result.Status == TUploadStatus::usFailed;
     }
     EXPECT_EQ(Failed, 1000);
+    // The warm-up plus the 500 uploads that reached the simulator (the bad bind never connects).
+    ASSERT_TRUE(Sim.WaitConnectionsClosed(501, 5000));
     EXPECT_EQ(Kit::OpenDescriptorCount(), Before);
 }
 
