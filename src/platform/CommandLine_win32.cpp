@@ -4,22 +4,9 @@
 
 #include <shellapi.h>
 
+#include "platform/win32/WinText.h"
+
 namespace Plumeria {
-
-namespace {
-
-std::string Utf8Of(const wchar_t* Wide)
-{
-    const int Size = WideCharToMultiByte(CP_UTF8, 0, Wide, -1, nullptr, 0, nullptr, nullptr);
-    if (Size <= 1)
-        return {};
-    std::string Utf8(static_cast<std::size_t>(Size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, Wide, -1, Utf8.data(), Size, nullptr, nullptr);
-    Utf8.pop_back(); // the terminating zero
-    return Utf8;
-}
-
-} // namespace
 
 std::vector<std::string> CommandLineArguments(int Argc, char** Argv)
 {
@@ -27,7 +14,7 @@ std::vector<std::string> CommandLineArguments(int Argc, char** Argv)
     int Count = 0;
     if (wchar_t** Wide = CommandLineToArgvW(GetCommandLineW(), &Count)) {
         for (int I = 1; I < Count; ++I)
-            Arguments.push_back(Utf8Of(Wide[I]));
+            Arguments.push_back(Win32::Narrow(Wide[I]));
         LocalFree(Wide);
         return Arguments;
     }

@@ -1,42 +1,30 @@
 #include "platform/FileOps.h"
 
+#include "platform/Environment.h"
+
 #include <atomic>
 #include <string>
 
 #include <windows.h>
 
+#include "platform/win32/WinText.h"
+
 namespace Plumeria {
 
 namespace {
 
-std::string Utf8Of(const std::filesystem::path& Path)
-{
-    const std::u8string Text = Path.u8string();
-    return std::string(Text.begin(), Text.end());
-}
-
 std::string SystemMessage(DWORD Code)
 {
-    wchar_t* Buffer = nullptr;
-    const DWORD Length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, Code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-        reinterpret_cast<wchar_t*>(&Buffer), 0, nullptr);
-    std::wstring Text = Length && Buffer ? std::wstring(Buffer, Length) : std::wstring();
-    if (Buffer)
-        LocalFree(Buffer);
-    while (!Text.empty() && (Text.back() == L'\r' || Text.back() == L'\n' || Text.back() == L' ' ||
-                             Text.back() == L'.'))
+    std::string Text = Win32::SystemMessage(Code);
+    while (!Text.empty() && Text.back() == '.')
         Text.pop_back();
-    if (Text.empty())
-        return "system error " + std::to_string(Code);
-    return Utf8Of(std::filesystem::path(Text));
+    return Text.empty() ? "system error " + std::to_string(Code) : Text;
 }
 
 std::string MoveError(const std::filesystem::path& From, const std::filesystem::path& To,
                       DWORD Code, const char* Stage = nullptr)
 {
-    std::string Text = Utf8Of(From) + " -> " + Utf8Of(To) + ": ";
+    std::string Text = PathToUtf8(From) + " -> " + PathToUtf8(To) + ": ";
     if (Stage) {
         Text += Stage;
         Text += ": ";

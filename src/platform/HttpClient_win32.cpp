@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "platform/win32/WinText.h"
+
 #include <algorithm>
 #include <exception>
 #include <string>
@@ -33,32 +35,6 @@ public:
 private:
     HINTERNET FHandle;
 };
-
-std::wstring Widen(const std::string& Utf8)
-{
-    if (Utf8.empty())
-        return {};
-    const int Length =
-        MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), nullptr, 0);
-    if (Length <= 0)
-        return {};
-    std::wstring Wide(static_cast<std::size_t>(Length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), Wide.data(),
-                        Length);
-    return Wide;
-}
-
-std::string Narrow(const wchar_t* Wide, int Length)
-{
-    if (Length <= 0)
-        return {};
-    const int Size = WideCharToMultiByte(CP_UTF8, 0, Wide, Length, nullptr, 0, nullptr, nullptr);
-    if (Size <= 0)
-        return {};
-    std::string Utf8(static_cast<std::size_t>(Size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, Wide, Length, Utf8.data(), Size, nullptr, nullptr);
-    return Utf8;
-}
 
 /// English words for the WinHTTP errors an update check meets: the journal is English, and
 /// winhttp.dll's own message table is missing or in the user's language on many systems.
@@ -106,35 +82,16 @@ std::string ErrorText(DWORD Code)
 {
     if (const char* Words = WinHttpErrorWords(Code))
         return std::string(Words) + " (WinHTTP error " + std::to_string(Code) + ")";
-    wchar_t* Buffer = nullptr;
-    DWORD Flags =
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
     HMODULE Module = nullptr;
-    if (Code >= WINHTTP_ERROR_BASE && Code <= WINHTTP_ERROR_LAST) {
+    if (Code >= WINHTTP_ERROR_BASE && Code <= WINHTTP_ERROR_LAST)
         Module = GetModuleHandleW(L"winhttp.dll");
-        if (Module)
-            Flags |= FORMAT_MESSAGE_FROM_HMODULE;
-    }
-    DWORD Length = FormatMessageW(Flags, Module, Code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                                  reinterpret_cast<LPWSTR>(&Buffer), 0, nullptr);
-    if (Length == 0) // no English table on this system: its own language is better than nothing
-        Length =
-            FormatMessageW(Flags, Module, Code, 0, reinterpret_cast<LPWSTR>(&Buffer), 0, nullptr);
-    std::string Text;
-    if (Length > 0 && Buffer)
-        Text = Narrow(Buffer, static_cast<int>(Length));
-    if (Buffer)
-        LocalFree(Buffer);
-    while (!Text.empty() && (Text.back() == '\n' || Text.back() == '\r' || Text.back() == ' '))
-        Text.pop_back();
-    if (Text.empty())
-        Text = "WinHTTP error " + std::to_string(Code);
-    return Text;
+    std::string Text = Win32::SystemMessage(Code, Module);
+    return Text.empty() ? "WinHTTP error " + std::to_string(Code) : Text;
 }
 
 HINTERNET OpenSession()
 {
-    const std::wstring Agent = Widen("PlumeriaBridge/" PLUMERIA_VERSION);
+    const std::wstring Agent = Win32::Widen("PlumeriaBridge/" PLUMERIA_VERSION);
     HINTERNET Session = WinHttpOpen(Agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     // Before Windows 8.1 the automatic proxy choice does not exist.
@@ -159,7 +116,7 @@ THttpResult SendHttpGet(const THttpRequest& Request,
     if (!Request.CaFile.empty())
         return {false, 0, "a private CA file is not supported by WinHTTP"};
 
-    const std::wstring Url = Widen(Request.Url);
+    const std::wstring Url = Win32::Widen(Request.Url);
     URL_COMPONENTS Parts{};
     Parts.dwStructSize = sizeof(Parts);
     Parts.dwHostNameLength = static_cast<DWORD>(-1);

@@ -7,47 +7,18 @@
 #include <shellapi.h>
 #include <windows.h>
 
+#include "platform/win32/WinText.h"
+
 #include <string>
 
 namespace Plumeria {
 
 namespace {
 
-std::string Narrow(const wchar_t* Wide, int Length)
-{
-    if (Length <= 0)
-        return {};
-    const int Size = WideCharToMultiByte(CP_UTF8, 0, Wide, Length, nullptr, 0, nullptr, nullptr);
-    if (Size <= 0)
-        return {};
-    std::string Utf8(static_cast<std::size_t>(Size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, Wide, Length, Utf8.data(), Size, nullptr, nullptr);
-    return Utf8;
-}
-
 std::string SystemMessage(DWORD Code)
 {
-    wchar_t* Buffer = nullptr;
-    // English first: the journal is English. A system without the English table still says it
-    // in its own language.
-    const DWORD Flags =
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-    DWORD Length =
-        FormatMessageW(Flags, nullptr, Code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                       reinterpret_cast<LPWSTR>(&Buffer), 0, nullptr);
-    if (Length == 0)
-        Length =
-            FormatMessageW(Flags, nullptr, Code, 0, reinterpret_cast<LPWSTR>(&Buffer), 0, nullptr);
-    std::string Text;
-    if (Length > 0 && Buffer)
-        Text = Narrow(Buffer, static_cast<int>(Length));
-    if (Buffer)
-        LocalFree(Buffer);
-    while (!Text.empty() && (Text.back() == '\n' || Text.back() == '\r' || Text.back() == ' '))
-        Text.pop_back();
-    if (Text.empty())
-        Text = "error " + std::to_string(Code);
-    return Text;
+    std::string Text = Win32::SystemMessage(Code);
+    return Text.empty() ? "error " + std::to_string(Code) : Text;
 }
 
 } // namespace
