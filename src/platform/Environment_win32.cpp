@@ -40,15 +40,4 @@ std::filesystem::path ExecutablePath()
     }
 }
 
-std::filesystem::path PathFromUtf8(std::string_view Utf8)
-{
-    return std::filesystem::path(std::u8string(Utf8.begin(), Utf8.end()));
-}
-
-std::string PathToUtf8(const std::filesystem::path& Path)
-{
-    const std::u8string Text = Path.u8string();
-    return std::string(Text.begin(), Text.end());
-}
-
 } // namespace Plumeria
