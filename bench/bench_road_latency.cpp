@@ -4,6 +4,7 @@
 // processing and a DIGI simulator on 127.0.0.1. Prints numbers, asserts nothing.
 //   ./build/bench/bench_road_latency [runs]
 
+#include "BenchSupport.h"
 #include "core/FolderWatch/FolderWatch.h"
 #include "core/Journal/Journal.h"
 #include "core/Processing/ProcessFile.h"
@@ -15,55 +16,18 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
-#include <fstream>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 using namespace Plumeria;
+using namespace Plumeria::Bench;
 
 namespace {
-
-// The interface thread's queue: the watch posts, main() runs the calls.
-struct TLoop
-{
-    std::mutex Lock;
-    std::condition_variable Changed;
-    std::deque<TPostedCall> Calls;
-
-    TPoster Poster()
-    {
-        return [this](TPostedCall Call) {
-            {
-                std::lock_guard Guard(Lock);
-                Calls.push_back(std::move(Call));
-            }
-            Changed.notify_all();
-        };
-    }
-    template <typename TDone> bool RunUntil(TDone Done, std::chrono::milliseconds Timeout)
-    {
-        const auto End = Clock::now() + Timeout;
-        while (!Done()) {
-            std::unique_lock Guard(Lock);
-            if (!Changed.wait_until(Guard, End, [&] { return !Calls.empty(); }))
-                return Done();
-            auto Call = std::move(Calls.front());
-            Calls.pop_front();
-            Guard.unlock();
-            Call();
-        }
-        return true;
-    }
-};
 
 class TQuietReporter : public IProcessReporter
 {
@@ -84,26 +48,6 @@ std::string PluFile(int Count)
                 Plu + "\r\n";
     }
     return Text;
-}
-
-double Median(std::vector<double> Values)
-{
-    std::sort(Values.begin(), Values.end());
-    return Values[Values.size() / 2];
-}
-
-double Ms(Clock::duration D)
-{
-    return std::chrono::duration<double, std::milli>(D).count();
-}
-
-fs::path MakeFolder(const char* What)
-{
-    const fs::path Dir =
-        fs::temp_directory_path() / ("plumeria-bench-" + std::string(What) + "-" +
-                                     std::to_string(Clock::now().time_since_epoch().count()));
-    fs::create_directories(Dir);
-    return Dir;
 }
 
 struct TRunTimes
@@ -159,13 +103,7 @@ bool RoadOnce(int Articles, const std::string& Content, int Phase, TLogLevel Lev
         Loop.Poster());
     // Let the watch open the folder and settle into its wait, at a different phase each run.
     std::this_thread::sleep_for(std::chrono::milliseconds(300 + 97 * Phase));
-    Clock::time_point Closed;
-    {
-        std::ofstream Out(Dir / "prices.csv", std::ios::binary);
-        Out << Content;
-        Out.close();
-        Closed = Clock::now();
-    }
+    const Clock::time_point Closed = WriteAndClose(Dir / "prices.csv", Content);
     const bool Ok = Loop.RunUntil([&] { return Done; }, std::chrono::milliseconds(60000));
     Watch.reset();
     Sim.Stop();

@@ -3,63 +3,27 @@
 // dropped at once take until every one has been reported. Prints numbers, asserts nothing.
 //   ./build/bench/bench_watch_latency [runs]
 
+#include "BenchSupport.h"
 #include "core/FolderWatch/FolderWatch.h"
 #include "core/Types/Poster.h"
 #include "platform/Environment.h"
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 using namespace Plumeria;
+using namespace Plumeria::Bench;
 
 namespace {
-
-// The interface thread's queue: the watch posts, main() runs.
-struct TLoop
-{
-    std::mutex Lock;
-    std::condition_variable Changed;
-    std::deque<TPostedCall> Calls;
-
-    TPoster Poster()
-    {
-        return [this](TPostedCall Call) {
-            {
-                std::lock_guard Guard(Lock);
-                Calls.push_back(std::move(Call));
-            }
-            Changed.notify_all();
-        };
-    }
-    // Runs calls until Done() or the time-out; true when done.
-    template <typename TDone> bool RunUntil(TDone Done, std::chrono::milliseconds Timeout)
-    {
-        const auto End = Clock::now() + Timeout;
-        while (!Done()) {
-            std::unique_lock Guard(Lock);
-            if (!Changed.wait_until(Guard, End, [&] { return !Calls.empty(); }))
-                return Done();
-            auto Call = std::move(Calls.front());
-            Calls.pop_front();
-            Guard.unlock();
-            Call();
-        }
-        return true;
-    }
-};
 
 std::string Articles(int Count)
 {
@@ -69,25 +33,10 @@ std::string Articles(int Count)
     return Text;
 }
 
-double Median(std::vector<double> Values)
-{
-    std::sort(Values.begin(), Values.end());
-    return Values[Values.size() / 2];
-}
-
-fs::path MakeFolder(const char* What)
-{
-    const fs::path Dir =
-        fs::temp_directory_path() / ("plumeria-bench-" + std::string(What) + "-" +
-                                     std::to_string(Clock::now().time_since_epoch().count()));
-    fs::create_directories(Dir);
-    return Dir;
-}
-
 void CloseToReady(int Articles_, int Runs)
 {
     const std::string Content = Articles(Articles_);
-    std::vector<double> Ms;
+    std::vector<double> Latencies;
     for (int Run = 0; Run < Runs; ++Run) {
         const fs::path Dir = MakeFolder("latency");
         TLoop Loop;
@@ -96,25 +45,20 @@ void CloseToReady(int Articles_, int Runs)
             PathToUtf8(Dir), "*.csv", [&](const std::string&) { Ready = true; }, Loop.Poster());
         // Let the watch open the folder and settle into its wait, at a different phase each run.
         std::this_thread::sleep_for(std::chrono::milliseconds(300 + 97 * Run));
-        Clock::time_point Closed;
-        {
-            std::ofstream Out(Dir / "prices.csv", std::ios::binary);
-            Out << Content;
-            Out.close();
-            Closed = Clock::now();
-        }
+        const Clock::time_point Closed = WriteAndClose(Dir / "prices.csv", Content);
         if (Loop.RunUntil([&] { return Ready; }, std::chrono::milliseconds(10000)))
-            Ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - Closed).count());
+            Latencies.push_back(Ms(Clock::now() - Closed));
         fs::remove_all(Dir);
     }
-    if (Ms.empty()) {
+    if (Latencies.empty()) {
         std::printf("%6d articles (%7zu bytes): never reported\n", Articles_, Content.size());
         return;
     }
     std::printf("%6d articles (%7zu bytes): close -> ready call median %6.1f ms, min %6.1f, "
                 "max %6.1f over %zu runs (stability interval 400 ms)\n",
-                Articles_, Content.size(), Median(Ms), *std::min_element(Ms.begin(), Ms.end()),
-                *std::max_element(Ms.begin(), Ms.end()), Ms.size());
+                Articles_, Content.size(), Median(Latencies),
+                *std::min_element(Latencies.begin(), Latencies.end()),
+                *std::max_element(Latencies.begin(), Latencies.end()), Latencies.size());
 }
 
 void ManyFilesAtOnce(int Files)
@@ -136,9 +80,7 @@ void ManyFilesAtOnce(int Files)
     const auto End = Clock::now();
     std::printf("%6d files dropped at once: written in %.0f ms, %s %zu reported %.0f ms after the "
                 "last was closed\n",
-                Files, std::chrono::duration<double, std::milli>(Written - Start).count(),
-                All ? "all" : "only", Seen.size(),
-                std::chrono::duration<double, std::milli>(End - Written).count());
+                Files, Ms(Written - Start), All ? "all" : "only", Seen.size(), Ms(End - Written));
     fs::remove_all(Dir);
 }
 

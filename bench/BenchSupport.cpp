@@ -1,0 +1,38 @@
+#include "BenchSupport.h"
+
+#include <algorithm>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace Plumeria::Bench {
+
+double Median(std::vector<double> Values)
+{
+    std::sort(Values.begin(), Values.end());
+    return Values[Values.size() / 2];
+}
+
+double Ms(Clock::duration D)
+{
+    return std::chrono::duration<double, std::milli>(D).count();
+}
+
+fs::path MakeFolder(const char* What)
+{
+    const fs::path Dir =
+        fs::temp_directory_path() / ("plumeria-bench-" + std::string(What) + "-" +
+                                     std::to_string(Clock::now().time_since_epoch().count()));
+    fs::create_directories(Dir);
+    return Dir;
+}
+
+Clock::time_point WriteAndClose(const fs::path& Path, const std::string& Content)
+{
+    std::ofstream Out(Path, std::ios::binary);
+    Out << Content;
+    Out.close();
+    return Clock::now();
+}
+
+} // namespace Plumeria::Bench
