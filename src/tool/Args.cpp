@@ -1,6 +1,7 @@
 #include "tool/Args.h"
 
 #include <charconv>
+#include <climits>
 
 namespace Plumeria::Tool {
 
@@ -65,6 +66,37 @@ int TArgReader::IntValue(const std::string& Name, int Fallback, int Min, int Max
         return Fallback;
     }
     return Result;
+}
+
+bool ReadScaleTarget(TArgReader& Reader, const std::string& PositionalName, TScaleTarget& Target,
+                     std::string& Error)
+{
+    if (!Reader.Ok()) {
+        Error = Reader.Error();
+        return false;
+    }
+    if (Reader.Positional().size() != 1) {
+        Error = Reader.Positional().empty() ? "no " + PositionalName + " given"
+                                            : "more than one " + PositionalName + " given";
+        return false;
+    }
+    const auto Host = Reader.Value("host");
+    if (!Host || Host->empty()) {
+        Error = "--host is required";
+        return false;
+    }
+    const int Port = Reader.IntValue("port", 0, 0, 65535);
+    const int TimeoutMs = Reader.IntValue("timeout", 500, 0, INT_MAX);
+    if (!Reader.Ok()) {
+        Error = Reader.Error();
+        return false;
+    }
+    Target.Positional = Reader.Positional()[0];
+    Target.Host = *Host;
+    Target.Port = Port;
+    Target.TimeoutMs = TimeoutMs;
+    Target.BindIp = Reader.Value("bind").value_or("");
+    return true;
 }
 
 } // namespace Plumeria::Tool

@@ -32,4 +32,21 @@ private:
     std::string FError;
 };
 
+/// What every command that talks to one scale reads: one positional argument, "--host"
+/// (required), "--port" (0 asks for the make's default), "--timeout" in ms and "--bind".
+struct TScaleTarget
+{
+    std::string Positional;
+    std::string Host;
+    int Port = 0;
+    int TimeoutMs = 500;
+    std::string BindIp;
+};
+
+/// Reads a `TScaleTarget` from `Reader` (whose options must include host, port, timeout and
+/// bind). On a missing or malformed one returns false with the usage message in `Error`;
+/// `PositionalName` names the positional argument in it ("FILE", "FOLDER").
+bool ReadScaleTarget(TArgReader& Reader, const std::string& PositionalName, TScaleTarget& Target,
+                     std::string& Error);
+
 } // namespace Plumeria::Tool

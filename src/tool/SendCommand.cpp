@@ -8,7 +8,6 @@
 #include "tool/Args.h"
 #include "tool/Commands.h"
 
-#include <climits>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -31,19 +30,10 @@ int UsageError(const std::string& Message)
 int RunSend(const TArgs& Args)
 {
     TArgReader Reader(Args, {"host", "port", "kind", "cp", "timeout", "bind"}, {});
-    if (!Reader.Ok())
-        return UsageError(Reader.Error());
-    if (Reader.Positional().size() != 1)
-        return UsageError(Reader.Positional().empty() ? "no FILE given"
-                                                      : "more than one FILE given");
-    const auto Host = Reader.Value("host");
-    if (!Host || Host->empty())
-        return UsageError("--host is required");
-    // 0 asks for the make's default port (DIGI: 2000 + the host's last number).
-    const int Port = Reader.IntValue("port", 0, 0, 65535);
-    const int TimeoutMs = Reader.IntValue("timeout", 500, 0, INT_MAX);
-    if (!Reader.Ok())
-        return UsageError(Reader.Error());
+    // Port 0 asks for the make's default (DIGI: 2000 + the host's last number).
+    TScaleTarget Target;
+    if (std::string Error; !ReadScaleTarget(Reader, "FILE", Target, Error))
+        return UsageError(Error);
     TScaleKind Kind = TScaleKind::skDigi;
     if (const auto Id = Reader.Value("kind"); Id && !TryScaleKindFromId(*Id, Kind))
         return UsageError("unknown scale kind '" + *Id +
@@ -56,7 +46,7 @@ int RunSend(const TArgs& Args)
             return UsageError("--cp must be 866 or 1251, not '" + *Text + "'");
     }
 
-    const std::filesystem::path File = PathFromUtf8(Reader.Positional()[0]);
+    const std::filesystem::path File = PathFromUtf8(Target.Positional);
     TPluParseResult Parsed;
     std::string SourceFile;
     try {
@@ -75,8 +65,8 @@ int RunSend(const TArgs& Args)
     }
 
     const TScaleDriverRef Driver = CreateScaleDriver(Kind);
-    const TUploadResult Result = Driver->Upload(
-        *Host, Port, TimeoutMs, Reader.Value("bind").value_or(""), "", SourceFile, Parsed.Items);
+    const TUploadResult Result = Driver->Upload(Target.Host, Target.Port, Target.TimeoutMs,
+                                                Target.BindIp, "", SourceFile, Parsed.Items);
     std::printf("%s\n", Result.Message.c_str());
     std::fflush(stdout);
     return Result.Status == TUploadStatus::usSent ? ExitOk : ExitFailed;

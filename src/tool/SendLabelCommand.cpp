@@ -7,7 +7,6 @@
 #include "tool/Args.h"
 #include "tool/Commands.h"
 
-#include <climits>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -29,25 +28,17 @@ int UsageError(const std::string& Message)
 int RunSendLabel(const TArgs& Args)
 {
     TArgReader Reader(Args, {"host", "port", "timeout", "bind"}, {});
-    if (!Reader.Ok())
-        return UsageError(Reader.Error());
-    if (Reader.Positional().size() != 1)
-        return UsageError(Reader.Positional().empty() ? "no FOLDER given"
-                                                      : "more than one FOLDER given");
-    const auto Host = Reader.Value("host");
-    if (!Host || Host->empty())
-        return UsageError("--host is required");
-    const int Port = Reader.IntValue("port", 0, 0, 65535);
-    const int TimeoutMs = Reader.IntValue("timeout", 500, 0, INT_MAX);
-    if (!Reader.Ok())
-        return UsageError(Reader.Error());
+    TScaleTarget Target;
+    if (std::string Error; !ReadScaleTarget(Reader, "FOLDER", Target, Error))
+        return UsageError(Error);
 
     TUploadResult Result;
     try {
         // The bind address the label commands of the program choose: the configured one, else an
         // adapter on the scale's network.
-        const std::string BindIp = ChooseBindAddress(*Host, Reader.Value("bind").value_or(""));
-        Result = UploadLabel(*Host, BindIp, Port, TimeoutMs, PathFromUtf8(Reader.Positional()[0]));
+        const std::string BindIp = ChooseBindAddress(Target.Host, Target.BindIp);
+        Result = UploadLabel(Target.Host, BindIp, Target.Port, Target.TimeoutMs,
+                             PathFromUtf8(Target.Positional));
     } catch (const std::exception& Error) {
         // A label file that exists but cannot be read at all.
         std::fprintf(stderr, "plumeria send-label: %s\n", Error.what());
