@@ -7,6 +7,7 @@
 #include "core/Journal/Journal.h"
 #include "platform/Process.h"
 #include "support/HttpsTestServer.h"
+#include "support/ScaleNet.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
 
@@ -27,27 +28,12 @@ namespace Support = Plumeria::Test;
 namespace fs = std::filesystem;
 using Support::BuildZip;
 using Support::Bytes;
+using Support::JournalLines;
 using Support::ReadFileBytes;
+using Support::WaitForFile;
 
 const std::string VersionPath = "/download/plumeriabridge/ver.txt";
 const std::string ArchivePath = "/download/plumeriabridge/PlumeriaBridge.zip";
-
-/// The journal's entries without their time stamps: "INFO | text".
-std::vector<std::string> JournalEntries()
-{
-    std::vector<std::string> Entries;
-    const std::string Text = ReadFileBytes(LogFilePath());
-    std::size_t Start = 0;
-    while (Start < Text.size()) {
-        std::size_t End = Text.find("\r\n", Start);
-        if (End == std::string::npos)
-            End = Text.size();
-        const std::string Line = Text.substr(Start, End - Start);
-        Entries.push_back(Line.size() > 22 ? Line.substr(22) : Line);
-        Start = End + 2;
-    }
-    return Entries;
-}
 
 bool HasRunBits(const fs::path& Path)
 {
@@ -63,17 +49,6 @@ bool HasRunBits(const fs::path& Path)
 std::string MarkerProgram(const fs::path& Marker)
 {
     return "#!/bin/sh\necho started > '" + Marker.string() + "'\n";
-}
-
-bool WaitForFile(const fs::path& Path, int TimeoutMs)
-{
-    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
-    while (!fs::exists(Path)) {
-        if (std::chrono::steady_clock::now() >= Deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
 }
 
 /// The executable in a temporary folder, with its own data folder.
@@ -191,7 +166,7 @@ TEST_F(UpdateServerTest, VersionFileDecidesWhetherToDownload)
                 Expected.push_back("INFO | update: launching new process");
             }
         }
-        EXPECT_EQ(JournalEntries(), Expected);
+        EXPECT_EQ(JournalLines(), Expected);
         EXPECT_EQ(MustEnd, Case.Updates);
         if (Case.Updates) {
             EXPECT_EQ(Server->Requests(), (std::vector<std::string>{VersionPath, ArchivePath}));
@@ -210,7 +185,7 @@ TEST_F(UpdateServerTest, AutomaticUpdateOffMakesNoRequest)
 {
     Server->Serve(VersionPath, "1.0.4\r\n");
     EXPECT_FALSE(CheckForUpdate(false, Options));
-    EXPECT_EQ(JournalEntries(), std::vector<std::string>{"INFO | automatic update is off"});
+    EXPECT_EQ(JournalLines(), std::vector<std::string>{"INFO | automatic update is off"});
     EXPECT_TRUE(Server->Requests().empty());
     ExpectUntouched();
 }
@@ -219,18 +194,18 @@ TEST_F(UpdateServerTest, UnreachableVersionFileIsJournalledAndTheStartGoesOn)
 {
     Server->ServeStatus(VersionPath, 404);
     EXPECT_FALSE(CheckForUpdate(true, Options));
-    EXPECT_EQ(JournalEntries(), (std::vector<std::string>{
-                                    "INFO | update check: " + VersionUrl(),
-                                    "INFO | update check failed: HTTP 404 for " + VersionUrl(),
-                                }));
+    EXPECT_EQ(JournalLines(), (std::vector<std::string>{
+                                  "INFO | update check: " + VersionUrl(),
+                                  "INFO | update check failed: HTTP 404 for " + VersionUrl(),
+                              }));
     ExpectUntouched();
 
     for (const int Status : {400, 500, 503}) {
         Support::TTempDataFolder Journal;
         Server->ServeStatus(VersionPath, Status);
         EXPECT_FALSE(CheckForUpdate(true, Options));
-        EXPECT_EQ(JournalEntries().back(), "INFO | update check failed: HTTP " +
-                                               std::to_string(Status) + " for " + VersionUrl());
+        EXPECT_EQ(JournalLines().back(), "INFO | update check failed: HTTP " +
+                                             std::to_string(Status) + " for " + VersionUrl());
     }
 }
 
@@ -239,7 +214,7 @@ TEST_F(UpdateTest, ClosedPortGivesTheClientsMessage)
     TUpdateOptions Closed = Options;
     Closed.SiteUrl = "https://127.0.0.1:" + std::to_string(Support::UnusedLoopbackPort());
     EXPECT_FALSE(CheckForUpdate(true, Closed));
-    const auto Entries = JournalEntries();
+    const auto Entries = JournalLines();
     ASSERT_EQ(Entries.size(), 2u);
     EXPECT_EQ(Entries[0], "INFO | update check: " + UpdateUrl(Closed.SiteUrl, VersionPath));
     const std::string Prefix = "INFO | update check failed: ";
@@ -258,7 +233,7 @@ TEST_F(UpdateServerTest, ServerNotTrustedIsRefused)
     TUpdateOptions Untrusted = Options;
     Untrusted.CaFile.clear();
     EXPECT_FALSE(CheckForUpdate(true, Untrusted));
-    const auto Entries = JournalEntries();
+    const auto Entries = JournalLines();
     ASSERT_EQ(Entries.size(), 2u);
     EXPECT_EQ(Entries[1].rfind("INFO | update check failed: ", 0), 0u) << Entries[1];
     EXPECT_NE(Entries[1].find("certificate"), std::string::npos) << Entries[1];
@@ -329,11 +304,11 @@ TEST_F(UpdateServerTest, ArchiveFailuresAreJournalledAsErrors)
         Case.Serve(*Server);
 
         EXPECT_FALSE(CheckForUpdate(true, Options));
-        EXPECT_EQ(JournalEntries(), (std::vector<std::string>{
-                                        "INFO | update check: " + VersionUrl(),
-                                        "INFO | update: local=1.0.3 remote=1.0.4",
-                                        Case.Entry(ArchiveUrl()),
-                                    }));
+        EXPECT_EQ(JournalLines(), (std::vector<std::string>{
+                                      "INFO | update check: " + VersionUrl(),
+                                      "INFO | update: local=1.0.3 remote=1.0.4",
+                                      Case.Entry(ArchiveUrl()),
+                                  }));
         EXPECT_EQ(Server->Requests(), (std::vector<std::string>{VersionPath, ArchivePath}));
         ExpectUntouched();
     }
@@ -375,7 +350,7 @@ TEST_F(UpdateTest, ExecutableMemberIsFoundByItsNameAfterBackslashOrColon)
         EXPECT_EQ(Found, !Case.Expected.empty());
         EXPECT_TRUE(Out == Bytes(Case.Expected));
         if (Case.Expected.empty()) {
-            EXPECT_EQ(JournalEntries(),
+            EXPECT_EQ(JournalLines(),
                       std::vector<std::string>{"ERROR | update: zip has no " + Member});
         } else {
             EXPECT_EQ(ReadFileBytes(LogFilePath()), "");
@@ -388,7 +363,7 @@ TEST_F(UpdateServerTest, RedirectionsToHttpsAreFollowed)
     Server->ServeRedirect(VersionPath, "/elsewhere/ver.txt");
     Server->Serve("/elsewhere/ver.txt", "1.0.3\r\n");
     EXPECT_FALSE(CheckForUpdate(true, Options));
-    EXPECT_EQ(JournalEntries().back(), "INFO | update: already current");
+    EXPECT_EQ(JournalLines().back(), "INFO | update: already current");
     EXPECT_EQ(Server->Requests(), (std::vector<std::string>{VersionPath, "/elsewhere/ver.txt"}));
 }
 
@@ -435,7 +410,7 @@ TEST_F(UpdateServerTest, UnstartableNewExecutableStillEndsTheProcess)
     Server->Serve(VersionPath, "1.0.4\r\n");
     Server->Serve(ArchivePath, BuildZip({{UpdateExeName(), "not a program", true}}));
     EXPECT_TRUE(CheckForUpdate(true, Options));
-    const auto Entries = JournalEntries();
+    const auto Entries = JournalLines();
     ASSERT_GE(Entries.size(), 3u);
     EXPECT_EQ(std::vector<std::string>(Entries.end() - 3, Entries.end()),
               (std::vector<std::string>{
@@ -454,9 +429,8 @@ TEST_F(UpdateTest, ReplaceExeKeepsTheOldFileAsBackup)
     EXPECT_TRUE(Bytes(ReadFileBytes(Exe)) == NewData);
     EXPECT_TRUE(HasRunBits(Exe));
     EXPECT_EQ(ReadFileBytes(BackupPath(Options)), "old program");
-    EXPECT_EQ(JournalEntries(),
-              std::vector<std::string>{"INFO | update: exe replaced (" +
-                                       std::to_string(NewData.size()) + " bytes)"});
+    EXPECT_EQ(JournalLines(), std::vector<std::string>{"INFO | update: exe replaced (" +
+                                                       std::to_string(NewData.size()) + " bytes)"});
 }
 
 TEST_F(UpdateTest, RenameThatKeepsFailingIsRetriedFiveTimes)
@@ -471,14 +445,14 @@ TEST_F(UpdateTest, RenameThatKeepsFailingIsRetriedFiveTimes)
     EXPECT_FALSE(ReplaceExe(Exe, Bytes("new"), Options));
     const auto Elapsed = std::chrono::steady_clock::now() - Start;
     EXPECT_EQ(Calls, 5);
-    EXPECT_EQ(JournalEntries(), (std::vector<std::string>{
-                                    "INFO | update: rename busy, retry 1/5",
-                                    "INFO | update: rename busy, retry 2/5",
-                                    "INFO | update: rename busy, retry 3/5",
-                                    "INFO | update: rename busy, retry 4/5",
-                                    "INFO | update: rename busy, retry 5/5",
-                                    "ERROR | update: cannot rename running exe",
-                                }));
+    EXPECT_EQ(JournalLines(), (std::vector<std::string>{
+                                  "INFO | update: rename busy, retry 1/5",
+                                  "INFO | update: rename busy, retry 2/5",
+                                  "INFO | update: rename busy, retry 3/5",
+                                  "INFO | update: rename busy, retry 4/5",
+                                  "INFO | update: rename busy, retry 5/5",
+                                  "ERROR | update: cannot rename running exe",
+                              }));
     // Five pauses of 500 ms, the last one included.
     EXPECT_GE(Elapsed, std::chrono::milliseconds(2500));
     ExpectUntouched();
@@ -496,11 +470,11 @@ TEST_F(UpdateTest, RenameThatSucceedsOnARetryGoesOn)
         return true;
     };
     EXPECT_TRUE(ReplaceExe(Exe, Bytes("new"), Options));
-    EXPECT_EQ(JournalEntries(), (std::vector<std::string>{
-                                    "INFO | update: rename busy, retry 1/5",
-                                    "INFO | update: rename busy, retry 2/5",
-                                    "INFO | update: exe replaced (3 bytes)",
-                                }));
+    EXPECT_EQ(JournalLines(), (std::vector<std::string>{
+                                  "INFO | update: rename busy, retry 1/5",
+                                  "INFO | update: rename busy, retry 2/5",
+                                  "INFO | update: exe replaced (3 bytes)",
+                              }));
     EXPECT_EQ(ReadFileBytes(Exe), "new");
     EXPECT_EQ(ReadFileBytes(BackupPath(Options)), "old program");
 }
@@ -510,7 +484,7 @@ TEST_F(UpdateTest, BackupThatCannotBeDeletedBlocksTheRename)
     // A folder with content under the backup's name: it can be neither deleted nor replaced.
     ExeDir.WriteFile(BackupPath(Options).filename().string() + "/keep.txt", "keep");
     EXPECT_FALSE(ReplaceExe(Exe, Bytes("new"), Options));
-    const auto Entries = JournalEntries();
+    const auto Entries = JournalLines();
     ASSERT_EQ(Entries.size(), 7u);
     EXPECT_EQ(Entries[0].rfind("INFO | update: cannot delete old backup: ", 0), 0u) << Entries[0];
     EXPECT_GT(Entries[0].size(), std::string("INFO | update: cannot delete old backup: ").size());
@@ -532,9 +506,8 @@ TEST_F(UpdateTest, FailedWritePutsTheOldExecutableBack)
         return false;
     };
     EXPECT_FALSE(ReplaceExe(Exe, Bytes("a new program"), Options));
-    EXPECT_EQ(
-        JournalEntries(),
-        std::vector<std::string>{"ERROR | update: write new exe failed: No space left on device"});
+    EXPECT_EQ(JournalLines(), std::vector<std::string>{
+                                  "ERROR | update: write new exe failed: No space left on device"});
     ExpectUntouched();
 }
 
@@ -544,7 +517,7 @@ TEST_F(UpdateTest, NewFileMissingAfterWritePutsTheOldExecutableBack)
         return true;
     };
     EXPECT_FALSE(ReplaceExe(Exe, Bytes("a new program"), Options));
-    EXPECT_EQ(JournalEntries(),
+    EXPECT_EQ(JournalLines(),
               std::vector<std::string>{"ERROR | update: new exe is missing after write"});
     ExpectUntouched();
 }
@@ -559,7 +532,7 @@ TEST_F(UpdateTest, RealWriteFailureIsReportedWithTheSystemsMessage)
         return true;
     };
     EXPECT_FALSE(ReplaceExe(Exe, Bytes("new"), Options));
-    const auto Entries = JournalEntries();
+    const auto Entries = JournalLines();
     ASSERT_EQ(Entries.size(), 1u);
     const std::string Prefix = "ERROR | update: write new exe failed: ";
     EXPECT_EQ(Entries[0].rfind(Prefix, 0), 0u) << Entries[0];
@@ -575,7 +548,7 @@ TEST_F(UpdateTest, PreviousBackupIsRemovedAtStart)
     ExeDir.WriteFile(BackupPath(Options).filename().string(), "backup");
     RemovePreviousBackup(Options);
     EXPECT_FALSE(fs::exists(BackupPath(Options)));
-    EXPECT_EQ(JournalEntries(), std::vector<std::string>{"INFO | removed previous exe backup"});
+    EXPECT_EQ(JournalLines(), std::vector<std::string>{"INFO | removed previous exe backup"});
     EXPECT_EQ(ReadFileBytes(Exe), "old program");
 }
 
@@ -583,7 +556,7 @@ TEST_F(UpdateTest, BackupThatCannotBeDeletedAtStartIsJournalled)
 {
     ExeDir.WriteFile(BackupPath(Options).filename().string() + "/keep.txt", "keep");
     RemovePreviousBackup(Options);
-    const auto Entries = JournalEntries();
+    const auto Entries = JournalLines();
     ASSERT_EQ(Entries.size(), 1u);
     const std::string Prefix = "INFO | cannot delete previous exe backup: ";
     EXPECT_EQ(Entries[0].rfind(Prefix, 0), 0u) << Entries[0];
@@ -626,7 +599,7 @@ TEST(UpdateNamesTest, StartingANonexistentProgramIsJournalled)
     Support::TTempDataFolder Data;
     Support::TTempDir Dir;
     EXPECT_FALSE(StartNewExe(Dir.Path() / "missing"));
-    EXPECT_EQ(JournalEntries(),
+    EXPECT_EQ(JournalLines(),
               std::vector<std::string>{"ERROR | update: failed to start the new exe"});
 }
 

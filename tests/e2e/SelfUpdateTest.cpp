@@ -8,6 +8,7 @@
 #include "platform/SingleInstance.h"
 #include "support/HttpsTestServer.h"
 #include "support/RunProcess.h"
+#include "support/ScaleNet.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
@@ -22,33 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace Support = Plumeria::Test;
-
-std::vector<std::string> JournalEntries()
-{
-    std::vector<std::string> Entries;
-    const std::string Text = Support::ReadFileBytes(LogFilePath());
-    std::size_t Start = 0;
-    while (Start < Text.size()) {
-        std::size_t End = Text.find("\r\n", Start);
-        if (End == std::string::npos)
-            End = Text.size();
-        const std::string Line = Text.substr(Start, End - Start);
-        Entries.push_back(Line.size() > 22 ? Line.substr(22) : Line);
-        Start = End + 2;
-    }
-    return Entries;
-}
-
-bool WaitForFile(const fs::path& Path, int TimeoutMs)
-{
-    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
-    while (!fs::exists(Path)) {
-        if (std::chrono::steady_clock::now() >= Deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
 
 /// Each test gets its own runtime folder, so its lock meets no other test's or a real instance.
 class SelfUpdateTest : public ::testing::Test
@@ -80,17 +54,17 @@ TEST_F(SelfUpdateTest, ProgramUpdatesItselfAndTheNextStartRemovesTheBackup)
 
     const auto Old = Support::RunProcess(
         Exe, {"update", Server.BaseUrl() + "/", Server.CaFile().string()}, 60000);
-    ASSERT_EQ(Old.ExitCode, 0) << ::testing::PrintToString(JournalEntries());
+    ASSERT_EQ(Old.ExitCode, 0) << ::testing::PrintToString(Support::JournalLines());
 
     // The new build was started by the old one, which has ended by now.
-    ASSERT_TRUE(WaitForFile(Install.Path() / "next-ran.txt", 20000))
-        << ::testing::PrintToString(JournalEntries());
+    ASSERT_TRUE(Support::WaitForFile(Install.Path() / "next-ran.txt", 20000))
+        << ::testing::PrintToString(Support::JournalLines());
     EXPECT_EQ(Support::ReadFileBytes(Exe), Next);
     TUpdateOptions Installed;
     Installed.ExePath = Exe;
     EXPECT_FALSE(fs::exists(BackupPath(Installed)));
     EXPECT_EQ(Server.Requests(), (std::vector<std::string>{VersionPath, ArchivePath}));
-    EXPECT_EQ(JournalEntries(),
+    EXPECT_EQ(Support::JournalLines(),
               (std::vector<std::string>{
                   "INFO | started 1.0.3",
                   "INFO | update check: " + Server.BaseUrl() + VersionPath,

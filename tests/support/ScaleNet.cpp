@@ -41,6 +41,23 @@ std::vector<TJournalEntry> JournalEntries()
     return Entries;
 }
 
+std::vector<std::string> JournalLines()
+{
+    std::vector<std::string> Lines;
+    const std::string Content = ReadFileBytes(LogFilePath());
+    std::size_t Start = 0;
+    while (Start < Content.size()) {
+        std::size_t End = Content.find("\r\n", Start);
+        if (End == std::string::npos)
+            End = Content.size();
+        const std::string Line = Content.substr(Start, End - Start);
+        // "yyyy-mm-dd hh:nn:ss | " is 22 characters.
+        Lines.push_back(Line.size() > 22 ? Line.substr(22) : Line);
+        Start = End + 2;
+    }
+    return Lines;
+}
+
 std::vector<std::string> JournalTexts(const std::string& Level)
 {
     std::vector<std::string> Texts;

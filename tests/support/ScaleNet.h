@@ -23,6 +23,8 @@ std::vector<TJournalEntry> JournalEntries();
 std::vector<std::string> JournalTexts(const std::string& Level);
 /// Number of entries of `Level` whose text contains `Part`.
 int CountJournal(const std::string& Level, const std::string& Part);
+/// Today's journal file line by line with the time stamp dropped: "INFO | text".
+std::vector<std::string> JournalLines();
 
 /// `Count` articles with PLU First, First+1, ..., each accepted by the DIGI encoder.
 std::vector<TPluRecord> MakeArticles(int Count, int First = 1);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #ifdef _WIN32
 #include <process.h>
@@ -136,6 +137,17 @@ std::string ReadFileBytes(const std::filesystem::path& Path)
     std::ostringstream Buffer;
     Buffer << In.rdbuf();
     return Buffer.str();
+}
+
+bool WaitForFile(const std::filesystem::path& Path, int TimeoutMs)
+{
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+    while (!std::filesystem::exists(Path)) {
+        if (std::chrono::steady_clock::now() >= Deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 } // namespace Plumeria::Test

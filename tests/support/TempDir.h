@@ -45,4 +45,8 @@ private:
 /// Whole content of a file as bytes ("" when it cannot be read).
 std::string ReadFileBytes(const std::filesystem::path& Path);
 
+/// Waits up to `TimeoutMs` for `Path` to appear (written by another process); false when it did
+/// not in time.
+bool WaitForFile(const std::filesystem::path& Path, int TimeoutMs);
+
 } // namespace Plumeria::Test
