@@ -16,17 +16,30 @@
 
 namespace Plumeria::Test {
 
-std::vector<TJournalEntry> JournalEntries()
+namespace {
+
+/// Today's journal file split at its CR LF line ends.
+std::vector<std::string> RawJournalLines()
 {
-    std::vector<TJournalEntry> Entries;
+    std::vector<std::string> Lines;
     const std::string Content = ReadFileBytes(LogFilePath());
     std::size_t Start = 0;
     while (Start < Content.size()) {
         std::size_t End = Content.find("\r\n", Start);
         if (End == std::string::npos)
             End = Content.size();
-        const std::string Line = Content.substr(Start, End - Start);
+        Lines.push_back(Content.substr(Start, End - Start));
         Start = End + 2;
+    }
+    return Lines;
+}
+
+} // namespace
+
+std::vector<TJournalEntry> JournalEntries()
+{
+    std::vector<TJournalEntry> Entries;
+    for (const std::string& Line : RawJournalLines()) {
         // "yyyy-mm-dd hh:nn:ss | LEVEL | text"
         const std::size_t First = Line.find(" | ");
         const std::size_t Second =
@@ -44,17 +57,9 @@ std::vector<TJournalEntry> JournalEntries()
 std::vector<std::string> JournalLines()
 {
     std::vector<std::string> Lines;
-    const std::string Content = ReadFileBytes(LogFilePath());
-    std::size_t Start = 0;
-    while (Start < Content.size()) {
-        std::size_t End = Content.find("\r\n", Start);
-        if (End == std::string::npos)
-            End = Content.size();
-        const std::string Line = Content.substr(Start, End - Start);
-        // "yyyy-mm-dd hh:nn:ss | " is 22 characters.
+    // "yyyy-mm-dd hh:nn:ss | " is 22 characters.
+    for (const std::string& Line : RawJournalLines())
         Lines.push_back(Line.size() > 22 ? Line.substr(22) : Line);
-        Start = End + 2;
-    }
     return Lines;
 }
 
