@@ -99,4 +99,18 @@ bool ReadScaleTarget(TArgReader& Reader, const std::string& PositionalName, TSca
     return true;
 }
 
+bool ReadCodePage(const TArgReader& Reader, int& CodePage, std::string& Error)
+{
+    CodePage = 1251;
+    if (const auto Text = Reader.Value("cp")) {
+        if (*Text == "866") {
+            CodePage = 866;
+        } else if (*Text != "1251") {
+            Error = "--cp must be 866 or 1251, not '" + *Text + "'";
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace Plumeria::Tool

@@ -49,4 +49,8 @@ struct TScaleTarget
 bool ReadScaleTarget(TArgReader& Reader, const std::string& PositionalName, TScaleTarget& Target,
                      std::string& Error);
 
+/// The PLU file code page of "--cp": 1251 when absent, 866 or 1251 when given; false with
+/// `Error` set for anything else.
+bool ReadCodePage(const TArgReader& Reader, int& CodePage, std::string& Error);
+
 } // namespace Plumeria::Tool

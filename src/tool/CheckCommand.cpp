@@ -97,12 +97,8 @@ int RunCheck(const TArgs& Args)
                                                       : "more than one FILE given");
 
     int CodePage = 1251;
-    if (const auto Text = Reader.Value("cp")) {
-        if (*Text == "866")
-            CodePage = 866;
-        else if (*Text != "1251")
-            return UsageError("--cp must be 866 or 1251, not '" + *Text + "'");
-    }
+    if (std::string CpError; !ReadCodePage(Reader, CodePage, CpError))
+        return UsageError(CpError);
 
     TPluParseResult Result;
     try {

@@ -39,12 +39,8 @@ int RunSend(const TArgs& Args)
         return UsageError("unknown scale kind '" + *Id +
                           "' (digi, cas, massa-k, shtrih-print, mettler-toledo, m-er)");
     int CodePage = 1251;
-    if (const auto Text = Reader.Value("cp")) {
-        if (*Text == "866")
-            CodePage = 866;
-        else if (*Text != "1251")
-            return UsageError("--cp must be 866 or 1251, not '" + *Text + "'");
-    }
+    if (std::string CpError; !ReadCodePage(Reader, CodePage, CpError))
+        return UsageError(CpError);
 
     const std::filesystem::path File = PathFromUtf8(Target.Positional);
     TPluParseResult Parsed;
