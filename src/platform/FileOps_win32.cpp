@@ -15,10 +15,10 @@ namespace {
 
 std::string SystemMessage(DWORD Code)
 {
-    std::string Text = Win32::SystemMessage(Code);
+    std::string Text = Win32::SystemMessage(Code, nullptr, "system error");
     while (!Text.empty() && Text.back() == '.')
         Text.pop_back();
-    return Text.empty() ? "system error " + std::to_string(Code) : Text;
+    return Text;
 }
 
 std::string MoveError(const std::filesystem::path& From, const std::filesystem::path& To,

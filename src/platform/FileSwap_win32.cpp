@@ -12,22 +12,12 @@
 
 namespace Plumeria {
 
-namespace {
-
-std::string SystemMessage(DWORD Code)
-{
-    std::string Text = Win32::SystemMessage(Code);
-    return Text.empty() ? "error " + std::to_string(Code) : Text;
-}
-
-} // namespace
-
 bool RenameNoReplace(const std::filesystem::path& From, const std::filesystem::path& To,
                      std::string& Error)
 {
     // MoveFileW never replaces an existing target, and it may rename a running executable.
     if (!MoveFileW(From.c_str(), To.c_str())) {
-        Error = SystemMessage(GetLastError());
+        Error = Win32::SystemMessage(GetLastError());
         return false;
     }
     return true;
@@ -39,7 +29,7 @@ bool WriteNewFile(const std::filesystem::path& Path, std::span<const std::uint8_
     const HANDLE File = CreateFileW(Path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (File == INVALID_HANDLE_VALUE) {
-        Error = SystemMessage(GetLastError());
+        Error = Win32::SystemMessage(GetLastError());
         return false;
     }
     Chunk = std::clamp<std::size_t>(Chunk, 1, std::numeric_limits<DWORD>::max());
@@ -47,7 +37,7 @@ bool WriteNewFile(const std::filesystem::path& Path, std::span<const std::uint8_
         const DWORD Count = static_cast<DWORD>(std::min(Chunk, Data.size() - Pos));
         DWORD Written = 0;
         if (!WriteFile(File, Data.data() + Pos, Count, &Written, nullptr) || Written == 0) {
-            Error = SystemMessage(GetLastError());
+            Error = Win32::SystemMessage(GetLastError());
             CloseHandle(File);
             return false;
         }
@@ -55,12 +45,12 @@ bool WriteNewFile(const std::filesystem::path& Path, std::span<const std::uint8_
     }
     // The old executable is only a backup once the new one is really on the disk.
     if (!FlushFileBuffers(File)) {
-        Error = SystemMessage(GetLastError());
+        Error = Win32::SystemMessage(GetLastError());
         CloseHandle(File);
         return false;
     }
     if (!CloseHandle(File)) {
-        Error = SystemMessage(GetLastError());
+        Error = Win32::SystemMessage(GetLastError());
         return false;
     }
     return true;

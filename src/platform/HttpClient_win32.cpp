@@ -85,8 +85,7 @@ std::string ErrorText(DWORD Code)
     HMODULE Module = nullptr;
     if (Code >= WINHTTP_ERROR_BASE && Code <= WINHTTP_ERROR_LAST)
         Module = GetModuleHandleW(L"winhttp.dll");
-    std::string Text = Win32::SystemMessage(Code, Module);
-    return Text.empty() ? "WinHTTP error " + std::to_string(Code) : Text;
+    return Win32::SystemMessage(Code, Module, "WinHTTP error");
 }
 
 HINTERNET OpenSession()

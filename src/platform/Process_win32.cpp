@@ -13,16 +13,6 @@
 
 namespace Plumeria {
 
-namespace {
-
-std::string SystemMessage(DWORD Code)
-{
-    std::string Text = Win32::SystemMessage(Code);
-    return Text.empty() ? "error " + std::to_string(Code) : Text;
-}
-
-} // namespace
-
 std::string_view ExecutableSuffix()
 {
     return ".exe";
@@ -53,7 +43,7 @@ bool StartDetached(const std::filesystem::path& Path, std::string& Error)
     if (SUCCEEDED(Com))
         CoUninitialize();
     if (!Started) {
-        Error = SystemMessage(Code);
+        Error = Win32::SystemMessage(Code);
         return false;
     }
     return true;

@@ -29,7 +29,7 @@ std::string Narrow(const wchar_t* Wide, int Length)
     return Utf8;
 }
 
-std::string SystemMessage(DWORD Code, HMODULE Module)
+std::string SystemMessage(DWORD Code, HMODULE Module, const char* Unknown)
 {
     DWORD Flags =
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
@@ -48,6 +48,8 @@ std::string SystemMessage(DWORD Code, HMODULE Module)
         LocalFree(Buffer);
     while (!Text.empty() && (Text.back() == '\n' || Text.back() == '\r' || Text.back() == ' '))
         Text.pop_back();
+    if (Text.empty())
+        Text = std::string(Unknown) + " " + std::to_string(Code);
     return Text;
 }
 

@@ -17,7 +17,8 @@ std::wstring Widen(std::string_view Utf8);
 std::string Narrow(const wchar_t* Wide, int Length = -1);
 /// The system's text for `Code`, in English where the system has it (the journal is English),
 /// else in the system's language; from `Module`'s message table when given. Trailing line breaks
-/// and blanks are removed. Empty when the system has no text for the code.
-std::string SystemMessage(DWORD Code, HMODULE Module = nullptr);
+/// and blanks are removed. When the system has no text for the code: `Unknown`, a space and the
+/// code in decimal ("error 1234").
+std::string SystemMessage(DWORD Code, HMODULE Module = nullptr, const char* Unknown = "error");
 
 } // namespace Plumeria::Win32
