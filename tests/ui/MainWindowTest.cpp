@@ -37,20 +37,6 @@ QString Q(const std::string& Utf8)
     return QString::fromStdString(Utf8);
 }
 
-TScaleConfig Scale(const char* Name, const char* Host, int Port, TScaleKind Kind, const char* Model,
-                   const char* Mask)
-{
-    TScaleConfig Config;
-    Config.Enabled = true;
-    Config.Name = Name;
-    Config.Host = Host;
-    Config.Port = Port;
-    Config.Kind = Kind;
-    Config.Model = Model;
-    Config.FileMask = Mask;
-    return Config;
-}
-
 void WriteSettings(const TLoaderSettings& Settings)
 {
     Settings.Save();
@@ -264,9 +250,9 @@ private Q_SLOTS:
         TLoaderSettings Settings;
         Settings.AutoUpdate = false;
         Settings.Scales = {
-            Scale("Весы 1", "10.0.0.5", 2005, TScaleKind::skDigi, "SM-100", "*"),
-            Scale("Касса", "192.168.1.20", 8111, TScaleKind::skCas, "CL5000", "cas*.csv"),
-            Scale("", "scale.local", 0, TScaleKind::skMer, "", "*.txt;*.csv")};
+            MakeScale("Весы 1", "10.0.0.5", 2005, TScaleKind::skDigi, "SM-100", "*"),
+            MakeScale("Касса", "192.168.1.20", 8111, TScaleKind::skCas, "CL5000", "cas*.csv"),
+            MakeScale("", "scale.local", 0, TScaleKind::skMer, "", "*.txt;*.csv")};
         WriteSettings(Settings);
         TfrmMain Window(Box.Options());
         auto* List = Find<QTreeWidget>(Window, "lvScales");

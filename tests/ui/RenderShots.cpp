@@ -50,24 +50,15 @@ QImage MainWindowShot(QSize ClientSize)
     TLoaderSettings Settings;
     Settings.AutoUpdate = false;
     Settings.RunWithWindows = false;
-    const auto Scale = [](const char* Name, const char* Host, int Port, TScaleKind Kind,
-                          const char* Model, const char* Mask) {
-        TScaleConfig Config;
-        Config.Enabled = true;
-        Config.Name = Name;
-        Config.Host = Host;
-        Config.Port = Port;
-        Config.Kind = Kind;
-        Config.Model = Model;
-        Config.FileMask = Mask;
-        return Config;
-    };
     Settings.Scales = {
-        Scale("Весы мясного отдела", "192.168.100.201", 2201, TScaleKind::skDigi, "SM-5300", "*"),
-        Scale("Рыба и сыры", "192.168.100.202", 2202, TScaleKind::skDigi, "SM-120", "fish*.csv"),
-        Scale("Овощи", "192.168.100.15", 8111, TScaleKind::skMassaK, "ВПМ-15.2-Т", "*.txt"),
-        Scale("Касса 2", "10.0.0.7", 20304, TScaleKind::skShtrihPrint, "Штрих-Принт М",
-              "*.csv;*.txt"),
+        Test::MakeScale("Весы мясного отдела", "192.168.100.201", 2201, TScaleKind::skDigi,
+                        "SM-5300", "*"),
+        Test::MakeScale("Рыба и сыры", "192.168.100.202", 2202, TScaleKind::skDigi, "SM-120",
+                        "fish*.csv"),
+        Test::MakeScale("Овощи", "192.168.100.15", 8111, TScaleKind::skMassaK, "ВПМ-15.2-Т",
+                        "*.txt"),
+        Test::MakeScale("Касса 2", "10.0.0.7", 20304, TScaleKind::skShtrihPrint, "Штрих-Принт М",
+                        "*.csv;*.txt"),
     };
     Settings.Save();
     TfrmMain Window(Box.Options(true));

@@ -48,4 +48,18 @@ std::string JournalText()
     return ReadFileBytes(LogFilePath());
 }
 
+TScaleConfig MakeScale(const char* Name, const char* Host, int Port, TScaleKind Kind,
+                       const char* Model, const char* Mask)
+{
+    TScaleConfig Config;
+    Config.Enabled = true;
+    Config.Name = Name;
+    Config.Host = Host;
+    Config.Port = Port;
+    Config.Kind = Kind;
+    Config.Model = Model;
+    Config.FileMask = Mask;
+    return Config;
+}
+
 } // namespace Plumeria::Test

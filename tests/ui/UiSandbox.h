@@ -4,6 +4,7 @@
 // of its own, no network (the update check is recorded instead) and no launched handlers (the
 // addresses that would be opened are recorded).
 
+#include "core/Settings/Settings.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "ui/Main/MainWindow.h"
@@ -50,5 +51,9 @@ private:
 
 /// Today's journal file as text ("" when there is none).
 std::string JournalText();
+
+/// An enabled scale with the given fields, the rest at their defaults.
+TScaleConfig MakeScale(const char* Name, const char* Host, int Port, TScaleKind Kind,
+                       const char* Model, const char* Mask);
 
 } // namespace Plumeria::Test
