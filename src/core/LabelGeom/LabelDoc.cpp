@@ -405,4 +405,15 @@ bool TDigiLabelDoc::RecordsMatchText() const
     return true;
 }
 
+std::string LabelErrorText(const std::string& Code)
+{
+    if (Code == "missing")
+        return "Нет файла f34.dat";
+    if (Code == "hex")
+        return "Файл не похож на f34";
+    if (Code == "short")
+        return "Слишком короткая запись";
+    return "Файл этикетки не читается";
+}
+
 } // namespace Plumeria

@@ -101,4 +101,9 @@ private:
     TTextEncoding FEncoding = TTextEncoding::teBytes;
 };
 
+/// The designer's message for an error code of Load, Save or CreateEmpty (UTF-8): "missing" →
+/// "Нет файла f34.dat", "hex" → "Файл не похож на f34", "short" → "Слишком короткая запись",
+/// any other code → "Файл этикетки не читается".
+std::string LabelErrorText(const std::string& Code);
+
 } // namespace Plumeria
