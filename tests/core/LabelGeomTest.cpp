@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <random>
 #include <set>
 #include <stdexcept>
 
@@ -329,6 +331,9 @@ TEST_F(LabelDoc, LoadErrors)
         std::string Error = "stale";
         EXPECT_FALSE(Doc.Load(Write(Row.Text), Error)) << Row.Code;
         EXPECT_EQ(Error, Row.Code) << Row.Text.substr(0, 40);
+        TDigiLabelDoc InMemory;
+        EXPECT_FALSE(InMemory.LoadContent(Row.Text, Error));
+        EXPECT_EQ(Error, Row.Code);
     }
     std::string Error;
     EXPECT_FALSE(Doc.Load(Folder.Path() / "nothing-here.dat", Error));
@@ -572,6 +577,67 @@ TEST_F(LabelDoc, SlotBoxAndRotationByKind)
         Doc.PutByte(0, GetSlot(NameSlot).Offset + 4, Code);
         EXPECT_EQ(SlotRotation(Doc, 0, NameSlot), Degrees) << Code;
     }
+}
+
+// Many edits of every kind on a spaced, lower-case file: after each one the records still equal
+// the digits at their positions, and only the digits of bytes that differ from the file as
+// loaded differ in the text.
+TEST_F(LabelDoc, RandomEditsKeepRecordsAndTextInStep)
+{
+    const std::vector<TBytes> Loaded = {MakeFormat(1, 1400), MakeFormat(2, 1310)};
+    const std::string Text = MessyHex(Loaded);
+    LoadOk(Text);
+    std::mt19937 Random(1234);
+    const auto Pick = [&Random](int From, int To) {
+        return std::uniform_int_distribution<int>(From, To)(Random);
+    };
+    for (int Step = 0; Step < 3000; ++Step) {
+        const int Format = Pick(0, 1);
+        const int Slot = Pick(0, SlotCount() - 1);
+        switch (Pick(0, 5)) {
+        case 0:
+            Doc.PlaceDefault(Format, Slot, Pick(-100, 70000), Pick(-100, 400));
+            break;
+        case 1:
+            Doc.MoveSlot(Format, Slot, Pick(-100, 70000), Pick(-100, 400));
+            break;
+        case 2:
+            Doc.ResizeSlot(Format, Slot, Pick(-5, 70000), Pick(-5, 500));
+            break;
+        case 3:
+            Doc.ClearSlot(Format, Slot);
+            break;
+        case 4:
+            Doc.PutWord(Format, Pick(12, 1308),
+                        Pick(-10, 70000)); // the header is the callers' to keep
+            break;
+        default:
+            Doc.PutByte(Format, Pick(12, 1309), Pick(0, 511));
+            break;
+        }
+        ASSERT_TRUE(Doc.RecordsMatchText()) << Step;
+    }
+    ASSERT_EQ(Doc.Text().size(), Text.size());
+    std::set<std::size_t> Allowed;
+    for (int K = 0; K < 2; ++K)
+        for (std::size_t O = 0; O < Loaded[static_cast<std::size_t>(K)].size(); ++O)
+            if (Doc.Record(K)[O] != Loaded[static_cast<std::size_t>(K)][O]) {
+                const int P = Doc.RecordStart(K) + static_cast<int>(O);
+                Allowed.insert(static_cast<std::size_t>(Doc.HiPos(P) - 1));
+                Allowed.insert(static_cast<std::size_t>(Doc.LoPos(P) - 1));
+            }
+    for (const std::size_t At : Differences(Text, Doc.Text())) {
+        EXPECT_TRUE(Allowed.count(At)) << At;
+        EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(Doc.Text()[At])) ||
+                    (Doc.Text()[At] >= 'A' && Doc.Text()[At] <= 'F'))
+            << At;
+    }
+    std::string Error;
+    ASSERT_TRUE(Doc.Save(Error));
+    TDigiLabelDoc Reloaded;
+    ASSERT_TRUE(Reloaded.Load(Folder.Path() / "f34.dat", Error)) << Error;
+    EXPECT_EQ(Reloaded.Record(0), Doc.Record(0));
+    EXPECT_EQ(Reloaded.Record(1), Doc.Record(1));
 }
 
 TEST(LabelBand, VerticalMapping)
