@@ -21,6 +21,19 @@ bool IsExistingFolder(const std::filesystem::path& Path);
 /// is not a plain file.
 std::int64_t FileSizeOf(const std::filesystem::path& Path);
 
+/// A plain file's size and modification time as its folder entry gives them: together they
+/// tell whether the file changed since it was last looked at.
+struct TFileStamp
+{
+    std::int64_t Size = -1;
+    std::int64_t Modified = 0; ///< in the system's own unit; only compared for equality
+
+    friend bool operator==(const TFileStamp&, const TFileStamp&) = default;
+};
+
+/// False when it cannot be read or the entry is not a plain file.
+bool FileStampOf(const std::filesystem::path& Path, TFileStamp& Stamp);
+
 enum class TExclusiveOpen
 {
     eoFree,      ///< nobody else holds the file open; it was opened and closed again at once

@@ -203,6 +203,19 @@ std::int64_t FileSizeOf(const std::filesystem::path& Path)
     return static_cast<std::int64_t>(Info.st_size);
 }
 
+bool FileStampOf(const std::filesystem::path& Path, TFileStamp& Stamp)
+{
+    struct stat Info
+    {
+    };
+    if (::stat(Path.c_str(), &Info) != 0 || !S_ISREG(Info.st_mode))
+        return false;
+    Stamp.Size = static_cast<std::int64_t>(Info.st_size);
+    Stamp.Modified = static_cast<std::int64_t>(Info.st_mtim.tv_sec) * 1000000000 +
+                     static_cast<std::int64_t>(Info.st_mtim.tv_nsec);
+    return true;
+}
+
 TExclusiveOpen TestExclusiveOpen(const std::filesystem::path& Path)
 {
     // O_NONBLOCK: if somebody else holds a lease, fail at once instead of waiting for its break.

@@ -127,6 +127,20 @@ std::int64_t FileSizeOf(const std::filesystem::path& Path)
                                      Data.nFileSizeLow);
 }
 
+bool FileStampOf(const std::filesystem::path& Path, TFileStamp& Stamp)
+{
+    WIN32_FILE_ATTRIBUTE_DATA Data{};
+    if (!GetFileAttributesExW(Path.c_str(), GetFileExInfoStandard, &Data) ||
+        (Data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    Stamp.Size = static_cast<std::int64_t>((static_cast<std::uint64_t>(Data.nFileSizeHigh) << 32) |
+                                           Data.nFileSizeLow);
+    Stamp.Modified = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(Data.ftLastWriteTime.dwHighDateTime) << 32) |
+        Data.ftLastWriteTime.dwLowDateTime);
+    return true;
+}
+
 TExclusiveOpen TestExclusiveOpen(const std::filesystem::path& Path)
 {
     // No sharing at all: refused while any other handle (writer or reader) is open.

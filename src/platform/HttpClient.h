@@ -17,6 +17,7 @@ struct THttpRequest
     std::string Url;
     int ConnectTimeoutMs = 0;     ///< bounds connecting (name lookup, TCP and TLS handshake)
     int ResponseTimeoutMs = 0;    ///< bounds each wait for response bytes, not the whole transfer
+    int OverallTimeoutMs = 0;     ///< bounds the whole exchange, however the bytes trickle; 0: none
     std::size_t ReadChunk = 8192; ///< the body is handed over in pieces of at most this size
     /// Empty: the system's trusted authorities. Otherwise a PEM file of authorities to trust for
     /// this request (a test's own CA). Not supported on Windows, where the request then fails.
@@ -32,6 +33,8 @@ struct THttpResult
 
 /// Issues the GET. `OnStatus` is called once with the final status code (redirections are
 /// followed, to https only) before any body byte; returning false stops there with `Ok` true.
+/// A final redirection status (3xx: one that was refused, or one without a target) is a
+/// failure: `Ok` false, `OnStatus` not called.
 /// `OnData` then receives the body piece by piece; returning false aborts with `Ok` false and
 /// `Error` "transfer stopped by the receiver". An exception thrown by a callback is caught here;
 /// it aborts the transfer the same way, with its own message as `Error`.

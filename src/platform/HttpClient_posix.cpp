@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <exception>
 #include <mutex>
+#include <string>
 
 namespace Plumeria {
 
@@ -55,10 +56,20 @@ int ResponseCode(CURL* Curl)
     return static_cast<int>(Code);
 }
 
+std::string RedirectNotFollowed(int Status)
+{
+    return "HTTP " + std::to_string(Status) + " redirection not followed";
+}
+
 bool SendStatus(TTransfer& Transfer)
 {
     Transfer.StatusSent = true;
     Transfer.Status = ResponseCode(Transfer.Curl);
+    if (Transfer.Status >= 300 && Transfer.Status < 400) {
+        Transfer.Aborted = true;
+        Transfer.Error = RedirectNotFollowed(Transfer.Status);
+        return false;
+    }
     if (!(*Transfer.OnStatus)(Transfer.Status)) {
         Transfer.Stopped = true;
         return false;
@@ -147,6 +158,8 @@ THttpResult SendHttpGet(const THttpRequest& Request,
         curl_easy_setopt(Curl, CURLOPT_LOW_SPEED_TIME,
                          static_cast<long>((Request.ResponseTimeoutMs + 999) / 1000));
     }
+    if (Request.OverallTimeoutMs > 0)
+        curl_easy_setopt(Curl, CURLOPT_TIMEOUT_MS, static_cast<long>(Request.OverallTimeoutMs));
     curl_easy_setopt(Curl, CURLOPT_BUFFERSIZE,
                      static_cast<long>(std::clamp<std::size_t>(Transfer.ReadChunk, 1024, 524288)));
     curl_easy_setopt(Curl, CURLOPT_WRITEFUNCTION, &ReceiveBody);
@@ -164,8 +177,8 @@ THttpResult SendHttpGet(const THttpRequest& Request,
         return {false, ResponseCode(Curl), Message};
     }
     // An empty body never reaches the write callback.
-    if (!Transfer.StatusSent)
-        SendStatus(Transfer);
+    if (!Transfer.StatusSent && !SendStatus(Transfer) && Transfer.Aborted)
+        return {false, Transfer.Status, Transfer.Error};
     return {true, Transfer.Status, {}};
 }
 

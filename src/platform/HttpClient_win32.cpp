@@ -105,6 +105,40 @@ THttpResult Failure(int Status = 0)
     return {false, Status, ErrorText(GetLastError())};
 }
 
+/// WinHTTP has no limit for a whole transfer: each wait is cut to what is left of it, and the
+/// reads stop once it has passed.
+class TOverallDeadline
+{
+public:
+    explicit TOverallDeadline(int TimeoutMs)
+        : FEnabled(TimeoutMs > 0), FEnd(GetTickCount64() + static_cast<ULONGLONG>(TimeoutMs))
+    {
+    }
+
+    bool Passed() const { return FEnabled && GetTickCount64() >= FEnd; }
+
+    /// `WaitMs` (0: WinHTTP's infinite) shortened to what is left, at least 1 ms.
+    int Cut(int WaitMs) const
+    {
+        if (!FEnabled)
+            return WaitMs;
+        const ULONGLONG Now = GetTickCount64();
+        const ULONGLONG Left = Now >= FEnd ? 1 : FEnd - Now;
+        if (WaitMs > 0 && static_cast<ULONGLONG>(WaitMs) < Left)
+            return WaitMs;
+        return static_cast<int>(Left > 0x7FFFFFFF ? 0x7FFFFFFF : Left);
+    }
+
+private:
+    bool FEnabled;
+    ULONGLONG FEnd;
+};
+
+THttpResult TimedOut(int Status)
+{
+    return {false, Status, ErrorText(ERROR_WINHTTP_TIMEOUT)};
+}
+
 } // namespace
 
 THttpResult SendHttpGet(const THttpRequest& Request,
@@ -136,8 +170,9 @@ THttpResult SendHttpGet(const THttpRequest& Request,
     if (!Session)
         return Failure();
 
-    const int Connect = std::max(Request.ConnectTimeoutMs, 0);
-    const int Response = std::max(Request.ResponseTimeoutMs, 0);
+    const TOverallDeadline Deadline(Request.OverallTimeoutMs);
+    const int Connect = Deadline.Cut(std::max(Request.ConnectTimeoutMs, 0));
+    const int Response = Deadline.Cut(std::max(Request.ResponseTimeoutMs, 0));
     if (!WinHttpSetTimeouts(Session.Get(), Connect, Connect, Response, Response))
         return Failure();
     DWORD ReceiveResponseTimeout = static_cast<DWORD>(Response);
@@ -178,12 +213,21 @@ THttpResult SendHttpGet(const THttpRequest& Request,
                              WINHTTP_NO_HEADER_INDEX))
         return Failure();
     const int Code = static_cast<int>(Status);
+    // What is left after the redirections WinHTTP followed is one it refused (https to http)
+    // or one without a target: not the document asked for.
+    if (Code >= 300 && Code < 400)
+        return {false, Code, "HTTP " + std::to_string(Code) + " redirection not followed"};
 
     try {
         if (!OnStatus(Code))
             return {true, Code, {}};
         std::vector<std::uint8_t> Buffer(std::max<std::size_t>(Request.ReadChunk, 1));
         for (;;) {
+            if (Deadline.Passed())
+                return TimedOut(Code);
+            DWORD Receive = static_cast<DWORD>(Deadline.Cut(Response));
+            WinHttpSetOption(Handle.Get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &Receive,
+                             sizeof(Receive));
             DWORD Read = 0;
             if (!WinHttpReadData(Handle.Get(), Buffer.data(), static_cast<DWORD>(Buffer.size()),
                                  &Read))

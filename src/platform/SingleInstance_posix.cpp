@@ -15,6 +15,8 @@ namespace Plumeria {
 namespace {
 
 int LockFd = -1;
+int FolderLockFd = -1;
+std::filesystem::path FolderLockPath;
 
 /// A folder only we can write to, so nobody else can plant or hold our lock file.
 bool PrivateFolder(const std::string& Folder)
@@ -47,6 +49,22 @@ int OpenLock()
     return PrivateFolder(Folder) ? OpenLockFile(Folder + "/PlumeriaBridge.lock") : -1;
 }
 
+/// Tries `flock` until it succeeds, fails for another reason than a holder, or `WaitMs` passed.
+/// True when locked; `Busy` tells a holder from any other failure.
+bool LockWithin(int Fd, int WaitMs, bool& Busy)
+{
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WaitMs);
+    for (;;) {
+        if (flock(Fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        Busy = errno == EWOULDBLOCK;
+        if ((errno != EWOULDBLOCK && errno != EINTR) ||
+            std::chrono::steady_clock::now() >= Deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
 } // namespace
 
 bool AcquireSingleInstance()
@@ -56,17 +74,10 @@ bool AcquireSingleInstance()
     const int Fd = OpenLock();
     if (Fd < 0)
         return false;
-    const auto Deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(SingleInstanceWaitMs);
-    for (;;) {
-        if (flock(Fd, LOCK_EX | LOCK_NB) == 0) {
-            LockFd = Fd;
-            return true;
-        }
-        if ((errno != EWOULDBLOCK && errno != EINTR) ||
-            std::chrono::steady_clock::now() >= Deadline)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    bool Busy = false;
+    if (LockWithin(Fd, SingleInstanceWaitMs, Busy)) {
+        LockFd = Fd;
+        return true;
     }
     close(Fd);
     return false;
@@ -79,6 +90,52 @@ void ReleaseSingleInstance()
     flock(LockFd, LOCK_UN);
     close(LockFd);
     LockFd = -1;
+}
+
+} // namespace Plumeria
+
+namespace Plumeria {
+
+bool SingleInstanceHeld()
+{
+    return LockFd >= 0;
+}
+
+TFolderLockResult AcquireDataFolderLock(const std::filesystem::path& DataFolder, int WaitMs)
+{
+    if (FolderLockFd >= 0)
+        return TFolderLockResult::flTaken;
+    const std::filesystem::path Path = DataFolder / "watch.lock";
+    // Readable for all: a machine-wide data folder may be watched by another user's program,
+    // which must still be able to open (and so meet) the lock. flock needs no write access.
+    int Fd = open(Path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (Fd < 0 && errno == EACCES)
+        Fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (Fd < 0)
+        return TFolderLockResult::flFailed;
+    bool Busy = false;
+    if (LockWithin(Fd, WaitMs, Busy)) {
+        FolderLockFd = Fd;
+        FolderLockPath = DataFolder;
+        return TFolderLockResult::flTaken;
+    }
+    close(Fd);
+    return Busy ? TFolderLockResult::flBusy : TFolderLockResult::flFailed;
+}
+
+void ReleaseDataFolderLock()
+{
+    if (FolderLockFd < 0)
+        return;
+    flock(FolderLockFd, LOCK_UN);
+    close(FolderLockFd);
+    FolderLockFd = -1;
+    FolderLockPath.clear();
+}
+
+std::filesystem::path HeldDataFolderLock()
+{
+    return FolderLockPath;
 }
 
 } // namespace Plumeria

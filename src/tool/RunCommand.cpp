@@ -1,5 +1,6 @@
-// `plumeria run`: the main road without windows. Loads the settings from the data folder as the
-// tray program does, watches the configured folder, and processes every ready file on the main
+// `plumeria run`: the main road without windows. Refuses to start (exit 2) while another program
+// watches with the same data folder. Loads the settings from the data folder as the tray
+// program does, watches the configured folder, and processes every ready file on the main
 // thread through the same file processing, printing each recent-files line and balloon. Ctrl+C or
 // SIGTERM ends it after the file at hand: the watch thread is joined and no file is left
 // half-moved (files not yet processed stay where they are for the next start).
@@ -8,9 +9,11 @@
 #include "core/Journal/Journal.h"
 #include "core/Processing/ProcessFile.h"
 #include "core/Settings/Settings.h"
+#include "core/Settings/StartUp.h"
 #include "core/Text/Text.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
+#include "platform/SingleInstance.h"
 #include "platform/StopSignal.h"
 #include "tool/Args.h"
 #include "tool/Commands.h"
@@ -118,22 +121,25 @@ public:
     void RefreshView() override {}
 };
 
-/// Settings as the tray program loads them: a first start writes the defaults, and a data
-/// folder that cannot be written does not keep the watch from running.
-void LoadSettings(TLoaderSettings& Settings)
+/// One watcher per data folder: beside the tray program or another `run` on the same data, both
+/// would upload the same files and then fight over moving them.
+bool TakeWatchLock()
 {
-    std::error_code Ignored;
-    const bool HadFile = std::filesystem::exists(Settings.IniPath(), Ignored);
-    Settings.Load();
-    SetLogLevel(Settings.LogLevel);
-    if (HadFile)
-        return;
-    try {
-        Settings.Save();
-    } catch (const std::exception& Error) {
-        LogError(std::string("cannot save settings: ") + Error.what());
-        std::fprintf(stderr, "plumeria run: cannot save settings: %s\n", Error.what());
+    const std::filesystem::path Data = DataFolder();
+    switch (AcquireDataFolderLock(Data, 0)) {
+    case TFolderLockResult::flTaken:
+        return true;
+    case TFolderLockResult::flBusy:
+        std::fprintf(stderr,
+                     "plumeria run: another program is already watching with the data folder %s "
+                     "(the tray program or another plumeria run); stop it first\n",
+                     PathToUtf8(Data).c_str());
+        return false;
+    case TFolderLockResult::flFailed:
+        break;
     }
+    LogWarn("cannot lock the data folder for watching: " + PathToUtf8(Data));
+    return true;
 }
 
 } // namespace
@@ -150,8 +156,20 @@ int RunRun(const TArgs& Args)
         return ExitUsage;
     }
 
+    if (!TakeWatchLock())
+        return ExitUsage;
+
+    // As the tray program starts, except for the start-with-the-session entry, which names the
+    // tray program and is none of this tool's business.
     TLoaderSettings Settings;
-    LoadSettings(Settings);
+    const TStartReport Start = StartWithSettings(Settings, {});
+    if (!Start.SettingsRead)
+        std::fprintf(stderr,
+                     "plumeria run: cannot read %s; running with the defaults and "
+                     "never saving over it\n",
+                     PathToUtf8(Settings.IniPath()).c_str());
+    if (!Start.SaveError.empty())
+        std::fprintf(stderr, "plumeria run: cannot save settings: %s\n", Start.SaveError.c_str());
     const std::string Folder = Trim(Settings.WatchFolder);
     PrintLine("data folder " + PathToUtf8(DataFolder()));
     PrintLine("watching " + (Folder.empty() ? std::string("(no folder set)") : Folder) + " for " +
@@ -191,6 +209,7 @@ int RunRun(const TArgs& Args)
     Ended = true;
     Watch.reset(); // joins the watch thread; ready calls queued after this do nothing
     StopWaiter.join();
+    ReleaseDataFolderLock();
     PrintLine("stopped");
     StopSignalDone();
     return ExitOk;

@@ -363,7 +363,11 @@ TEST(FolderWatchTest, WithoutAnExclusiveTestAFileIsFreeOnceItsWriterClosedIt)
     Options.ExclusiveTest = [](const fs::path&) { return TExclusiveOpen::eoCannotTell; };
     TWatchRig Rig(Dir.Path(), "*.csv", Options);
 
-    // A file that was already there when watching began is taken as closed.
+    // A file that was already there when watching began had its close before anyone could see
+    // it: it is taken once it has stayed unchanged for a few seconds.
+    Rig.RunFor(1000ms);
+    EXPECT_EQ(Rig.CountFor(Existing), 0u) << "taken at its first quiet 400 ms";
+    Rig.AdvanceTick(Options.FoundQuietMs);
     EXPECT_TRUE(Rig.WaitForReport(Existing));
 
     const fs::path File = Dir.Path() / "new.csv";
@@ -390,6 +394,133 @@ TEST(FolderWatchTest, WithoutAnExclusiveTestAFileIsFreeOnceItsWriterClosedIt)
     }
     EXPECT_TRUE(Rig.WaitForReport(File, 2));
 }
+
+/// A watch whose exclusive-open test can never tell, as on a share of another user's files.
+TFolderWatchOptions CannotTell(bool CloseEvents = true)
+{
+    TFolderWatchOptions Options = Quick();
+    Options.ExclusiveTest = [](const fs::path&) { return TExclusiveOpen::eoCannotTell; };
+    Options.IgnoreCloseEvents = !CloseEvents;
+    return Options;
+}
+
+TEST(FolderWatchTest, SameNamedNewFileOfTheOldSizeIsNotTakenWhileItsWriterHoldsIt)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "the exclusive open test always answers on Windows";
+#endif
+    TTempDataFolder Data;
+    TTempDir Dir;
+    TTempDir Elsewhere;
+    TWatchRig Rig(Dir.Path(), "*.csv", CannotTell());
+    const fs::path File = Dir.Path() / "prices.csv";
+    const std::string Bytes = "1;Article;100\r\n";
+
+    WriteBytes(File, Bytes); // written and closed: the close is seen
+    ASSERT_TRUE(Rig.WaitForReport(File));
+    fs::rename(File, Elsewhere.Path() / "prices.csv"); // processed and moved away
+    Rig.Watch().MarkFinished(Utf8(File), true);
+
+    {
+        // The next file of that name reaches the old size, its writer still holding it.
+        std::ofstream Writer(File, std::ios::binary);
+        Writer << Bytes;
+        Writer.flush();
+        Rig.RunFor(1500ms);
+        EXPECT_EQ(Rig.CountFor(File), 1u) << "taken on the old file's close";
+    }
+    EXPECT_TRUE(Rig.WaitForReport(File, 2)) << "its own close was not taken";
+}
+
+TEST(FolderWatchTest, FileMidWriteWhenTheWatchOpensWaitsForItsClose)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "the exclusive open test always answers on Windows";
+#endif
+    TTempDataFolder Data;
+    TTempDir Dir;
+    const fs::path File = Dir.Path() / "prices.csv";
+    std::ofstream Writer(File, std::ios::binary);
+    Writer << "1;Article;100\r\n";
+    Writer.flush();
+
+    TWatchRig Rig(Dir.Path(), "*.csv", CannotTell());
+    Rig.RunFor(1500ms);
+    EXPECT_EQ(Rig.CountFor(File), 0u) << "taken at its first quiet 400 ms";
+    Writer << "2;More;100\r\n";
+    Writer.flush();
+    Rig.RunFor(1000ms);
+    EXPECT_EQ(Rig.CountFor(File), 0u);
+    Writer.close();
+    ASSERT_TRUE(Rig.WaitForReport(File));
+    EXPECT_EQ(Rig.SizesAtReport().front(),
+              static_cast<std::int64_t>(std::string("1;Article;100\r\n2;More;100\r\n").size()));
+}
+
+TEST(FolderWatchTest, FolderWithoutCloseEventsIsProcessedAfterTheLongerQuietPeriod)
+{
+    // A share written from another machine: no close event ever comes.
+    TTempDataFolder Data;
+    TTempDir Dir;
+    const TFolderWatchOptions Options = CannotTell(false);
+    TWatchRig Rig(Dir.Path(), "*.csv", Options);
+    const fs::path First = Dir.WriteFile("first.csv", "1;a;1\r\n");
+    Rig.RunFor(1500ms);
+    EXPECT_EQ(Rig.CountFor(First), 0u) << "taken without any sign its writer was done";
+    Rig.AdvanceTick(Options.NoCloseQuietMs);
+    ASSERT_TRUE(Rig.WaitForReport(First));
+
+    // Changed meanwhile: the quiet period starts again.
+    const fs::path Second = Dir.WriteFile("second.csv", "1;a;1\r\n");
+    Rig.RunFor(1000ms);
+    Rig.AdvanceTick(Options.NoCloseQuietMs - 2000);
+    WriteBytes(Second, "1;a;1\r\n2;b;2\r\n");
+    Rig.RunFor(1000ms);
+    Rig.AdvanceTick(2500);
+    Rig.RunFor(1000ms);
+    EXPECT_EQ(Rig.CountFor(Second), 0u) << "the quiet period did not start again on the change";
+    Rig.AdvanceTick(Options.NoCloseQuietMs);
+    ASSERT_TRUE(Rig.WaitForReport(Second));
+
+    // The choice is journalled once for the folder.
+    EXPECT_EQ(CountOf(Journal(), "watch cannot tell whether files are still open in " +
+                                     Utf8(Dir.Path()) +
+                                     "; a file is taken once no writer was "
+                                     "seen closing it and it stayed unchanged "
+                                     "for 10 s"),
+              1u);
+}
+
+#ifdef _WIN32
+TEST(FolderWatchTest, NameWithoutATextFormIsSkippedAndJournalledOnce)
+{
+    TTempDataFolder Data;
+    TTempDir Dir;
+    const std::wstring Odd = std::wstring(L"odd") + wchar_t(0xD800) + L".csv";
+    {
+        std::ofstream Out(Dir.Path() / Odd, std::ios::binary);
+        Out << "1;a;1\r\n";
+    }
+    std::vector<fs::path> Names;
+    ASSERT_TRUE(ListPlainFiles(Dir.Path(), Names));
+    bool Unreadable = false;
+    for (const fs::path& Name : Names) {
+        try {
+            (void)PathToUtf8(Name);
+        } catch (const std::exception&) {
+            Unreadable = true;
+        }
+    }
+    if (!Unreadable)
+        GTEST_SKIP() << "this system keeps no file name without a UTF-8 form";
+    const fs::path Good = Dir.WriteFile("good.csv", "1;a;1\r\n");
+    TWatchRig Rig(Dir.Path(), "*.csv");
+    ASSERT_TRUE(Rig.WaitForReport(Good));
+    Rig.RunFor(Rig.Quiet());
+    EXPECT_EQ(Rig.Reported(), std::vector<std::string>{Utf8(Good)});
+    EXPECT_EQ(CountOf(Journal(), "watch skips file names that cannot be read as text in "), 1u);
+}
+#endif
 
 TEST(FolderWatchTest, ExclusiveTestNeitherHarmsNorBlocksAWriterOpeningTheFileMeanwhile)
 {

@@ -1,8 +1,10 @@
 #include "core/Settings/Settings.h"
 
+#include "core/Settings/StartUp.h"
 #include "core/Text/Text.h"
 #include "platform/Autostart.h"
 #include "platform/Environment.h"
+#include "support/ScaleNet.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
@@ -614,6 +616,166 @@ TEST_F(SettingsTest, StrayNulDoesNotHideTheRestOfTheFile)
     EXPECT_EQ(Settings.WatchFolder, "/a");
     ASSERT_EQ(Settings.Scales.size(), 1u);
     EXPECT_EQ(Settings.Scales[0].Host, "h");
+}
+
+TEST_F(SettingsTest, OneStrayByteCostsOnlyItsOwnValue)
+{
+    // UTF-8 throughout, except one byte that is no UTF-8 in the second scale's name.
+    const std::string Text =
+        "[General]\r\nWatchFolder=" + CyrFolder + "\r\nScaleCount=3\r\n[Scale0]\r\nName=" + Vesy +
+        " 1\r\n[Scale1]\r\nName=" + Vesy + " \xFF" + "\r\n[Scale2]\r\nName=" + Vesy +
+        " 3\r\nModel=" + Vesy + "\r\n[Custom]\r\nNote=" + Vesy + "\r\n";
+    TLoaderSettings Settings = LoadFrom(Text);
+    const auto Check = [&](const TLoaderSettings& Loaded, const char* When) {
+        EXPECT_EQ(Loaded.WatchFolder, CyrFolder) << When;
+        ASSERT_EQ(Loaded.Scales.size(), 3u) << When;
+        EXPECT_EQ(Loaded.Scales[0].Name, Vesy + " 1") << When;
+        // The odd value alone is read as code page 1251, all of it.
+        EXPECT_EQ(Loaded.Scales[1].Name, DecodeCodePage(Vesy + " \xFF", 1251)) << When;
+        EXPECT_EQ(Loaded.Scales[2].Name, Vesy + " 3") << When;
+        EXPECT_EQ(Loaded.Scales[2].Model, Vesy) << When;
+    };
+    Check(Settings, "after load");
+    Settings.Save();
+    const std::string Saved = ReadFileBytes(Ini());
+    EXPECT_TRUE(IsValidUtf8(Saved));
+    EXPECT_TRUE(HasLine(SectionLines(Saved, "Custom"), "Note=" + Vesy));
+    TLoaderSettings Again;
+    Again.Load();
+    Check(Again, "after save");
+}
+
+// --- A file that exists but cannot be read
+// --------------------------------------------------------
+
+TEST_F(SettingsTest, UnreadableFileIsReportedAndNeverSavedOver)
+{
+    // A folder in the file's place stands for a file that exists but cannot be read (locked by
+    // another program, rights taken away); it works the same for root.
+    fs::create_directories(Ini());
+    TLoaderSettings Settings;
+    EXPECT_FALSE(Settings.Load());
+    EXPECT_FALSE(Settings.Loaded());
+    EXPECT_EQ(Settings, TLoaderSettings());
+    const auto Lines = Support::JournalLines();
+    ASSERT_EQ(Lines.size(), 1u);
+    const std::string Prefix = "ERROR | cannot read settings: " + PathToUtf8(Ini()) + ": ";
+    EXPECT_EQ(Lines[0].rfind(Prefix, 0), 0u) << Lines[0];
+    EXPECT_GT(Lines[0].size(), Prefix.size()) << "the reason is named";
+
+    Settings.Scales.push_back(SampleScale(0));
+    EXPECT_THROW(Settings.Save(), std::runtime_error);
+    EXPECT_TRUE(fs::is_directory(Ini()));
+
+    // Readable again: a new load brings the object back to normal.
+    fs::remove(Ini());
+    SampleSettings(2).Save();
+    EXPECT_TRUE(Settings.Load());
+    EXPECT_TRUE(Settings.Loaded());
+    EXPECT_EQ(Settings, SampleSettings(2));
+    Settings.Save();
+}
+
+// --- The start-up sequence ---------------------------------------------------------------------
+
+/// Records what the start-up asked of the start-with-the-session entry.
+struct TAutostartCalls
+{
+    std::vector<bool> Calls;
+    TAutostartStep Step()
+    {
+        return [this](bool Enabled) {
+            Calls.push_back(Enabled);
+            return true;
+        };
+    }
+};
+
+TEST_F(SettingsTest, StartUpLoadsSavesOnFirstStartAndAppliesTheStartEntry)
+{
+    struct Row
+    {
+        const char* Title;
+        std::optional<std::string> File; ///< settings.ini before the start; none: missing
+        bool SavedDefaults;
+        std::vector<bool> Autostart;
+        TLogLevel Level;
+    };
+    const std::string Existing = "[General]\r\nRunWithWindows=0\r\nLogLevel=errors\r\nX=1\r\n";
+    const Row Rows[] = {
+        {"first start", std::nullopt, true, {true}, TLogLevel::llMaximum},
+        {"existing file", Existing, false, {false}, TLogLevel::llErrors},
+    };
+    for (const Row& R : Rows) {
+        SCOPED_TRACE(R.Title);
+        Support::TTempDataFolder Fresh;
+        if (R.File)
+            WriteIni(*R.File);
+        TAutostartCalls Autostart;
+        TLoaderSettings Settings;
+        const TStartReport Report = StartWithSettings(Settings, Autostart.Step());
+        EXPECT_TRUE(Report.SettingsRead);
+        EXPECT_TRUE(Report.SaveError.empty());
+        EXPECT_EQ(Autostart.Calls, R.Autostart);
+        EXPECT_EQ(IsLogVerbose(), R.Level == TLogLevel::llMaximum);
+        if (R.SavedDefaults)
+            EXPECT_TRUE(fs::exists(Ini()));
+        else
+            EXPECT_EQ(ReadFileBytes(Ini()), *R.File);
+        EXPECT_EQ(Support::CountJournal("INFO", "started 1.0.3"), R.Level == TLogLevel::llMaximum);
+        SetLogLevel(TLogLevel::llMaximum);
+    }
+}
+
+TEST_F(SettingsTest, UnreadableSettingsAtStartAreNeverReplacedByDefaults)
+{
+    const TLoaderSettings Users = SampleSettings(3);
+    Users.Save();
+    const std::string Original = ReadFileBytes(Ini()) + "[Custom]\r\nNote=" + Vesy + "\r\n";
+    const fs::path Aside = Data.Root() / "aside.ini";
+    {
+        std::ofstream(Aside, std::ios::binary) << Original;
+    }
+    // At start the file is there but cannot be read.
+    fs::remove(Ini());
+    fs::create_directories(Ini());
+
+    TAutostartCalls Autostart;
+    TLoaderSettings Settings;
+    const TStartReport Report = StartWithSettings(Settings, Autostart.Step());
+    EXPECT_FALSE(Report.SettingsRead);
+    EXPECT_TRUE(Report.SaveError.empty()); // no first-start save either: the file exists
+    EXPECT_TRUE(Autostart.Calls.empty());
+    EXPECT_EQ(Support::CountJournal("ERROR", "cannot read settings: " + PathToUtf8(Ini())), 1);
+    EXPECT_EQ(Support::CountJournal("INFO", "started 1.0.3"), 1);
+
+    // Then it becomes readable, and the user changes a setting.
+    fs::remove(Ini());
+    fs::copy_file(Aside, Ini());
+    Settings.Scales.push_back(SampleScale(7));
+    EXPECT_FALSE(SaveChangedSettings(Settings, Autostart.Step()));
+
+    EXPECT_EQ(ReadFileBytes(Ini()), Original);
+    EXPECT_TRUE(Autostart.Calls.empty());
+    EXPECT_EQ(Support::CountJournal("ERROR", "cannot save settings: "), 1);
+    TLoaderSettings Reloaded;
+    ASSERT_TRUE(Reloaded.Load());
+    EXPECT_EQ(Reloaded, Users);
+}
+
+TEST_F(SettingsTest, SavedChangeAppliesTheStartEntry)
+{
+    TAutostartCalls Autostart;
+    TLoaderSettings Settings = SampleSettings(1);
+    EXPECT_TRUE(SaveChangedSettings(Settings, Autostart.Step()));
+    Settings.RunWithWindows = true;
+    EXPECT_TRUE(SaveChangedSettings(Settings, Autostart.Step()));
+    EXPECT_EQ(Autostart.Calls, (std::vector<bool>{false, true}));
+    TLoaderSettings Reloaded;
+    Reloaded.Load();
+    EXPECT_EQ(Reloaded, Settings);
+    // An empty step (the command-line tool) is simply left out.
+    EXPECT_TRUE(SaveChangedSettings(Settings, {}));
 }
 
 // --- Failed saves -------------------------------------------------------------------------------

@@ -5,9 +5,13 @@
 #include "core/Update/Update.h"
 
 #include "core/Journal/Journal.h"
+#include "platform/Environment.h"
 #include "platform/Process.h"
+#include "platform/SingleInstance.h"
 #include "support/HttpsTestServer.h"
+#include "support/RunProcess.h"
 #include "support/ScaleNet.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
 
@@ -246,7 +250,17 @@ struct TArchiveCase
     const char* Title;
     std::function<void(Support::THttpsTestServer&)> Serve;
     std::function<std::string(const std::string& ArchiveUrl)> Entry;
+    std::function<void(TUpdateOptions&)> Adjust = {};
+    bool Downloads = true; ///< the archive was asked for
 };
+
+/// Starts with what the journal entry of `Case` must start with (the client's words follow).
+bool EntryMatches(const std::string& Actual, const std::string& Expected)
+{
+    return Expected.ends_with(": ")
+               ? Actual.starts_with(Expected) && Actual.size() > Expected.size()
+               : Actual == Expected;
+}
 
 TEST_F(UpdateServerTest, ArchiveFailuresAreJournalledAsErrors)
 {
@@ -295,6 +309,29 @@ TEST_F(UpdateServerTest, ArchiveFailuresAreJournalledAsErrors)
              S.Serve(ArchivePath, Zip);
          },
          [](const std::string&) { return std::string("ERROR | update: zip member is empty"); }},
+        {"the running program byte for byte",
+         [&](auto& S) {
+             S.Serve(ArchivePath, BuildZip({{Member, "old program", true}}));
+         },
+         [](const std::string&) {
+             return std::string("WARN | update: the archive holds the running program; remote "
+                                "version 1.0.4 is not installed");
+         }},
+        {"a server that trickles bytes", [](auto& S) { S.ServeTrickle(ArchivePath, 5000, 100); },
+         [](const std::string&) { return std::string("ERROR | update download failed: "); },
+         [](TUpdateOptions& O) { O.OverallTimeoutMs = 2500; }},
+        {"a program folder that cannot be written", [](auto&) {},
+         [&](const std::string&) {
+             return "ERROR | update: cannot write to the program folder " +
+                    PathToUtf8(Exe.parent_path()) + ": Read-only file system";
+         },
+         [](TUpdateOptions& O) {
+             O.WriteFile = [](const fs::path&, std::span<const std::uint8_t>, std::string& Error) {
+                 Error = "Read-only file system";
+                 return false;
+             };
+         },
+         false},
     };
     for (const auto& Case : Cases) {
         SCOPED_TRACE(Case.Title);
@@ -302,16 +339,57 @@ TEST_F(UpdateServerTest, ArchiveFailuresAreJournalledAsErrors)
         Server->Reset();
         Server->Serve(VersionPath, "1.0.4\r\n");
         Case.Serve(*Server);
+        TUpdateOptions Adjusted = Options;
+        if (Case.Adjust)
+            Case.Adjust(Adjusted);
 
-        EXPECT_FALSE(CheckForUpdate(true, Options));
-        EXPECT_EQ(JournalLines(), (std::vector<std::string>{
-                                      "INFO | update check: " + VersionUrl(),
-                                      "INFO | update: local=1.0.3 remote=1.0.4",
-                                      Case.Entry(ArchiveUrl()),
-                                  }));
-        EXPECT_EQ(Server->Requests(), (std::vector<std::string>{VersionPath, ArchivePath}));
+        const auto Start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(CheckForUpdate(true, Adjusted));
+        // Not a speed check: only that nothing waited for the trickle to end (50 s).
+        EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(20));
+        const auto Lines = JournalLines();
+        ASSERT_EQ(Lines.size(), 3u) << ::testing::PrintToString(Lines);
+        EXPECT_EQ(Lines[0], "INFO | update check: " + VersionUrl());
+        EXPECT_EQ(Lines[1], "INFO | update: local=1.0.3 remote=1.0.4");
+        EXPECT_TRUE(EntryMatches(Lines[2], Case.Entry(ArchiveUrl()))) << Lines[2];
+        std::vector<std::string> Asked = {VersionPath};
+        if (Case.Downloads)
+            Asked.push_back(ArchivePath);
+        EXPECT_EQ(Server->Requests(), Asked);
         ExpectUntouched();
+        EXPECT_EQ(Support::ListFolder(ExeDir.Path()), std::vector<std::string>{UpdateExeName()});
     }
+}
+
+TEST_F(UpdateServerTest, TheSameRemoteVersionIsInstalledOnce)
+{
+    // The archive's program still calls itself 1.0.3: without a guard every start would
+    // install 1.0.4 again and restart, for ever.
+    const fs::path Marker = ExeDir.Path() / "started.txt";
+    Server->Serve(VersionPath, "1.0.4\r\n");
+    Server->Serve(ArchivePath, BuildZip({{UpdateExeName(), MarkerProgram(Marker), true}}));
+    EXPECT_TRUE(CheckForUpdate(true, Options));
+    EXPECT_TRUE(WaitForFile(Marker, 10000));
+    RemovePreviousBackup(Options);
+
+    fs::remove(LogFilePath());
+    EXPECT_FALSE(CheckForUpdate(true, Options));
+    EXPECT_EQ(JournalLines(),
+              (std::vector<std::string>{
+                  "INFO | update check: " + VersionUrl(),
+                  "INFO | update: local=1.0.3 remote=1.0.4",
+                  "WARN | update: remote version 1.0.4 was installed before and is not installed "
+                  "again",
+              }));
+    EXPECT_EQ(Server->Requests(),
+              (std::vector<std::string>{VersionPath, ArchivePath, VersionPath}));
+
+    // A version published later is installed as usual.
+    Server->Serve(VersionPath, "1.0.5\r\n");
+    Server->Serve(ArchivePath,
+                  BuildZip({{UpdateExeName(), MarkerProgram(Marker) + "# 1.0.5\n", true}}));
+    EXPECT_TRUE(CheckForUpdate(true, Options));
+    EXPECT_EQ(Server->Requests().back(), ArchivePath);
 }
 
 TEST_F(UpdateTest, ExecutableMemberIsFoundByItsNameAfterBackslashOrColon)
@@ -367,6 +445,36 @@ TEST_F(UpdateServerTest, RedirectionsToHttpsAreFollowed)
     EXPECT_EQ(Server->Requests(), (std::vector<std::string>{VersionPath, "/elsewhere/ver.txt"}));
 }
 
+TEST_F(UpdateServerTest, RedirectionsNotFollowedAreFailures)
+{
+    struct TCase
+    {
+        const char* Title;
+        std::function<void()> Serve;
+        std::string Entry; ///< what the failure entry starts with
+    };
+    const std::vector<TCase> Cases = {
+        {"a redirection without a target", [&] { Server->ServeStatus(VersionPath, 302); },
+         "INFO | update check failed: HTTP 302 redirection not followed"},
+        {"a redirection from https to http",
+         [&] { Server->ServeRedirect(VersionPath, "http://127.0.0.1:9/ver.txt"); },
+         "INFO | update check failed: "},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Title);
+        Support::TTempDataFolder Journal;
+        Server->Reset();
+        Case.Serve();
+        EXPECT_FALSE(CheckForUpdate(true, Options));
+        const auto Lines = JournalLines();
+        ASSERT_EQ(Lines.size(), 2u);
+        EXPECT_TRUE(Lines[1].starts_with(Case.Entry)) << Lines[1];
+        EXPECT_GT(Lines[1].size(), std::string("INFO | update check failed: ").size());
+        EXPECT_EQ(Server->Requests(), std::vector<std::string>{VersionPath});
+        ExpectUntouched();
+    }
+}
+
 TEST_F(UpdateServerTest, HttpGetReadsWholeBodiesAndReportsFailures)
 {
     const std::string Big = std::string(3 * 8192 + 1, 'a') + std::string(100000, 'b');
@@ -404,21 +512,41 @@ TEST_F(UpdateServerTest, StalledResponseEndsAtTheTimeOut)
     EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(20));
 }
 
-TEST_F(UpdateServerTest, UnstartableNewExecutableStillEndsTheProcess)
+TEST_F(UpdateServerTest, UnstartableNewExecutableIsUndoneAndTheOldOneRunsOn)
 {
+    // This process plays the running program, with its locks in a session folder of its own.
+    Support::TTempDir Runtime;
+    Support::TScopedEnv RuntimeDir("XDG_RUNTIME_DIR", Runtime.Path().string());
+    ASSERT_TRUE(AcquireSingleInstance());
+    ASSERT_EQ(AcquireDataFolderLock(DataFolder(), 0), TFolderLockResult::flTaken);
+
     // Written and in place, but not something the system can start.
     Server->Serve(VersionPath, "1.0.4\r\n");
     Server->Serve(ArchivePath, BuildZip({{UpdateExeName(), "not a program", true}}));
-    EXPECT_TRUE(CheckForUpdate(true, Options));
+    EXPECT_FALSE(CheckForUpdate(true, Options));
     const auto Entries = JournalLines();
     ASSERT_GE(Entries.size(), 3u);
     EXPECT_EQ(std::vector<std::string>(Entries.end() - 3, Entries.end()),
               (std::vector<std::string>{
                   "INFO | update: launching new process",
                   "ERROR | update: failed to start the new exe",
-                  "ERROR | update: new exe is on disk; start it manually",
+                  "ERROR | update: previous exe restored; running on",
               }));
-    EXPECT_EQ(ReadFileBytes(Exe), "not a program");
+    ExpectUntouched();
+    EXPECT_EQ(Support::ListFolder(ExeDir.Path()), std::vector<std::string>{UpdateExeName()});
+    EXPECT_TRUE(SingleInstanceHeld());
+    EXPECT_EQ(HeldDataFolderLock(), DataFolder());
+#ifndef _WIN32
+    // Held for real: another process cannot take either lock.
+    for (const fs::path& Lock :
+         {Runtime.Path() / "PlumeriaBridge.lock", Data.DataDir() / "watch.lock"}) {
+        EXPECT_EQ(
+            Support::RunProcess("/usr/bin/flock", {"-n", Lock.string(), "true"}, 10000).ExitCode, 1)
+            << Lock;
+    }
+#endif
+    ReleaseDataFolderLock();
+    ReleaseSingleInstance();
 }
 
 TEST_F(UpdateTest, ReplaceExeKeepsTheOldFileAsBackup)

@@ -8,6 +8,7 @@
 #include "core/Journal/Journal.h"
 #include "core/Text/Text.h"
 #include "platform/Clock.h"
+#include "support/RunProcess.h"
 #include "support/ScaleNet.h"
 #include "support/TempDir.h"
 
@@ -309,6 +310,29 @@ TEST_F(RunCommand, SameNamedFilesOneAfterAnotherAllKeepTheirOwnName)
         Found.insert(Kit::ReadFileBytes(Processed() / Name));
     }
     EXPECT_EQ(Found, Contents); // nothing replaced, nothing lost
+}
+
+TEST_F(RunCommand, SecondRunOnTheSameDataFolderExitsTwoWhileTheFirstKeepsWorking)
+{
+    WriteSettings({});
+    StartRun();
+    const auto Second = Kit::RunTool({"run"}, 10000);
+    EXPECT_EQ(Second.ExitCode, 2);
+    EXPECT_NE(Second.Err.find("plumeria run: another program is already watching with the data "
+                              "folder " +
+                              Data.DataDir().string()),
+              std::string::npos)
+        << Second.Err;
+    EXPECT_EQ(Second.Out.find("watching "), std::string::npos) << Second.Out;
+
+    Drop("prices.csv", "A;1;;1;0;0;0;Article\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(Processed() / "prices.csv"); }, ResultTimeoutMs))
+        << Run->Out();
+    StopRun();
+
+    // The lock goes with the first run: the next one starts normally.
+    StartRun();
+    StopRun();
 }
 
 TEST_F(RunCommand, StopSignalsEndAnIdleRunWithExitZero)

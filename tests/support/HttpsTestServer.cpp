@@ -193,6 +193,13 @@ void THttpsTestServer::ServeStall(const std::string& Path, int Seconds)
     WriteRoutes();
 }
 
+void THttpsTestServer::ServeTrickle(const std::string& Path, int Bytes, int EveryMs)
+{
+    FRoutes[Path] = "{\"trickle\": {\"bytes\": " + std::to_string(Bytes) +
+                    ", \"every\": " + std::to_string(EveryMs / 1000.0) + "}}";
+    WriteRoutes();
+}
+
 void THttpsTestServer::Reset()
 {
     FRoutes.clear();

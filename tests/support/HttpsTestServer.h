@@ -1,8 +1,8 @@
 #pragma once
 // A real HTTPS server on 127.0.0.1 for the self-update tests: a Python process that makes its
 // own certificate authority with the openssl command line, picks a free port and serves files
-// that the test places, with statuses, redirections or stalls on chosen paths. Every request
-// path is recorded, so a test can tell whether anything reached the server. The process is
+// that the test places, with statuses, redirections, stalls or trickles on chosen paths. Every
+// request path is recorded, so a test can tell whether anything reached the server. The process is
 // ended when the object dies.
 
 #include "support/TempDir.h"
@@ -37,6 +37,9 @@ public:
     void ServeRedirect(const std::string& Path, const std::string& Target);
     /// Accepts requests for `Path` and never answers them (for `Seconds`).
     void ServeStall(const std::string& Path, int Seconds);
+    /// Answers `Path` with status 200 and a body of `Bytes` bytes sent one at a time, one every
+    /// `EveryMs`: slow, but never stalled.
+    void ServeTrickle(const std::string& Path, int Bytes, int EveryMs);
     /// Forgets all files, routes and recorded requests.
     void Reset();
 

@@ -3,6 +3,7 @@
 #include "core/Journal/Journal.h"
 #include "platform/Environment.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -148,6 +149,17 @@ bool WaitForFile(const std::filesystem::path& Path, int TimeoutMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
+}
+
+std::vector<std::string> ListFolder(const std::filesystem::path& Folder)
+{
+    std::vector<std::string> Names;
+    std::error_code Error;
+    for (std::filesystem::directory_iterator It(Folder, Error), End; !Error && It != End;
+         It.increment(Error))
+        Names.push_back(PathToUtf8(It->path().filename()));
+    std::sort(Names.begin(), Names.end());
+    return Names;
 }
 
 } // namespace Plumeria::Test

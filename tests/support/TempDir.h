@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace Plumeria::Test {
 
@@ -48,5 +49,8 @@ std::string ReadFileBytes(const std::filesystem::path& Path);
 /// Waits up to `TimeoutMs` for `Path` to appear (written by another process); false when it did
 /// not in time.
 bool WaitForFile(const std::filesystem::path& Path, int TimeoutMs);
+
+/// The names of the entries directly inside `Folder`, sorted (empty when it cannot be listed).
+std::vector<std::string> ListFolder(const std::filesystem::path& Folder);
 
 } // namespace Plumeria::Test

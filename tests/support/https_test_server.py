@@ -5,8 +5,9 @@ It makes its own certificate authority and a server certificate for 127.0.0.1 wi
 command line (--openssl, into --dir), serves the files below --dir/www by their path, and appends every
 request path to --dir/requests.log, so a test can count what reached the server. The file
 --dir/routes.json (read again for every request) can give a path a status, a redirection or a
-stall instead:
-    {"/a": {"status": 404}, "/b": {"redirect": "/c"}, "/d": {"stall": 30}}
+stall or a trickle (one byte at a time) instead:
+    {"/a": {"status": 404}, "/b": {"redirect": "/c"}, "/d": {"stall": 30},
+     "/e": {"trickle": {"bytes": 1000, "every": 0.2}}}
 Once listening it writes the chosen port to --dir/port; it ends on SIGTERM.
 """
 
@@ -61,6 +62,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
+    def trickle(self, size, every):
+        self.send_response(200)
+        self.send_header("Content-Length", str(size))
+        self.end_headers()
+        try:
+            for _ in range(size):
+                self.wfile.write(b"x")
+                self.wfile.flush()
+                time.sleep(every)
+        except OSError:
+            pass  # the client gave up
+
     def do_GET(self):
         path = self.path.split("?", 1)[0]
         with open(os.path.join(self.folder, "requests.log"), "a") as log:
@@ -74,6 +87,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         route = routes.get(path, {})
         if "stall" in route:
             time.sleep(float(route["stall"]))
+            return
+        if "trickle" in route:
+            self.trickle(int(route["trickle"]["bytes"]), float(route["trickle"]["every"]))
             return
         if "redirect" in route:
             self.send_body(302, b"moved\n", [("Location", route["redirect"])])

@@ -416,6 +416,41 @@ private Q_SLOTS:
         QCOMPARE(Q(Window.Watch()->Mask()), QStringLiteral("*.plu"));
     }
 
+    void SettingsUnreadableAtStartAreNeverSavedOver()
+    {
+        TUiSandbox Box;
+        TLoaderSettings Users;
+        Users.AutoUpdate = false;
+        Users.RunWithWindows = false;
+        Users.Scales = {MakeScale("Весы 1", "127.0.0.1", 2001, TScaleKind::skDigi, "SM", "*"),
+                        MakeScale("Весы 2", "127.0.0.2", 2002, TScaleKind::skCas, "", "*.csv")};
+        WriteSettings(Users);
+        const std::string Original = ReadFileBytes(Box.SettingsFile());
+        const std::filesystem::path Aside = Box.Folder("aside") / "settings.ini";
+        std::filesystem::rename(Box.SettingsFile(), Aside);
+        std::filesystem::create_directory(Box.SettingsFile()); // there, but not readable
+        // The user's own start entry, which the defaults (on) would otherwise rewrite.
+        QVERIFY(!ReadAutostartCommand().has_value());
+
+        TfrmMain Window(Box.Options());
+        QVERIFY(!Window.EndRequested());
+        QVERIFY(JournalText().find("| ERROR | cannot read settings: ") != std::string::npos);
+        QVERIFY(!ReadAutostartCommand().has_value());
+
+        std::filesystem::remove(Box.SettingsFile());
+        std::filesystem::rename(Aside, Box.SettingsFile());
+        QSignalSpy Balloons(&Window, &TfrmMain::BalloonShown);
+        Window.Settings()->FileMask = "*.plu";
+        Window.SettingsChanged();
+        QCOMPARE(Balloons.count(), 1);
+        QCOMPARE(Balloons[0][1].toString(), QStringLiteral("Настройки не сохранены"));
+        QCOMPARE(ReadFileBytes(Box.SettingsFile()), Original);
+        QVERIFY(!ReadAutostartCommand().has_value());
+        TLoaderSettings Loaded;
+        QVERIFY(Loaded.Load());
+        QVERIFY(Loaded == Users);
+    }
+
     void TheRecentListKeepsFiftyLinesNewestFirst()
     {
         TUiSandbox Box;

@@ -109,6 +109,45 @@ private Q_SLOTS:
         Stop(First);
     }
 
+    void TheTrayProgramRefusesWhilePlumeriaRunWatchesTheSameData()
+    {
+        TUiSandbox Box;
+        WriteQuietSettings();
+        QProcess Run;
+        Run.setProgram(QStringLiteral(PLUMERIA_TOOL_PROGRAM_PATH));
+        Run.setArguments({QStringLiteral("run")});
+        Run.start();
+        QVERIFY(Run.waitForStarted(10000));
+        QElapsedTimer Waited;
+        Waited.start();
+        while (!Run.readAllStandardOutput().contains("watching ") && Waited.elapsed() < 20000)
+            Run.waitForReadyRead(100);
+
+        PresetMessageAnswer(QMessageBox::Ok);
+        {
+            TfrmMain Tray(Box.Options());
+            QVERIFY(Tray.EndRequested());
+            QVERIFY(Tray.Watch() == nullptr);
+        }
+        const std::vector<TShownMessage> Shown = TakeShownMessages();
+        QCOMPARE(Shown.size(), std::size_t(1));
+        QCOMPARE(Shown[0].Text, QStringLiteral("PlumeriaBridge is already running."));
+        QCOMPARE(Box.UpdateChecks.size(), std::size_t(0));
+        QCOMPARE(Run.state(), QProcess::Running);
+        Stop(Run);
+
+        // With the run gone, the tray program starts and watches.
+        TfrmMain Tray(Box.Options());
+        QVERIFY(!Tray.EndRequested());
+        QVERIFY(Tray.Watch() != nullptr);
+        // And a run beside the tray program refuses in turn.
+        QProcess Beside;
+        Beside.start(QStringLiteral(PLUMERIA_TOOL_PROGRAM_PATH), {QStringLiteral("run")});
+        QVERIFY(Beside.waitForFinished(10000));
+        QCOMPARE(Beside.exitCode(), 2);
+        QVERIFY(Beside.readAllStandardError().contains("another program is already watching"));
+    }
+
     void ASecondStartRightAfterTheFirstLetGoTakesOver()
     {
 #ifndef Q_OS_UNIX

@@ -167,22 +167,47 @@ std::uint32_t TFolderWatch::NextWaitMs() const
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(FOptions.RescanMs, Left + 1));
 }
 
-void TFolderWatch::NoteClosedAfterWrite()
+bool TFolderWatch::Wanted(const std::string& Name) const
 {
-    const std::vector<std::filesystem::path> Names = FStopEvent->TakeClosedAfterWrite();
-    if (Names.empty())
-        return;
-    const std::filesystem::path Dir = PathFromUtf8(FDir);
-    for (const std::filesystem::path& Name : Names) {
-        const std::filesystem::path Full = Dir / Name;
-        const std::int64_t Size = FileSizeOf(Full);
-        std::lock_guard Guard(FLock);
-        FClosedAtSize[KeyOf(PathToUtf8(Full))] = Size;
+    return !Name.empty() && Name.front() != '~' && FMaskList.Matches(Name);
+}
+
+bool TFolderWatch::NameText(const std::filesystem::path& Name, std::string& Text)
+{
+    try {
+        Text = PathToUtf8(Name);
+        return true;
+    } catch (const std::exception&) {
+        // A Windows name with a lone surrogate has no UTF-8 form; it must not stop every scan.
+        if (!std::exchange(FWarnedBadName, true))
+            LogWarn("watch skips file names that cannot be read as text in " + FDir);
+        return false;
     }
 }
 
-bool TFolderWatch::IsFree(const std::filesystem::path& Path, const std::string& Key,
-                          std::int64_t Size)
+void TFolderWatch::NoteClosedAfterWrite()
+{
+    const std::vector<std::filesystem::path> Names = FStopEvent->TakeClosedAfterWrite();
+    if (Names.empty() || FOptions.IgnoreCloseEvents)
+        return;
+    const std::filesystem::path Dir = PathFromUtf8(FDir);
+    for (const std::filesystem::path& Name : Names) {
+        std::string Text;
+        TFileStamp Stamp;
+        if (!NameText(Name, Text) || !Wanted(Text) || !FileStampOf(Dir / Name, Stamp))
+            continue;
+        const std::string Key = KeyOf(PathToUtf8(Dir / Name));
+        std::lock_guard Guard(FLock);
+        TWriterSnap& Writer = FWriters[Key];
+        if (Writer.Stamp != Stamp) {
+            Writer.Stamp = Stamp;
+            Writer.Since = Now();
+        }
+        Writer.ClosedSeen = true;
+    }
+}
+
+bool TFolderWatch::IsFree(const std::filesystem::path& Path, const std::string& Key)
 {
     switch (FOptions.ExclusiveTest(Path)) {
     case TExclusiveOpen::eoFree:
@@ -192,10 +217,42 @@ bool TFolderWatch::IsFree(const std::filesystem::path& Path, const std::string& 
     case TExclusiveOpen::eoCannotTell:
         break;
     }
+    return QuietEnough(Path, Key);
+}
+
+bool TFolderWatch::QuietEnough(const std::filesystem::path& Path, const std::string& Key)
+{
     // No way to ask whether somebody holds the file (another user's file without the right to
-    // take a lease): free once its writer was seen closing it at the size it has now.
-    const auto Closed = FClosedAtSize.find(Key);
-    return Closed != FClosedAtSize.end() && Closed->second == Size;
+    // take a lease, a share without leases).
+    TFileStamp Stamp;
+    if (!FileStampOf(Path, Stamp))
+        return false;
+    TWriterSnap& Writer = FWriters[Key];
+    if (Writer.Stamp != Stamp) {
+        // Changed since the close (if any) was seen: that close says nothing about it any more.
+        Writer.Stamp = Stamp;
+        Writer.Since = Now();
+        Writer.ClosedSeen = false;
+    }
+    if (Writer.ClosedSeen)
+        return true;
+    const std::uint64_t Quiet = Now() - Writer.Since;
+    if (Writer.FoundAtOpen && Quiet >= FOptions.FoundQuietMs)
+        return true;
+    if (!std::exchange(FWarnedNoClose, true))
+        LogInfo("watch cannot tell whether files are still open in " + FDir +
+                "; a file is taken once no writer was seen closing it and it stayed unchanged "
+                "for " +
+                std::to_string(FOptions.NoCloseQuietMs / 1000) + " s");
+    return Quiet >= FOptions.NoCloseQuietMs;
+}
+
+void TFolderWatch::ForgetUnlisted(const std::vector<std::string>& ListedKeys)
+{
+    std::lock_guard Guard(FLock);
+    std::erase_if(FWriters, [&](const auto& Entry) {
+        return !std::binary_search(ListedKeys.begin(), ListedKeys.end(), Entry.first);
+    });
 }
 
 bool TFolderWatch::Scan()
@@ -209,19 +266,19 @@ bool TFolderWatch::Scan()
     const bool FirstScan = std::exchange(FFirstScanAfterOpen, false);
     const std::uint64_t ScanNow = Now();
     FNextDue = NoneDue;
+    std::vector<std::string> ListedKeys;
 
     for (const std::filesystem::path& NamePath : Names) {
         if (FStop)
             return true;
-        const std::string Name = PathToUtf8(NamePath);
-        if (Name.empty() || Name.front() == '~')
-            continue;
-        if (!FMaskList.Matches(Name))
+        std::string Name;
+        if (!NameText(NamePath, Name) || !Wanted(Name))
             continue;
 
         const std::filesystem::path Full = Dir / NamePath;
         const std::string FullText = PathToUtf8(Full);
         const std::string Key = KeyOf(FullText);
+        ListedKeys.push_back(Key);
         {
             std::lock_guard Guard(FLock);
             if (FPending.count(Key))
@@ -233,9 +290,9 @@ bool TFolderWatch::Scan()
             if (Size < 0)
                 continue;
             // Files already there when the folder was opened had their writer's close before
-            // anyone could see it; their size at this first look stands in for it.
-            if (FirstScan && !FClosedAtSize.count(Key))
-                FClosedAtSize[Key] = Size;
+            // anyone could see it; a quiet spell stands in for it (see QuietEnough).
+            if (FirstScan)
+                FWriters[Key].FoundAtOpen = true;
             const auto Seen = FSeen.find(Key);
             if (Seen == FSeen.end() || Seen->second.Size != Size) {
                 FSeen[Key] = {Size, ScanNow};
@@ -246,13 +303,16 @@ bool TFolderWatch::Scan()
                 FNextDue = std::min(FNextDue, Seen->second.Tick + StabilityMs);
                 continue;
             }
-            if (!IsFree(Full, Key, Size))
+            if (!IsFree(Full, Key))
                 continue;
             FPending[Key] = 1;
             FSeen.erase(Seen);
+            FWriters.erase(Key);
         }
         Publish(FullText);
     }
+    std::sort(ListedKeys.begin(), ListedKeys.end());
+    ForgetUnlisted(ListedKeys);
     return true;
 }
 

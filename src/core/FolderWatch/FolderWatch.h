@@ -45,6 +45,14 @@ struct TFolderWatchOptions
     std::uint32_t RetryPauseMs = 3000;
     /// Longest wait for a change before the folder is scanned anyway.
     std::uint32_t RescanMs = 1000;
+    /// Where the exclusive-open test cannot tell and no writer was seen closing the file: how
+    /// long a file that was there when the folder was opened must keep its size and modification
+    /// time before it is taken...
+    std::uint32_t FoundQuietMs = 3000;
+    /// ...and any other file (no close event can come on a share written from another machine).
+    std::uint32_t NoCloseQuietMs = 10000;
+    /// As if the system told nothing of writers closing files (tests of such a share).
+    bool IgnoreCloseEvents = false;
 };
 
 class TFolderWatch
@@ -87,7 +95,15 @@ private:
     bool Scan();
     void Publish(const std::string& ReadyPath);
     void NoteClosedAfterWrite();
-    bool IsFree(const std::filesystem::path& Path, const std::string& Key, std::int64_t Size);
+    /// The name is one the watch reports at all (no "~" prefix, matches the mask list).
+    bool Wanted(const std::string& Name) const;
+    /// The name as UTF-8; false (journalled once per watch) when it cannot be converted.
+    bool NameText(const std::filesystem::path& Name, std::string& Text);
+    bool IsFree(const std::filesystem::path& Path, const std::string& Key);
+    /// Without an exclusive-open answer: free after a close at the current size and time, or
+    /// after a quiet period. Called under the lock.
+    bool QuietEnough(const std::filesystem::path& Path, const std::string& Key);
+    void ForgetUnlisted(const std::vector<std::string>& ListedKeys);
     std::string KeyOf(const std::string& Path) const;
     std::uint64_t Now() const;
     std::uint32_t NextWaitMs() const;
@@ -106,10 +122,20 @@ private:
     std::map<std::string, std::uint8_t> FPending;
     std::map<std::string, std::uint64_t> FCooldown;
     std::map<std::string, TFileSnap> FSeen;
-    /// Where the exclusive-open test cannot tell: the size each file had when a writer was last
-    /// seen closing it (or when it was found already there); equal to the current size = free.
-    std::map<std::string, std::int64_t> FClosedAtSize;
+    /// Where the exclusive-open test cannot tell: what is known of each file's writer. A record
+    /// counts only while the file keeps the size and modification time it was made for; it is
+    /// dropped once the file is reported or no longer listed.
+    struct TWriterSnap
+    {
+        TFileStamp Stamp;
+        std::uint64_t Since = 0;  ///< tick from which the file has had this stamp
+        bool ClosedSeen = false;  ///< a writer was seen closing it with this stamp
+        bool FoundAtOpen = false; ///< it was there when the folder was opened
+    };
+    std::map<std::string, TWriterSnap> FWriters;
     bool FWarnedMissing = false;
+    bool FWarnedNoClose = false;
+    bool FWarnedBadName = false;
     bool FFirstScanAfterOpen = false;
     static constexpr std::uint64_t NoneDue = ~std::uint64_t(0);
     /// Watch thread only: the tick at which the earliest new size seen by the last scan has stood

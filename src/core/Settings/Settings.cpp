@@ -65,8 +65,26 @@ bool LooksLikeUtf16(std::string_view Bytes, bool& BigEndian)
     return true;
 }
 
-/// UTF-8 (with or without BOM), UTF-16 with BOM, or else code page 1251 for bytes that are not
-/// UTF-8 (files written by older Windows tools in the ANSI code page).
+/// Line by line, so that one stray byte costs only its own value: a line that is valid UTF-8
+/// stays as it is, any other is code page 1251 (older Windows tools wrote the ANSI code page).
+std::string DecodeLinesUtf8Or1251(std::string_view Bytes)
+{
+    std::string Text;
+    Text.reserve(Bytes.size());
+    while (!Bytes.empty()) {
+        const std::size_t End = Bytes.find('\n');
+        const std::string_view Line =
+            Bytes.substr(0, End == std::string_view::npos ? Bytes.size() : End + 1);
+        if (IsValidUtf8(Line))
+            Text += Line;
+        else
+            Text += DecodeCodePage(Line, 1251);
+        Bytes.remove_prefix(Line.size());
+    }
+    return Text;
+}
+
+/// UTF-8 (with or without BOM), UTF-16 with BOM, or else per line UTF-8 or code page 1251.
 std::string DecodeIniBytes(std::string_view Bytes)
 {
     std::string Text;
@@ -79,10 +97,8 @@ std::string DecodeIniBytes(std::string_view Bytes)
         Text = Utf16BytesToUtf8(Bytes.substr(2), true);
     else if (LooksLikeUtf16(Bytes, BigEndian))
         Text = Utf16BytesToUtf8(Bytes, BigEndian);
-    else if (IsValidUtf8(Bytes))
-        Text = Bytes;
     else
-        Text = DecodeCodePage(Bytes, 1251);
+        Text = DecodeLinesUtf8Or1251(Bytes);
     // The INI reader stops at a NUL; a stray one must not hide the rest of the file (which the
     // next save would then drop).
     std::erase(Text, '\0');
@@ -101,9 +117,13 @@ TReadOutcome ReadWholeFile(const std::filesystem::path& Path, std::string& Bytes
     std::error_code Status;
     if (!std::filesystem::exists(Path, Status))
         return Status ? TReadOutcome::roFailed : TReadOutcome::roMissing;
+    if (!std::filesystem::is_regular_file(Path, Status)) {
+        Error = std::filesystem::is_directory(Path, Status) ? EISDIR : EINVAL;
+        return TReadOutcome::roFailed;
+    }
     errno = 0;
     std::ifstream In(Path, std::ios::binary);
-    if (In && std::filesystem::is_regular_file(Path, Status)) {
+    if (In) {
         Bytes.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
         if (!In.bad())
             return TReadOutcome::roRead;
@@ -223,18 +243,31 @@ std::filesystem::path TLoaderSettings::IniPath() const
     return DataFolder() / "settings.ini";
 }
 
-void TLoaderSettings::Load()
+bool TLoaderSettings::Load()
 {
     ResetDefaults();
+    FLoadFailed = false;
+    const std::filesystem::path Path = IniPath();
     std::string Bytes;
     int Error = 0;
-    if (ReadWholeFile(IniPath(), Bytes, Error) != TReadOutcome::roRead)
-        return;
+    const auto Failed = [&](const std::string& Reason) {
+        LogError("cannot read settings: " + PathToUtf8(Path) + ": " + Reason);
+        FLoadFailed = true;
+        return false;
+    };
+    switch (ReadWholeFile(Path, Bytes, Error)) {
+    case TReadOutcome::roMissing:
+        return true;
+    case TReadOutcome::roFailed:
+        return Failed(std::error_code(Error, std::generic_category()).message());
+    case TReadOutcome::roRead:
+        break;
+    }
 
     CSimpleIniA Ini;
     ConfigureIni(Ini);
     if (Ini.LoadData(DecodeIniBytes(Bytes)) < 0)
-        return;
+        return Failed("the file cannot be decoded");
     const TIniReader Reader(Ini);
     const std::string General = GeneralSection;
 
@@ -256,11 +289,17 @@ void TLoaderSettings::Load()
     Scales.resize(static_cast<std::size_t>(Count));
     for (std::size_t I = 0; I < Scales.size(); ++I)
         Scales[I] = ReadScale(Reader, ScaleSection(I));
+    return true;
 }
 
 void TLoaderSettings::Save() const
 {
     const std::filesystem::path Path = IniPath();
+    // What this object holds are defaults standing in for a file it could not read; written
+    // out, they would replace every scale the user has.
+    if (FLoadFailed)
+        throw std::runtime_error("the settings file could not be read at start; " +
+                                 PathToUtf8(Path) + " is kept as it is");
     std::filesystem::create_directories(Path.parent_path());
 
     CSimpleIniA Ini;
@@ -326,6 +365,14 @@ void TLoaderSettings::Assign(const TLoaderSettings& Source)
     AdapterIp = Source.AdapterIp;
     LogLevel = Source.LogLevel;
     Scales = Source.Scales;
+}
+
+bool operator==(const TLoaderSettings& A, const TLoaderSettings& B)
+{
+    return A.WatchFolder == B.WatchFolder && A.FileMask == B.FileMask &&
+           A.AutoUpdate == B.AutoUpdate && A.RunWithWindows == B.RunWithWindows &&
+           A.ConnectTimeoutMs == B.ConnectTimeoutMs && A.AdapterIp == B.AdapterIp &&
+           A.LogLevel == B.LogLevel && A.Scales == B.Scales;
 }
 
 std::string ScaleDisplayName(const TScaleConfig& Config)

@@ -56,17 +56,27 @@ public:
     void ResetDefaults();
     /// `settings.ini` in the data folder.
     std::filesystem::path IniPath() const;
-    /// Defaults, then whatever `settings.ini` holds (a missing or unreadable file leaves the
-    /// defaults). Unreadable numbers and unknown texts fall back to each key's default silently.
-    void Load();
+    /// Defaults, then whatever `settings.ini` holds. A missing file is no error (the defaults
+    /// stand). An existing file that cannot be read or decoded leaves the defaults too, but
+    /// journals an error with the reason, returns false and marks this object as not loaded, so
+    /// that its defaults are never saved over the user's file. Unreadable numbers and unknown
+    /// texts fall back to each key's default silently.
+    bool Load();
+    /// False after a `Load` that found the file but could not read it.
+    bool Loaded() const { return !FLoadFailed; }
     /// Writes the settings into `settings.ini`, keeping keys and sections it does not know. The
     /// file is replaced as a whole, never left half-written; failures (folder or file not
-    /// writable) are thrown to the caller and leave the previous file as it was.
+    /// writable, or this object not loaded from the existing file) are thrown to the caller and
+    /// leave the previous file as it was.
     void Save() const;
     /// Copies every field; the scale list is copied, not shared.
     void Assign(const TLoaderSettings& Source);
 
-    friend bool operator==(const TLoaderSettings&, const TLoaderSettings&) = default;
+    /// Compares the settings, not whether they were loaded.
+    friend bool operator==(const TLoaderSettings& A, const TLoaderSettings& B);
+
+private:
+    bool FLoadFailed = false;
 };
 
 /// The one-line name of a scale for lists: "name  host", or whichever of the two is not empty

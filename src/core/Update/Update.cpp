@@ -3,6 +3,7 @@
 #include "core/Journal/Journal.h"
 #include "core/Text/Text.h"
 #include "core/Update/ZipReader.h"
+#include "platform/AtomicFile.h"
 #include "platform/Environment.h"
 #include "platform/FileSwap.h"
 #include "platform/HttpClient.h"
@@ -10,6 +11,8 @@
 #include "platform/SingleInstance.h"
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 #include <thread>
 
@@ -57,6 +60,149 @@ std::string_view MemberFileName(std::string_view Name)
     return Cut == std::string_view::npos ? Name : Name.substr(Cut + 1);
 }
 
+using TClock = std::chrono::steady_clock;
+
+/// What is left of the overall deadline, at least 1 ms: a passed deadline then still ends in the
+/// HTTP client's own time-out message.
+int MsLeft(TClock::time_point Deadline)
+{
+    const auto Left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - TClock::now()).count();
+    return Left < 1 ? 1 : static_cast<int>(Left);
+}
+
+std::filesystem::path InstalledRecord()
+{
+    return DataFolder() / PathFromUtf8(std::string(UpdateInstalledFileName));
+}
+
+/// The remote version installed last, "" when none was.
+std::string LastInstalledVersion()
+{
+    std::ifstream In(InstalledRecord(), std::ios::binary);
+    std::string Line;
+    std::getline(In, Line);
+    return Trim(Line);
+}
+
+bool RememberInstalled(const std::string& Version, std::string& Error)
+{
+    try {
+        WriteFileAtomically(InstalledRecord(), Version + "\r\n");
+        return true;
+    } catch (const std::exception& Failure) {
+        Error = Failure.what();
+        return false;
+    }
+}
+
+bool WriteThrough(const TUpdateOptions& Options, const std::filesystem::path& Path,
+                  std::span<const std::uint8_t> Data, std::string& Error)
+{
+    return Options.WriteFile ? Options.WriteFile(Path, Data, Error)
+                             : WriteNewFile(Path, Data, UpdateCopyChunk, Error);
+}
+
+/// Writing a file beside the executable is what the replacement needs; try it before the
+/// download rather than after it.
+bool FolderWritable(const std::filesystem::path& Exe, const TUpdateOptions& Options,
+                    std::string& Error)
+{
+    const std::filesystem::path Probe =
+        Exe.parent_path() / PathFromUtf8(PathToUtf8(Exe.filename()) + ".write-probe");
+    const std::uint8_t Ok[] = {'o', 'k'};
+    const bool Written = WriteThrough(Options, Probe, Ok, Error);
+    std::error_code Ignored;
+    std::filesystem::remove(Probe, Ignored);
+    return Written;
+}
+
+bool SameAsFile(const std::filesystem::path& Path, const TByteStream& Data)
+{
+    std::ifstream In(Path, std::ios::binary);
+    if (!In)
+        return false;
+    const TByteStream Current((std::istreambuf_iterator<char>(In)),
+                              std::istreambuf_iterator<char>());
+    return !In.bad() && Current == Data;
+}
+
+/// The locks this process held, let go for the new program and taken again when it could not
+/// be started.
+struct THeldLocks
+{
+    bool Instance = SingleInstanceHeld();
+    std::filesystem::path DataFolder = HeldDataFolderLock();
+
+    void Release() const
+    {
+        ReleaseDataFolderLock();
+        ReleaseSingleInstance();
+    }
+    void Retake() const
+    {
+        if (Instance)
+            AcquireSingleInstance();
+        if (!DataFolder.empty())
+            AcquireDataFolderLock(DataFolder, SingleInstanceWaitMs);
+    }
+};
+
+/// The new program is removed and the backup goes back under the executable's name.
+void PutOldExeBack(const std::filesystem::path& Exe, const TUpdateOptions& Options)
+{
+    std::error_code Error;
+    std::filesystem::remove(Exe, Error);
+    std::string RenameError;
+    const bool Renamed =
+        !Error && (Options.RenameFile ? Options.RenameFile(BackupFor(Exe), Exe, RenameError)
+                                      : RenameNoReplace(BackupFor(Exe), Exe, RenameError));
+    if (!Renamed) {
+        LogError("update: cannot put the previous exe back: " +
+                 (Error ? Error.message() : RenameError));
+        return;
+    }
+    LogError("update: previous exe restored; running on");
+}
+
+/// Download, take out, compare and replace. True when the new program is in place.
+bool InstallRemote(const std::string& Remote, const std::filesystem::path& Exe,
+                   const TUpdateOptions& Options, TClock::time_point Deadline)
+{
+    std::string Error;
+    if (!FolderWritable(Exe, Options, Error)) {
+        LogError("update: cannot write to the program folder " + PathToUtf8(Exe.parent_path()) +
+                 ": " + Error);
+        return false;
+    }
+    TByteStream NewExe;
+    {
+        TByteStream Archive;
+        std::size_t Received = 0;
+        try {
+            Received = HttpGet(UpdateUrl(Options.SiteUrl, UpdateArchivePath), Archive,
+                               UpdateArchiveTimeoutMs, Options, MsLeft(Deadline));
+        } catch (const std::exception& Failure) {
+            LogError(std::string("update download failed: ") + Failure.what());
+            return false;
+        }
+        if (Received == 0) {
+            LogError("update: empty download");
+            return false;
+        }
+        if (!ExtractExe(Archive, NewExe))
+            return false;
+    }
+    if (SameAsFile(Exe, NewExe)) {
+        LogWarn("update: the archive holds the running program; remote version " + Remote +
+                " is not installed");
+        if (!RememberInstalled(Remote, Error))
+            LogError("update: cannot remember the installed version: " + Error);
+        return false;
+    }
+    return ReplaceExe(Exe, NewExe, Options);
+}
+
 } // namespace
 
 std::string UpdateExeName()
@@ -94,12 +240,13 @@ void RemovePreviousBackup(const TUpdateOptions& Options)
 }
 
 std::size_t HttpGet(std::string_view Url, TByteStream& Stream, int TimeoutMs,
-                    const TUpdateOptions& Options)
+                    const TUpdateOptions& Options, int OverallMs)
 {
     THttpRequest Request;
     Request.Url = std::string(Url);
     Request.ConnectTimeoutMs = TimeoutMs;
     Request.ResponseTimeoutMs = TimeoutMs;
+    Request.OverallTimeoutMs = OverallMs;
     Request.ReadChunk = UpdateHttpChunk;
     Request.CaFile = Options.CaFile;
 
@@ -125,10 +272,11 @@ std::size_t HttpGet(std::string_view Url, TByteStream& Stream, int TimeoutMs,
     return Stream.size();
 }
 
-std::string FetchRemoteVersion(const TUpdateOptions& Options)
+std::string FetchRemoteVersion(const TUpdateOptions& Options, int OverallMs)
 {
     TByteStream Body;
-    HttpGet(UpdateUrl(Options.SiteUrl, UpdateVersionPath), Body, UpdateVersionTimeoutMs, Options);
+    HttpGet(UpdateUrl(Options.SiteUrl, UpdateVersionPath), Body, UpdateVersionTimeoutMs, Options,
+            OverallMs);
     std::string Line;
     for (const std::uint8_t Byte : Body) {
         if (Byte == 10)
@@ -205,8 +353,7 @@ bool ReplaceExe(const std::filesystem::path& ExePath, const TByteStream& NewData
     };
 
     std::string Error;
-    const bool Written = Options.WriteFile ? Options.WriteFile(ExePath, NewData, Error)
-                                           : WriteNewFile(ExePath, NewData, UpdateCopyChunk, Error);
+    const bool Written = WriteThrough(Options, ExePath, NewData, Error);
     const auto WriteFailed = [&] {
         LogError("update: write new exe failed: " + Error);
         std::error_code Ignored;
@@ -246,13 +393,15 @@ bool CheckForUpdate(bool AutoUpdate, const TUpdateOptions& Options)
         LogInfo("automatic update is off");
         return false;
     }
+    const TClock::time_point Deadline =
+        TClock::now() + std::chrono::milliseconds(Options.OverallTimeoutMs);
     // Taken now: after the rename the system may already name our file by its backup name.
     const std::filesystem::path Exe = ExeOf(Options);
 
     LogInfo("update check: " + UpdateUrl(Options.SiteUrl, UpdateVersionPath));
     std::string Remote;
     try {
-        Remote = FetchRemoteVersion(Options);
+        Remote = FetchRemoteVersion(Options, MsLeft(Deadline));
     } catch (const std::exception& Failure) {
         LogInfo(std::string("update check failed: ") + Failure.what());
         return false;
@@ -267,32 +416,30 @@ bool CheckForUpdate(bool AutoUpdate, const TUpdateOptions& Options)
         LogInfo("update: already current");
         return false;
     }
-
-    TByteStream NewExe;
-    {
-        TByteStream Archive;
-        std::size_t Received = 0;
-        try {
-            Received = HttpGet(UpdateUrl(Options.SiteUrl, UpdateArchivePath), Archive,
-                               UpdateArchiveTimeoutMs, Options);
-        } catch (const std::exception& Failure) {
-            LogError(std::string("update download failed: ") + Failure.what());
-            return false;
-        }
-        if (Received == 0) {
-            LogError("update: empty download");
-            return false;
-        }
-        if (!ExtractExe(Archive, NewExe))
-            return false;
+    // A version file that names what the archive's program does not report about itself would
+    // otherwise replace and restart the program at every start, for ever.
+    if (Remote == LastInstalledVersion()) {
+        LogWarn("update: remote version " + Remote +
+                " was installed before and is not installed again");
+        return false;
     }
-    if (!ReplaceExe(Exe, NewExe, Options))
+    if (!InstallRemote(Remote, Exe, Options, Deadline))
         return false;
 
-    ReleaseSingleInstance();
+    std::string Error;
+    if (!RememberInstalled(Remote, Error)) {
+        LogError("update: cannot remember the installed version: " + Error);
+        PutOldExeBack(Exe, Options);
+        return false;
+    }
+    const THeldLocks Locks;
+    Locks.Release();
     LogInfo("update: launching new process");
-    if (!StartNewExe(Exe))
-        LogError("update: new exe is on disk; start it manually");
+    if (!StartNewExe(Exe)) {
+        PutOldExeBack(Exe, Options);
+        Locks.Retake();
+        return false;
+    }
     return true;
 }
 

@@ -29,6 +29,8 @@ inline constexpr std::size_t UpdateHttpChunk = 8192;
 inline constexpr std::size_t UpdateCopyChunk = 1048576;
 inline constexpr int UpdateRenameAttempts = 5;
 inline constexpr int UpdateRenamePauseMs = 500;
+/// The file in the data folder that remembers the remote version installed last.
+inline constexpr std::string_view UpdateInstalledFileName = "update-installed.txt";
 
 /// Where the updater looks and what it works on. The defaults are the real program's; tests
 /// point them at a loopback server and a temporary folder. There is deliberately no way to
@@ -41,6 +43,9 @@ struct TUpdateOptions
     std::filesystem::path ExePath;
     /// A PEM file of certificate authorities to trust instead of the system's (a test's own CA).
     std::filesystem::path CaFile;
+    /// One deadline for the whole check, version file and archive together: however slowly
+    /// the bytes keep coming, the start goes on after this long.
+    int OverallTimeoutMs = UpdateArchiveTimeoutMs;
 
     /// Seams for tests that must make the file steps fail. Empty means the platform's own:
     /// rename without replacing an existing target, and create-or-truncate plus write.
@@ -66,8 +71,11 @@ std::string UpdateExeName();
 /// The site base joined with `Path` (exactly one slash between them).
 std::string UpdateUrl(std::string_view Base, std::string_view Path);
 
-/// True when a new executable was written and the caller must end the process (also when the
-/// new process could not be started).
+/// True when a new executable was written and started, and the caller must end the process.
+/// Never installs the same remote version twice (it is remembered in the data folder), nor an
+/// archive whose program is the running one byte for byte, nor into a folder it cannot write.
+/// When the new program cannot be started, the old one is put back and its locks taken again,
+/// and the result is false: the caller goes on running.
 bool CheckForUpdate(bool AutoUpdate, const TUpdateOptions& Options = {});
 /// Deletes the backup left by a previous update, if any; journals either way and never fails.
 void RemovePreviousBackup(const TUpdateOptions& Options = {});
@@ -75,12 +83,13 @@ void RemovePreviousBackup(const TUpdateOptions& Options = {});
 /// platform's executable suffix (PlumeriaBridge.old.exe, PlumeriaBridge.old).
 std::filesystem::path BackupPath(const TUpdateOptions& Options = {});
 /// GET `Url` into `Stream` (emptied first) in 8192-byte reads; the time-out bounds connecting
-/// and each wait for the response. Returns the byte count; throws `TUpdateError` on a network
-/// failure or a status of 400 or more.
+/// and each wait for the response, `OverallMs` (0: none) the whole exchange. Returns the byte
+/// count; throws `TUpdateError` on a network failure, a status of 400 or more, or a redirection
+/// that was not followed.
 std::size_t HttpGet(std::string_view Url, TByteStream& Stream, int TimeoutMs,
-                    const TUpdateOptions& Options = {});
+                    const TUpdateOptions& Options = {}, int OverallMs = 0);
 /// The first line of the version file, trimmed (may be empty). Throws `TUpdateError`.
-std::string FetchRemoteVersion(const TUpdateOptions& Options = {});
+std::string FetchRemoteVersion(const TUpdateOptions& Options = {}, int OverallMs = 0);
 /// Takes the executable member out of `Archive` into `Output`. True when `Output` holds a
 /// non-empty executable; otherwise the reason is journalled.
 bool ExtractExe(const TByteStream& Archive, TByteStream& Output);

@@ -3,6 +3,7 @@
 #include "core/FolderWatch/FolderWatch.h"
 #include "core/Journal/Journal.h"
 #include "core/Settings/Settings.h"
+#include "core/Settings/StartUp.h"
 #include "core/Text/Text.h"
 #include "core/Update/Update.h"
 #include "platform/Clock.h"
@@ -44,14 +45,6 @@ QString TwoDigits(int Value)
     return QStringLiteral("%1").arg(Value, 2, 10, QLatin1Char('0'));
 }
 
-// The start-with-the-session entry as the settings say; a failure is only journalled, the
-// program runs on either way.
-void ApplyStartEntry(bool Enabled)
-{
-    if (!ApplyAutostart(Enabled))
-        LogWarn(Enabled ? "cannot write the start-up entry" : "cannot remove the start-up entry");
-}
-
 } // namespace
 
 TfrmMain::TfrmMain(TMainOptions Options, QWidget* Parent)
@@ -76,37 +69,27 @@ void TfrmMain::FormCreate()
     QGuiApplication::setApplicationDisplayName(UiAppTitle());
     btnHelp->setToolTip(UiHelp());
 
-    if (!AcquireSingleInstance()) {
+    // One instance per logon, and one watcher per data folder (`plumeria run` included).
+    const bool Single = AcquireSingleInstance();
+    if (Single)
+        FStarted = true;
+    if (!Single || !AcquireWatchLock()) {
         ShowMessageBox(nullptr, QStringLiteral("PlumeriaBridge is already running."),
                        QStringLiteral("PlumeriaBridge"), TMessageIcon::miInformation);
         FAllowClose = true;
         FEndRequested = true;
         return;
     }
-    FStarted = true;
 
     RemovePreviousBackup();
 
     FSettings = std::make_unique<TLoaderSettings>();
-    std::error_code Ignored;
-    const bool HadFile = std::filesystem::exists(FSettings->IniPath(), Ignored);
-    FSettings->Load();
-    SetLogLevel(FSettings->LogLevel);
-    if (!HadFile) {
-        // A first start writes the defaults; a data folder that cannot be written must not
-        // keep the program from watching.
-        try {
-            FSettings->Save();
-        } catch (const std::exception& Error) {
-            LogError(std::string("cannot save settings: ") + Error.what());
-        }
-    }
-    ApplyStartEntry(FSettings->RunWithWindows);
-    LogInfo(std::string("started ") + PLUMERIA_VERSION);
+    StartWithSettings(*FSettings, &ApplyAutostart);
 
     const bool Replaced = FOptions.CheckForUpdate ? FOptions.CheckForUpdate(FSettings->AutoUpdate)
                                                   : CheckForUpdate(FSettings->AutoUpdate);
     if (Replaced) {
+        ReleaseDataFolderLock();
         ReleaseSingleInstance();
         FAllowClose = true;
         FEndRequested = true;
@@ -133,8 +116,26 @@ void TfrmMain::FormDestroy()
     FTray = nullptr;
     FPauseItem = nullptr;
     FMenu.reset();
-    if (FStarted)
+    if (FStarted) {
+        ReleaseDataFolderLock();
         ReleaseSingleInstance();
+    }
+}
+
+bool TfrmMain::AcquireWatchLock()
+{
+    // The same wait as for the instance lock: an updated program's old process lets both go
+    // right before it ends.
+    switch (AcquireDataFolderLock(DataFolder(), SingleInstanceWaitMs)) {
+    case TFolderLockResult::flTaken:
+        return true;
+    case TFolderLockResult::flBusy:
+        return false;
+    case TFolderLockResult::flFailed:
+        break;
+    }
+    LogWarn("cannot lock the data folder for watching: " + PathToUtf8(DataFolder()));
+    return true;
 }
 
 bool TfrmMain::TrayAvailable() const
@@ -183,13 +184,8 @@ void TfrmMain::SettingsChanged()
 {
     if (!FSettings)
         return;
-    try {
-        FSettings->Save();
-    } catch (const std::exception& Error) {
-        LogError(std::string("cannot save settings: ") + Error.what());
+    if (!SaveChangedSettings(*FSettings, &ApplyAutostart))
         ShowBalloon(UiScales().toStdString(), "Настройки не сохранены");
-    }
-    ApplyStartEntry(FSettings->RunWithWindows);
     if (!FPaused)
         StartWatch();
     RefreshView();

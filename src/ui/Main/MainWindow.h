@@ -106,6 +106,8 @@ private:
     void StartWatch();
     void StopWatch();
     bool TrayAvailable() const;
+    /// The data folder's watch lock; false when another watcher holds it.
+    bool AcquireWatchLock();
     void btnOpenLogClick();
     void btnHelpClick();
 
