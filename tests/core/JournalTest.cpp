@@ -390,6 +390,19 @@ TEST_F(JournalTest, FileIsReopenedForEveryEntry)
     EXPECT_EQ(Today(), std::string(MorningStamp) + " | INFO | two\r\n");
 }
 
+TEST_F(JournalTest, LogsFolderIsMadeAgainWhenItWentMissing)
+{
+    LogInfo("one");
+    // The user deletes the whole logs folder between entries: the next entry makes it again
+    // and starts a new file; a long entry is written whole.
+    fs::remove_all(FData.DataDir() / "logs");
+    const std::string Long(100000, 'x');
+    LogError(Long);
+    LogInfo("three");
+    EXPECT_EQ(Today(), std::string(MorningStamp) + " | ERROR | " + Long + "\r\n" + MorningStamp +
+                           " | INFO | three\r\n");
+}
+
 TEST_F(JournalTest, WriteFailuresAreSilent)
 {
     ASSERT_EQ(DataFolder(), FData.DataDir());
