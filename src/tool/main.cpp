@@ -23,14 +23,16 @@ const std::vector<TCommandEntry>& CommandTable()
     static const std::vector<TCommandEntry> Table = {
         {"check", RunCheck, "check FILE [--cp 866|1251] [--json]"},
         {"send", RunSend,
-         "send FILE --host H [--port P] [--kind ID] [--cp 866|1251] [--timeout MS] [--bind IP]"},
+         "send FILE --host H [--port P] [--kind ID] [--cp 866|1251] [--timeout MS] [--bind IP] "
+         "[--log-level errors|max]"},
         {"send-label", RunSendLabel,
-         "send-label FOLDER --host H [--port P] [--timeout MS] [--bind IP]"},
-        {"scan", RunScan, "scan ADAPTER_IP [--timeout MS]"},
+         "send-label FOLDER --host H [--port P] [--timeout MS] [--bind IP] [--log-level "
+         "errors|max]"},
+        {"scan", RunScan, "scan ADAPTER_IP [--timeout MS] [--log-level errors|max]"},
         {"scale-sim", RunScaleSim,
          "scale-sim [--bind ADDR] [--port P] [--nak-after N] [--close-after N] "
          "[--silent-after N] [--connections N] [--record FILE] [--allow-any-address]"},
-        {"run", RunRun, "run"},
+        {"run", RunRun, "run [--log-level errors|max]"},
     };
     return Table;
 }
