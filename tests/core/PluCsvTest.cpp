@@ -1,6 +1,7 @@
 #include "core/PluCsv/PluCsv.h"
 
 #include "core/Text/Text.h"
+#include "core/Types/Threads.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -620,6 +621,27 @@ TEST(PluFile, LargeFileGivesTheSameResultAsTheDecodedText)
         ASSERT_NE(Seven, FromText.Items.end());
         EXPECT_GT(Seven->Ingredients.size(), 1u << 20); // took the long line
     }
+}
+
+TEST(PluFile, NoSecondThreadParsesTheSameOnOne)
+{
+    // Large enough for the names to go to a second thread; when the system gives none, the
+    // file is parsed on one thread with the same result instead of failing as unreadable.
+    std::string Bytes;
+    for (int I = 1; Bytes.size() < (5u << 19); ++I)
+        Bytes += "A;" + std::to_string(I) + ";;" + std::to_string(I % 900) +
+                 ",5;0;0;3;\xCC\xEE\xEB\xEE\xEA\xEE " + std::to_string(I) + "\r\n";
+    TTempDir Dir;
+    const auto Path = Dir.WriteFile("two-threads.csv", Bytes);
+    TPluParseResult WithThread;
+    ParsePluFile(Path, 1251, WithThread);
+    TPluParseResult OneThread;
+    FailThreadStartsForTests(0);
+    EXPECT_NO_THROW(ParsePluFile(Path, 1251, OneThread));
+    FailThreadStartsForTests(-1);
+    ExpectSameResult(OneThread, WithThread);
+    ASSERT_GT(OneThread.Items.size(), 40000u);
+    EXPECT_EQ(OneThread.Items.back().Name, "Молоко " + std::to_string(OneThread.Items.size()));
 }
 
 TEST(PluFile, FileBytesAndDecodedTextAgreeOnTrickyLines)
