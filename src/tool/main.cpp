@@ -1,5 +1,6 @@
 // `plumeria`: parse, send, scan and simulate from the command line with the tray program's core.
 
+#include "core/Journal/Journal.h"
 #include "platform/CommandLine.h"
 #include "tool/Commands.h"
 
@@ -50,6 +51,7 @@ void PrintUsage(std::FILE* Out)
 int main(int Argc, char** Argv)
 {
     using namespace Plumeria::Tool;
+    Plumeria::GuardStandardDescriptors();
     Plumeria::UseUtf8Console();
     // UTF-8 on every system: file and folder names may be Cyrillic.
     const std::vector<std::string> Arguments = Plumeria::CommandLineArguments(Argc, Argv);
@@ -63,9 +65,13 @@ int main(int Argc, char** Argv)
         return ExitOk;
     }
     const TArgs Args(Arguments.begin() + 1, Arguments.end());
-    for (const auto& Entry : CommandTable())
-        if (Name == Entry.Name)
-            return Entry.Run(Args);
+    for (const auto& Entry : CommandTable()) {
+        if (Name == Entry.Name) {
+            const int Code = Entry.Run(Args);
+            Plumeria::ShutdownJournal(); // every thread of the command has ended by now
+            return Code;
+        }
+    }
     std::fprintf(stderr, "plumeria: unknown command '%s'\n", Name.c_str());
     PrintUsage(stderr);
     return ExitUsage;

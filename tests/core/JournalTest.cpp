@@ -514,6 +514,29 @@ TEST_F(JournalFallbackTest, EmptyBaseFallsBackToExecutableFolder)
     EXPECT_EQ(DataFolder(), ExecutableFolder());
 }
 
+#ifndef _WIN32
+TEST_F(JournalFallbackTest, XdgDataHomeCountsOnlyWhenAbsolute)
+{
+    // Without ProgramData the base is the XDG data home; a relative value is invalid and would
+    // move the data with the working folder, so it is ignored like an unset one.
+    TEnvGuard ProgramData("ProgramData", std::nullopt);
+    TEnvGuard Home("HOME", PathToUtf8(FScratch.Path() / "home"));
+    const std::pair<const char*, fs::path> Rows[] = {
+        {"relative/data", FScratch.Path() / "home" / ".local" / "share"},
+        {"./data", FScratch.Path() / "home" / ".local" / "share"},
+        {"", FScratch.Path() / "home" / ".local" / "share"},
+    };
+    for (const auto& [Value, Base] : Rows) {
+        TEnvGuard Xdg("XDG_DATA_HOME", std::string(Value));
+        EXPECT_EQ(MachineDataBase(), Base) << Value;
+    }
+    TEnvGuard Xdg("XDG_DATA_HOME", PathToUtf8(FScratch.Path() / "xdg"));
+    EXPECT_EQ(MachineDataBase(), FScratch.Path() / "xdg");
+    ResetJournal();
+    EXPECT_EQ(DataFolder(), FScratch.Path() / "xdg" / "PlumeriaBridge");
+}
+#endif
+
 TEST_F(JournalFallbackTest, FolderIsDecidedOnceUntilReset)
 {
     const fs::path PlainFile = FScratch.WriteFile("plain.txt", "x");

@@ -255,6 +255,28 @@ TEST_F(ScaleCommands, LogLevelAndAdapterAddressAreChecked)
     EXPECT_TRUE(Kit::JournalEntries().empty());
 }
 
+TEST(StandardDescriptors, ClosedOnesAreOpenedOnTheNullDevice)
+{
+    // A parent that starts the tool with 0, 1 and 2 closed: the simulator's listening socket must
+    // not become its standard output, or every printed line would go to the network.
+    Kit::TTempDataFolder Data;
+    const std::string Script = R"(
+"$0" scale-sim --port 0 <&- >&- 2>&- &
+P=$!
+i=0
+while [ $i -lt 200 ] && ! ls -l /proc/$P/fd 2>/dev/null | grep -q socket; do
+    sleep 0.05; i=$((i+1))
+done
+for F in 0 1 2; do readlink /proc/$P/fd/$F || echo closed; done
+ls -l /proc/$P/fd | grep socket | sed 's/.* \([0-9]*\) -> .*/socket on \1/'
+kill -TERM $P; wait $P
+)";
+    const auto R = Kit::RunProcess("/bin/sh", {"-c", Script, PLUMERIA_TOOL_PATH}, 30000);
+    EXPECT_EQ(R.Out.substr(0, R.Out.find("socket on")), "/dev/null\n/dev/null\n/dev/null\n")
+        << Describe(R);
+    EXPECT_NE(R.Out.find("socket on 3\n"), std::string::npos) << Describe(R);
+}
+
 TEST(ScaleSimCommand, RefusesAddressesOffLoopback)
 {
     for (const char* Address : {"10.0.0.5", "0.0.0.0", "192.168.1.2"}) {
