@@ -72,8 +72,9 @@ void TfrmMain::FormCreate()
     FPaused = false;
     FRecent.clear();
 
+    // Only this window's title: an application display name would be appended by Qt to the
+    // title of every other window and box.
     setWindowTitle(UiAppTitle());
-    QGuiApplication::setApplicationDisplayName(UiAppTitle());
     btnHelp->setToolTip(UiHelp());
 
     if (!AcquireSingleInstance()) {
