@@ -674,6 +674,32 @@ TEST(PluFile, FileBytesAndDecodedTextAgreeOnTrickyLines)
         EXPECT_FALSE(FromText.Items.empty());
         EXPECT_FALSE(FromText.Errors.empty());
     }
+
+    // Agreeing is not enough: in 1251 every line gets what the rules give it. NO-BREAK SPACE
+    // is no blank, so the name of PLU 6 is that character and the ingredient text of line 11
+    // keeps it; the byte-order mark makes line 13's record letter something else than "A".
+    TPluParseResult Result;
+    ParsePluFile(Path, 1251, Result);
+    EXPECT_EQ(Result.Errors, (std::vector<TPluParseError>{
+                                 {1, "expected record A or I"},
+                                 {2, "PLU is out of range"},
+                                 {3, "barcode must be 1 to 14 digits"},
+                                 {4, "price is invalid"},
+                                 {5, "item type must be 0 or 1"},
+                                 {6, "shelf life days are invalid"},
+                                 {9, "name is longer than 80 characters"},
+                                 {10, "price is invalid"},
+                                 {13, "expected record A or I"},
+                             }));
+    ASSERT_EQ(Result.Items.size(), 2u);
+    EXPECT_EQ(Result.Items[0].Plu, 6);
+    EXPECT_EQ(Result.Items[0].Name, "\xC2\xA0");
+    EXPECT_EQ(Result.Items[1].Plu, 7);
+    EXPECT_EQ(Result.Items[1].Name, Repeat("\xD0\xB9", 80));
+    auto Warnings = Result.Warnings;
+    std::sort(Warnings.begin(), Warnings.end());
+    EXPECT_EQ(Warnings, (std::vector<std::string>{"ingredient without a PLU record: 10",
+                                                  "ingredient without a PLU record: 9"}));
 }
 
 TEST(PluFile, UnreadableFileRaisesWithTheReason)

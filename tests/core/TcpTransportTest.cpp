@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <string_view>
+
 namespace Plumeria {
 namespace {
 
@@ -163,8 +166,15 @@ TEST_F(TcpTransport, FailedConnectsJournalTheirWordAndCloseTheSocket)
     for (const Row& R : Rows) {
         const auto LinesBefore = JournalTexts("INFO").size();
         TSocketHandle Socket = 77;
+        const auto Start = std::chrono::steady_clock::now();
         EXPECT_FALSE(TcpConnect(R.Host, R.Bind, R.Port, R.TimeoutMs, Socket)) << R.Word;
+        const auto Took = std::chrono::steady_clock::now() - Start;
         EXPECT_EQ(Socket, NoSocket);
+        if (std::string_view(R.Word) == "timeout") {
+            // It waited for its time-out, and not much longer (a busy machine gets room).
+            EXPECT_GE(Took, std::chrono::milliseconds(R.TimeoutMs * 9 / 10));
+            EXPECT_LT(Took, std::chrono::milliseconds(R.TimeoutMs + 3000));
+        }
         const auto Lines = JournalTexts("INFO");
         ASSERT_EQ(Lines.size(), LinesBefore + 1) << R.Word;
         EXPECT_EQ(Lines.back(), TcpLine(R.Host, R.Port, *R.Bind ? R.Bind : "-", R.Word));
