@@ -1,6 +1,9 @@
 #include "BenchSupport.h"
 
+#include "core/Journal/Journal.h"
+
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 
 namespace fs = std::filesystem;
@@ -25,6 +28,18 @@ fs::path MakeFolder(const char* What)
                                      std::to_string(Clock::now().time_since_epoch().count()));
     fs::create_directories(Dir);
     return Dir;
+}
+
+fs::path UseThrowAwayDataFolder()
+{
+    const fs::path Data = MakeFolder("data");
+#ifdef _WIN32
+    _putenv_s("ProgramData", Data.string().c_str());
+#else
+    setenv("ProgramData", Data.c_str(), 1);
+#endif
+    ResetJournal();
+    return Data;
 }
 
 Clock::time_point WriteAndClose(const fs::path& Path, const std::string& Content)

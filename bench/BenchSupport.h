@@ -1,6 +1,6 @@
 #pragma once
-// Pieces the latency benchmarks share: a hand-run stand-in for the interface thread, throw-away
-// folders, timing and a median.
+// Pieces the benchmarks share: a hand-run stand-in for the interface thread, throw-away folders
+// (the data folder included), timing and a median.
 
 #include "core/Types/Poster.h"
 
@@ -57,6 +57,11 @@ double Ms(Clock::duration D);
 
 /// A new, empty folder under the system's temporary folder, unique per call.
 std::filesystem::path MakeFolder(const char* What);
+
+/// Points `ProgramData` at a new throw-away folder and starts the journal afresh, so that a
+/// benchmark never journals into (or reads the settings of) the machine's data folder. Returns
+/// the folder; the caller removes it at the end.
+std::filesystem::path UseThrowAwayDataFolder();
 
 /// Writes `Content` to `Path` as a writer would and returns the moment the file was closed.
 Clock::time_point WriteAndClose(const std::filesystem::path& Path, const std::string& Content);

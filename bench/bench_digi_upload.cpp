@@ -12,6 +12,8 @@
 #include "core/Journal/Journal.h"
 #include "tool/ScaleSim.h"
 
+#include "BenchSupport.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -21,8 +23,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 namespace {
 
@@ -106,12 +106,6 @@ double UploadRate(Tool::TScaleSim& Sim, const std::vector<TPluRecord>& Items)
     return static_cast<double>(Items.size()) / Elapsed;
 }
 
-double Median(std::vector<double> Values)
-{
-    std::sort(Values.begin(), Values.end());
-    return Values[Values.size() / 2];
-}
-
 } // namespace
 
 int main(int Argc, char** Argv)
@@ -126,11 +120,7 @@ int main(int Argc, char** Argv)
             Runs = std::max(1, std::atoi(Argv[I + 1]));
     }
 
-    const auto Temp = std::filesystem::temp_directory_path() /
-                      ("plumeria-bench-upload-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(Temp);
-    setenv("ProgramData", Temp.string().c_str(), 1);
-    ResetJournal();
+    const auto Temp = Bench::UseThrowAwayDataFolder();
 
     Tool::TScaleSim Sim;
     Tool::TScaleSimOptions Options;
@@ -157,7 +147,7 @@ int main(int Argc, char** Argv)
     Sim.Stop();
     std::filesystem::remove_all(Temp);
 
-    const double P = Median(Ping), E = Median(AtErrors), M = Median(AtMax);
+    const double P = Bench::Median(Ping), E = Bench::Median(AtErrors), M = Bench::Median(AtMax);
     std::printf("bare 1-byte ping-pong over loopback TCP: %10.0f round trips/s\n", P);
     std::printf(
         "upload, journal level errors:            %10.0f articles/s (%.0f%% of ping-pong)\n", E,

@@ -147,14 +147,7 @@ void Road(int Articles, int Runs, TLogLevel Level)
 int main(int Argc, char** Argv)
 {
     const int Runs = Argc > 1 ? std::max(1, std::atoi(Argv[1])) : 7;
-    // The journal goes to a throw-away data folder, never the machine's.
-    const fs::path Data = MakeFolder("data");
-#ifdef _WIN32
-    _putenv_s("ProgramData", Data.string().c_str());
-#else
-    setenv("ProgramData", Data.c_str(), 1);
-#endif
-    ResetJournal();
+    const fs::path Data = UseThrowAwayDataFolder();
     std::printf("goal: 10 articles acknowledged within 600 ms of the writer's close\n");
     for (const TLogLevel Level : {TLogLevel::llMaximum, TLogLevel::llErrors}) {
         Road(10, Runs, Level);

@@ -7,6 +7,8 @@
 #include "core/Update/ZipReader.h"
 #include "support/ZipBuilder.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -77,4 +79,13 @@ BENCHMARK(BM_OpenDirectory)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int Argc, char** Argv)
+{
+    // A failed extraction journals: into a throw-away data folder, never the machine's.
+    const auto Data = Plumeria::Bench::UseThrowAwayDataFolder();
+    benchmark::Initialize(&Argc, Argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::filesystem::remove_all(Data);
+    return 0;
+}

@@ -89,8 +89,10 @@ void ManyFilesAtOnce(int Files)
 int main(int Argc, char** Argv)
 {
     const int Runs = Argc > 1 ? std::max(1, std::atoi(Argv[1])) : 7;
+    const auto Data = UseThrowAwayDataFolder(); // the watch journals what it skips
     CloseToReady(10, Runs);
     CloseToReady(10000, Runs);
     ManyFilesAtOnce(1000);
+    std::filesystem::remove_all(Data);
     return 0;
 }

@@ -14,6 +14,8 @@ cmake --build "$BUILD" -j "$(nproc)" --target PlumeriaBridge plumeria
 DEMO=$(mktemp -d "${TMPDIR:-/tmp}/plumeria-demo.XXXXXX")
 WATCH="$DEMO/Обмен"
 mkdir -p "$DEMO/data/PlumeriaBridge" "$WATCH"
+# Every program of the demo keeps its data here, never in the user's own data folder.
+export ProgramData="$DEMO/data"
 
 "$BUILD"/src/tool/plumeria scale-sim --bind 127.0.0.1 --port 0 >"$DEMO/scale-sim.log" 2>&1 &
 SIM=$!

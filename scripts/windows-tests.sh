@@ -100,6 +100,10 @@ T4=$(now)
 echo "== plumeria.exe against a Linux scale simulator on 127.0.0.1"
 FRAMES_OK=1
 cd "$WORK"
+# The Linux tool journals and reads its settings in a data folder of this run, never in the
+# user's own (~/.local/share/PlumeriaBridge); the Windows one uses the prefix's C:\ProgramData.
+LINUX_DATA="$WORK/linux-data"
+mkdir -p "$LINUX_DATA"
 # A back office's file in code page 1251, under a Cyrillic name, and one with mistakes in it.
 printf '%s\r\n' \
     'A;101;1234567;123,45;0;0;5;Колбаса докторская' \
@@ -117,7 +121,7 @@ for Args in "check|Цены.csv" "check|Цены.csv|--json" \
     "check|Ошибки.csv" "check|Ошибки.csv|--json"; do
     IFS='|' read -r -a Argv <<<"$Args"
     set +e
-    "$LINUX_TOOL" "${Argv[@]}" >linux.out 2>&1
+    ProgramData="$LINUX_DATA" "$LINUX_TOOL" "${Argv[@]}" >linux.out 2>&1
     LinuxCode=$?
     "$WINE" "$WINDOWS_TOOL" "${Argv[@]}" >windows.raw 2>&1
     WindowsCode=$?
@@ -171,7 +175,8 @@ fi
 # send and send-label: the simulator records every frame; both senders must give the same bytes.
 # Starts one simulator for one connection: SIM_PID and PORT.
 start_sim() {
-    timeout 120 "$LINUX_TOOL" scale-sim --bind 127.0.0.1 --port 0 --connections 1 \
+    ProgramData="$LINUX_DATA" timeout 120 "$LINUX_TOOL" scale-sim --bind 127.0.0.1 --port 0 \
+        --connections 1 \
         --record "$1.frames" >"$1.sim" 2>&1 &
     SIM_PID=$!
     PORT=
@@ -191,7 +196,8 @@ for Args in "send|Цены.csv" "send-label|Этикетки"; do
         start_sim "$Who"
         set +e
         if [ "$Who" = linux ]; then
-            timeout 120 "$LINUX_TOOL" "${Argv[@]}" --host 127.0.0.1 --port "$PORT" >"$Who.out" 2>&1
+            ProgramData="$LINUX_DATA" timeout 120 "$LINUX_TOOL" "${Argv[@]}" --host 127.0.0.1 \
+                --port "$PORT" >"$Who.out" 2>&1
         else
             timeout 120 "$WINE" "$WINDOWS_TOOL" "${Argv[@]}" --host 127.0.0.1 --port "$PORT" \
                 >"$Who.out" 2>&1

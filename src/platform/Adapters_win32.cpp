@@ -48,10 +48,17 @@ std::vector<TPlatformAdapterAddress> PlatformAdapterAddresses()
     ULONG Size = 0;
     if (GetAdaptersInfo(nullptr, &Size) != ERROR_BUFFER_OVERFLOW || Size == 0)
         Size = 16384;
-    std::vector<unsigned char> Buffer(Size);
-    auto* First = reinterpret_cast<IP_ADAPTER_INFO*>(Buffer.data());
-    if (GetAdaptersInfo(First, &Size) != ERROR_SUCCESS)
+    // An adapter may appear between two calls: a call that finds the buffer too small again
+    // reports the size it needs now, and is tried once more with that.
+    std::vector<unsigned char> Buffer;
+    ULONG Answer = ERROR_BUFFER_OVERFLOW;
+    for (int Attempt = 0; Attempt < 4 && Answer == ERROR_BUFFER_OVERFLOW; ++Attempt) {
+        Buffer.assign(Size, 0);
+        Answer = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(Buffer.data()), &Size);
+    }
+    if (Answer != ERROR_SUCCESS)
         return Result;
+    const auto* First = reinterpret_cast<const IP_ADAPTER_INFO*>(Buffer.data());
     for (const IP_ADAPTER_INFO* Adapter = First; Adapter != nullptr; Adapter = Adapter->Next) {
         const std::string Caption = AnsiToUtf8(Adapter->Description);
         for (const IP_ADDR_STRING* Address = &Adapter->IpAddressList; Address != nullptr;

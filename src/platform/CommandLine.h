@@ -1,5 +1,6 @@
 #pragma once
-// A console program's command line in UTF-8, and a console that shows UTF-8 output.
+// What a program sets up before anything else: its command line in UTF-8, a console that shows
+// UTF-8 output, and standard descriptors that are sure to be open.
 
 #include <string>
 #include <vector>
@@ -14,5 +15,12 @@ std::vector<std::string> CommandLineArguments(int Argc, char** Argv);
 /// Makes UTF-8 text printed to a console window show as such (Windows: the console's output code
 /// page; nothing to do elsewhere). Output redirected to a file or pipe passes as bytes anyway.
 void UseUtf8Console();
+
+/// Makes sure the standard input, output and error descriptors (0 to 2) are open, opening the null
+/// device on any that a parent left closed. Otherwise the first file or socket the program opens
+/// would take that number, and whatever is printed would go into it. Call first thing in `main`,
+/// before any thread exists. Nothing to do on Windows, where sockets and files never take the
+/// C library's standard numbers.
+void GuardStandardDescriptors();
 
 } // namespace Plumeria

@@ -1,5 +1,10 @@
 #include "platform/CommandLine.h"
 
+#include <cerrno>
+
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace Plumeria {
 
 std::vector<std::string> CommandLineArguments(int Argc, char** Argv)
@@ -11,5 +16,19 @@ std::vector<std::string> CommandLineArguments(int Argc, char** Argv)
 }
 
 void UseUtf8Console() {}
+
+void GuardStandardDescriptors()
+{
+    for (int Fd = 0; Fd <= 2; ++Fd) {
+        if (::fcntl(Fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // open gives the lowest free number, which is this one: the lower ones are open by now.
+        const int Null = ::open("/dev/null", Fd == 0 ? O_RDONLY : O_WRONLY);
+        if (Null >= 0 && Null != Fd) {
+            ::dup2(Null, Fd);
+            ::close(Null);
+        }
+    }
+}
 
 } // namespace Plumeria

@@ -29,4 +29,9 @@ void UseUtf8Console()
     SetConsoleOutputCP(CP_UTF8);
 }
 
+void GuardStandardDescriptors()
+{
+    // Sockets and files are handles here, never the C library's descriptors 0 to 2.
+}
+
 } // namespace Plumeria

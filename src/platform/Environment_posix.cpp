@@ -20,7 +20,10 @@ std::filesystem::path MachineDataBase()
 {
     if (const std::string ProgramData = EnvText("ProgramData"); !ProgramData.empty())
         return PathFromUtf8(ProgramData);
-    if (const std::string XdgData = EnvText("XDG_DATA_HOME"); !XdgData.empty())
+    // A relative XDG_DATA_HOME is invalid and to be ignored: it would move the data with the
+    // working folder.
+    if (const std::string XdgData = EnvText("XDG_DATA_HOME");
+        !XdgData.empty() && PathFromUtf8(XdgData).is_absolute())
         return PathFromUtf8(XdgData);
     if (const std::string Home = EnvText("HOME"); !Home.empty())
         return PathFromUtf8(Home) / ".local" / "share";

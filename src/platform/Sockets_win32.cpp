@@ -18,6 +18,7 @@
 #endif
 
 #include "platform/Sockets.h"
+#include "platform/win32/WinText.h"
 
 #include <climits>
 
@@ -265,22 +266,9 @@ bool SocketErrorRefused(int Error)
 
 std::string SocketErrorText(int Error)
 {
-    char* Buffer = nullptr;
-    const DWORD Length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(Error), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-        reinterpret_cast<char*>(&Buffer), 0, nullptr);
-    std::string Text;
-    if (Length != 0 && Buffer != nullptr) {
-        Text.assign(Buffer, Length);
-        while (!Text.empty() && (Text.back() == '\r' || Text.back() == '\n' || Text.back() == ' '))
-            Text.pop_back();
-    } else {
-        Text = "socket error " + std::to_string(Error);
-    }
-    if (Buffer != nullptr)
-        LocalFree(Buffer);
-    return Text;
+    // The shared lookup: English where the system has it, else the system's own language (a
+    // Russian-only Windows has no English texts), else the number.
+    return Win32::SystemMessage(static_cast<DWORD>(Error), nullptr, "socket error");
 }
 
 TSocketHandle SocketListen(std::uint32_t Ip, int Port, int Backlog, int& Error)

@@ -17,6 +17,7 @@
 #include "platform/StopSignal.h"
 #include "tool/Args.h"
 #include "tool/Commands.h"
+#include "tool/JournalLevel.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -33,7 +34,7 @@
 namespace Plumeria::Tool {
 namespace {
 
-constexpr const char* RunUsage = "usage: plumeria run";
+constexpr const char* RunUsage = "usage: plumeria run [--log-level errors|max]";
 constexpr std::uint32_t StopPollMs = 200;
 
 /// The tool's interface thread: calls queued from other threads run on the thread that calls
@@ -149,10 +150,16 @@ int RunRun(const TArgs& Args)
     // Before any thread exists, so every thread inherits the blocked stop signals.
     CatchStopSignals();
 
-    TArgReader Reader(Args, {}, {});
+    TArgReader Reader(Args, {"log-level"}, {});
     if (!Reader.Ok() || !Reader.Positional().empty()) {
         std::fprintf(stderr, "plumeria run: %s\n%s\n",
                      Reader.Ok() ? "takes no arguments" : Reader.Error().c_str(), RunUsage);
+        return ExitUsage;
+    }
+    TLogLevel Level = TLogLevel::llMaximum;
+    bool LevelGiven = false;
+    if (std::string Error; !ReadLogLevelOption(Reader, Level, LevelGiven, Error)) {
+        std::fprintf(stderr, "plumeria run: %s\n%s\n", Error.c_str(), RunUsage);
         return ExitUsage;
     }
 
@@ -170,6 +177,8 @@ int RunRun(const TArgs& Args)
                      PathToUtf8(Settings.IniPath()).c_str());
     if (!Start.SaveError.empty())
         std::fprintf(stderr, "plumeria run: cannot save settings: %s\n", Start.SaveError.c_str());
+    if (LevelGiven)
+        SetLogLevel(Level); // for this run only; the settings keep their own
     const std::string Folder = Trim(Settings.WatchFolder);
     PrintLine("data folder " + PathToUtf8(DataFolder()));
     PrintLine("watching " + (Folder.empty() ? std::string("(no folder set)") : Folder) + " for " +

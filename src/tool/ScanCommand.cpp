@@ -1,16 +1,20 @@
-// `plumeria scan ADAPTER_IP [--timeout MS]`: scans the adapter's /24 network for DIGI scales
-// and prints every hit as host:port and the progress as it comes. The scan runs on a thread of
-// its own; its workers post hits and progress to this thread, which alone prints.
+// `plumeria scan ADAPTER_IP [--timeout MS] [--log-level errors|max]`: scans the adapter's /24
+// network for DIGI scales and prints every hit as host:port and the progress as it comes. The
+// scan runs on a thread of its own; its workers post hits and progress to this thread, which
+// alone prints.
 
 #include "core/Digi/Digi.h"
 #include "core/DigiSearch/SubnetScan.h"
+#include "core/DigiSearch/TcpTransport.h"
 #include "tool/Args.h"
 #include "tool/Commands.h"
+#include "tool/JournalLevel.h"
 
 #include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,7 +22,8 @@
 namespace Plumeria::Tool {
 namespace {
 
-constexpr const char* ScanUsage = "usage: plumeria scan ADAPTER_IP [--timeout MS]";
+constexpr const char* ScanUsage =
+    "usage: plumeria scan ADAPTER_IP [--timeout MS] [--log-level errors|max]";
 
 int UsageError(const std::string& Message)
 {
@@ -70,7 +75,7 @@ private:
 
 int RunScan(const TArgs& Args)
 {
-    TArgReader Reader(Args, {"timeout"}, {});
+    TArgReader Reader(Args, {"timeout", "log-level"}, {});
     if (!Reader.Ok())
         return UsageError(Reader.Error());
     if (Reader.Positional().size() != 1)
@@ -80,8 +85,12 @@ int RunScan(const TArgs& Args)
     if (!Reader.Ok())
         return UsageError(Reader.Error());
     const std::string Adapter = Reader.Positional()[0];
-    if (SubnetHosts(Adapter).empty())
+    // The probes bind to this address: what the transport would refuse is refused here, before
+    // 253 probes each fail alike.
+    if (!IsConnectableIpv4(Adapter) || SubnetHosts(Adapter).empty())
         return UsageError("'" + Adapter + "' is not an adapter address (a.b.c.d)");
+    if (std::string LevelError; !ApplyJournalLevel(Reader, LevelError))
+        return UsageError(LevelError);
 
     TCallLoop Loop;
     int Found = 0;
@@ -95,12 +104,30 @@ int RunScan(const TArgs& Args)
             std::printf("progress %d/%d found %d\n", Checked, Total, Hits);
             std::fflush(stdout);
         });
-    std::thread Search([&] {
-        ScanDigiSubnet(Adapter, TimeoutMs, OnHit, OnProgress, {});
+    std::string Failure; // written by the scan thread before its Quit, read after the join
+    const auto Scan = [&] {
+        try {
+            ScanDigiSubnet(Adapter, TimeoutMs, OnHit, OnProgress, {});
+        } catch (const std::exception& Error) {
+            Failure = Error.what(); // no worker could start
+        } catch (...) {
+            Failure = "unknown error";
+        }
         Loop.Quit(); // queued after every hit and progress report of the scan
-    });
+    };
+    std::thread Search;
+    try {
+        Search = std::thread(Scan);
+    } catch (const std::exception& Error) {
+        std::fprintf(stderr, "plumeria scan: cannot start the scan: %s\n", Error.what());
+        return ExitFailed;
+    }
     Loop.Run();
     Search.join();
+    if (!Failure.empty()) {
+        std::fprintf(stderr, "plumeria scan: the scan failed: %s\n", Failure.c_str());
+        return ExitFailed;
+    }
     std::printf("scan of %s done: %d found\n", Adapter.c_str(), Found);
     return ExitOk;
 }

@@ -1,4 +1,5 @@
-// `plumeria send FILE --host H [--port P] [--kind ID] [--cp N] [--timeout MS] [--bind IP]`:
+// `plumeria send FILE --host H [--port P] [--kind ID] [--cp N] [--timeout MS] [--bind IP]
+// [--log-level errors|max]`:
 // parses a PLU file as `check` does and, when no line is in error, uploads its articles through
 // the same driver the tray program uses. Exit 0 only when every article was acknowledged.
 
@@ -7,6 +8,7 @@
 #include "platform/Environment.h"
 #include "tool/Args.h"
 #include "tool/Commands.h"
+#include "tool/JournalLevel.h"
 
 #include <cstdio>
 #include <exception>
@@ -16,8 +18,9 @@
 namespace Plumeria::Tool {
 namespace {
 
-constexpr const char* SendUsage = "usage: plumeria send FILE --host H [--port P] [--kind ID] "
-                                  "[--cp 866|1251] [--timeout MS] [--bind IP]";
+constexpr const char* SendUsage =
+    "usage: plumeria send FILE --host H [--port P] [--kind ID] "
+    "[--cp 866|1251] [--timeout MS] [--bind IP] [--log-level errors|max]";
 
 int UsageError(const std::string& Message)
 {
@@ -29,7 +32,7 @@ int UsageError(const std::string& Message)
 
 int RunSend(const TArgs& Args)
 {
-    TArgReader Reader(Args, {"host", "port", "kind", "cp", "timeout", "bind"}, {});
+    TArgReader Reader(Args, {"host", "port", "kind", "cp", "timeout", "bind", "log-level"}, {});
     // Port 0 asks for the make's default (DIGI: 2000 + the host's last number).
     TScaleTarget Target;
     if (std::string Error; !ReadScaleTarget(Reader, "FILE", Target, Error))
@@ -41,6 +44,8 @@ int RunSend(const TArgs& Args)
     int CodePage = 1251;
     if (std::string CpError; !ReadCodePage(Reader, CodePage, CpError))
         return UsageError(CpError);
+    if (std::string LevelError; !ApplyJournalLevel(Reader, LevelError))
+        return UsageError(LevelError);
 
     const std::filesystem::path File = PathFromUtf8(Target.Positional);
     TPluParseResult Parsed;

@@ -1,4 +1,5 @@
-// `plumeria send-label FOLDER --host H [--port P] [--timeout MS] [--bind IP]`: sends the label
+// `plumeria send-label FOLDER --host H [--port P] [--timeout MS] [--bind IP]
+// [--log-level errors|max]`: sends the label
 // files "f34.dat" and "f38.dat" of a folder to one DIGI scale, as the label designer does.
 
 #include "core/Digi/LabelUpload.h"
@@ -6,6 +7,7 @@
 #include "platform/Environment.h"
 #include "tool/Args.h"
 #include "tool/Commands.h"
+#include "tool/JournalLevel.h"
 
 #include <cstdio>
 #include <exception>
@@ -15,7 +17,8 @@ namespace Plumeria::Tool {
 namespace {
 
 constexpr const char* SendLabelUsage =
-    "usage: plumeria send-label FOLDER --host H [--port P] [--timeout MS] [--bind IP]";
+    "usage: plumeria send-label FOLDER --host H [--port P] [--timeout MS] [--bind IP] "
+    "[--log-level errors|max]";
 
 int UsageError(const std::string& Message)
 {
@@ -27,10 +30,12 @@ int UsageError(const std::string& Message)
 
 int RunSendLabel(const TArgs& Args)
 {
-    TArgReader Reader(Args, {"host", "port", "timeout", "bind"}, {});
+    TArgReader Reader(Args, {"host", "port", "timeout", "bind", "log-level"}, {});
     TScaleTarget Target;
     if (std::string Error; !ReadScaleTarget(Reader, "FOLDER", Target, Error))
         return UsageError(Error);
+    if (std::string LevelError; !ApplyJournalLevel(Reader, LevelError))
+        return UsageError(LevelError);
 
     TUploadResult Result;
     try {

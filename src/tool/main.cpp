@@ -1,5 +1,6 @@
 // `plumeria`: parse, send, scan and simulate from the command line with the tray program's core.
 
+#include "core/Journal/Journal.h"
 #include "platform/CommandLine.h"
 #include "tool/Commands.h"
 
@@ -23,14 +24,16 @@ const std::vector<TCommandEntry>& CommandTable()
     static const std::vector<TCommandEntry> Table = {
         {"check", RunCheck, "check FILE [--cp 866|1251] [--json]"},
         {"send", RunSend,
-         "send FILE --host H [--port P] [--kind ID] [--cp 866|1251] [--timeout MS] [--bind IP]"},
+         "send FILE --host H [--port P] [--kind ID] [--cp 866|1251] [--timeout MS] [--bind IP] "
+         "[--log-level errors|max]"},
         {"send-label", RunSendLabel,
-         "send-label FOLDER --host H [--port P] [--timeout MS] [--bind IP]"},
-        {"scan", RunScan, "scan ADAPTER_IP [--timeout MS]"},
+         "send-label FOLDER --host H [--port P] [--timeout MS] [--bind IP] [--log-level "
+         "errors|max]"},
+        {"scan", RunScan, "scan ADAPTER_IP [--timeout MS] [--log-level errors|max]"},
         {"scale-sim", RunScaleSim,
          "scale-sim [--bind ADDR] [--port P] [--nak-after N] [--close-after N] "
          "[--silent-after N] [--connections N] [--record FILE] [--allow-any-address]"},
-        {"run", RunRun, "run"},
+        {"run", RunRun, "run [--log-level errors|max]"},
         {"label", RunLabel,
          "label show PATH [--json] | label new FOLDER --size WxH [--replace] |\n"
          "    label edit PATH --format ID (--place SLOT X Y | --move SLOT X Y | "
@@ -52,6 +55,7 @@ void PrintUsage(std::FILE* Out)
 int main(int Argc, char** Argv)
 {
     using namespace Plumeria::Tool;
+    Plumeria::GuardStandardDescriptors();
     Plumeria::UseUtf8Console();
     // UTF-8 on every system: file and folder names may be Cyrillic.
     const std::vector<std::string> Arguments = Plumeria::CommandLineArguments(Argc, Argv);
@@ -65,9 +69,13 @@ int main(int Argc, char** Argv)
         return ExitOk;
     }
     const TArgs Args(Arguments.begin() + 1, Arguments.end());
-    for (const auto& Entry : CommandTable())
-        if (Name == Entry.Name)
-            return Entry.Run(Args);
+    for (const auto& Entry : CommandTable()) {
+        if (Name == Entry.Name) {
+            const int Code = Entry.Run(Args);
+            Plumeria::ShutdownJournal(); // every thread of the command has ended by now
+            return Code;
+        }
+    }
     std::fprintf(stderr, "plumeria: unknown command '%s'\n", Name.c_str());
     PrintUsage(stderr);
     return ExitUsage;

@@ -1,6 +1,8 @@
 // The program entry of the tray program: no command line, no window at start (unless the
 // desktop has no notification area); the main window runs the show until its exit entry.
 
+#include "core/Journal/Journal.h"
+#include "platform/CommandLine.h"
 #include "ui/Icons/ImageOps.h"
 #include "ui/Main/MainWindow.h"
 
@@ -8,7 +10,10 @@
 #include <QIcon>
 #include <QPixmap>
 
-int main(int Argc, char** Argv)
+namespace {
+
+/// The program's run between the set-up of the process and the journal's end.
+int RunProgram(int Argc, char** Argv)
 {
     QApplication App(Argc, Argv);
     QApplication::setApplicationName(QStringLiteral("PlumeriaBridge"));
@@ -22,4 +27,15 @@ int main(int Argc, char** Argv)
     QObject::connect(&Main, &Plumeria::TfrmMain::Ended, &App, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     return App.exec();
+}
+
+} // namespace
+
+int main(int Argc, char** Argv)
+{
+    Plumeria::GuardStandardDescriptors();
+    const int Code = RunProgram(Argc, Argv);
+    // Everything that journals has ended with the windows and the watch thread.
+    Plumeria::ShutdownJournal();
+    return Code;
 }

@@ -218,6 +218,14 @@ TEST_F(DigiDriver, NoConnectionGivesOneMessage)
                   "digi tcp ip=127.0.0.1 port=" + std::to_string(R.Port) + " bind=" + R.Bind +
                       " result=" + R.Word);
     }
+    // A scale saved with a host name: the journal says why, beside the upload's own line.
+    const std::string Port = std::to_string(Sim.Port());
+    EXPECT_EQ(Upload(Kit::MakeArticles(1), Sim.Port(), "scales-1.shop").Message,
+              "scale did not accept the connection");
+    EXPECT_EQ(Kit::JournalTexts("ERROR").back(), "file=" + SourceFile + " ip=scales-1.shop port=" +
+                                                     Port + " scale did not accept the connection");
+    EXPECT_EQ(Kit::JournalTexts("INFO").back(),
+              "digi tcp ip=scales-1.shop port=" + Port + " bind=- result=bad address");
     EXPECT_EQ(Sim.Connections(), 0);
     EXPECT_TRUE(Kit::JournalTexts("EXCH").empty());
 }
@@ -276,7 +284,7 @@ TEST_F(DigiDriver, PortZeroUsesTheDefaultPortEverywhere)
     EXPECT_EQ(Kit::CountJournal("EXCH", "ip=127.0.0.77 port=2077 dir="), 4);
 
     // Identify probes the same default port, never from a bound address, with the time-out as
-    // given (0 is refused by the transport at once, without a journal line).
+    // given (0 is refused by the transport at once, with only its reason journaled).
     std::string Model = "x";
     EXPECT_TRUE(Driver.Identify("127.0.0.77", 0, 300, Model));
     EXPECT_EQ(Model, "");
@@ -284,7 +292,9 @@ TEST_F(DigiDriver, PortZeroUsesTheDefaultPortEverywhere)
               "digi tcp ip=127.0.0.77 port=2077 bind=- result=accept");
     const auto Lines = Kit::JournalEntries().size();
     EXPECT_FALSE(Driver.Identify("127.0.0.77", 0, 0, Model));
-    EXPECT_EQ(Kit::JournalEntries().size(), Lines);
+    EXPECT_EQ(Kit::JournalEntries().size(), Lines + 1);
+    EXPECT_EQ(Kit::JournalTexts("INFO").back(),
+              "digi tcp ip=127.0.0.77 port=2077 bind=- result=bad endpoint");
 }
 
 TEST_F(DigiDriver, OutOfRangeTimeOutIsReplacedNotPassedOn)

@@ -231,9 +231,10 @@ TEST(JournalLevel, NamesAndParsing)
         {"max imum", std::nullopt},
         {"err", std::nullopt},
         {"0", std::nullopt},
-        {"\xD0\x9C"
-         "ax",
-         std::nullopt}, // Cyrillic М is not folded to m
+        // Only ASCII letters fold: letters that Unicode case folding turns into ASCII ones
+        // (LATIN CAPITAL I WITH DOT ABOVE to i, LATIN SMALL LONG S to s) are no level.
+        {"MAX\xC4\xB0MUM", std::nullopt},
+        {"ERROR\xC5\xBF", std::nullopt},
     };
     for (const auto& Case : Cases) {
         for (const TLogLevel Start : {TLogLevel::llErrors, TLogLevel::llMaximum}) {
@@ -390,6 +391,19 @@ TEST_F(JournalTest, FileIsReopenedForEveryEntry)
     EXPECT_EQ(Today(), std::string(MorningStamp) + " | INFO | two\r\n");
 }
 
+TEST_F(JournalTest, LogsFolderIsMadeAgainWhenItWentMissing)
+{
+    LogInfo("one");
+    // The user deletes the whole logs folder between entries: the next entry makes it again
+    // and starts a new file; a long entry is written whole.
+    fs::remove_all(FData.DataDir() / "logs");
+    const std::string Long(100000, 'x');
+    LogError(Long);
+    LogInfo("three");
+    EXPECT_EQ(Today(), std::string(MorningStamp) + " | ERROR | " + Long + "\r\n" + MorningStamp +
+                           " | INFO | three\r\n");
+}
+
 TEST_F(JournalTest, WriteFailuresAreSilent)
 {
     ASSERT_EQ(DataFolder(), FData.DataDir());
@@ -500,6 +514,29 @@ TEST_F(JournalFallbackTest, EmptyBaseFallsBackToExecutableFolder)
     ResetJournal();
     EXPECT_EQ(DataFolder(), ExecutableFolder());
 }
+
+#ifndef _WIN32
+TEST_F(JournalFallbackTest, XdgDataHomeCountsOnlyWhenAbsolute)
+{
+    // Without ProgramData the base is the XDG data home; a relative value is invalid and would
+    // move the data with the working folder, so it is ignored like an unset one.
+    TEnvGuard ProgramData("ProgramData", std::nullopt);
+    TEnvGuard Home("HOME", PathToUtf8(FScratch.Path() / "home"));
+    const std::pair<const char*, fs::path> Rows[] = {
+        {"relative/data", FScratch.Path() / "home" / ".local" / "share"},
+        {"./data", FScratch.Path() / "home" / ".local" / "share"},
+        {"", FScratch.Path() / "home" / ".local" / "share"},
+    };
+    for (const auto& [Value, Base] : Rows) {
+        TEnvGuard Xdg("XDG_DATA_HOME", std::string(Value));
+        EXPECT_EQ(MachineDataBase(), Base) << Value;
+    }
+    TEnvGuard Xdg("XDG_DATA_HOME", PathToUtf8(FScratch.Path() / "xdg"));
+    EXPECT_EQ(MachineDataBase(), FScratch.Path() / "xdg");
+    ResetJournal();
+    EXPECT_EQ(DataFolder(), FScratch.Path() / "xdg" / "PlumeriaBridge");
+}
+#endif
 
 TEST_F(JournalFallbackTest, FolderIsDecidedOnceUntilReset)
 {

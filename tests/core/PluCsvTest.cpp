@@ -1,6 +1,7 @@
 #include "core/PluCsv/PluCsv.h"
 
 #include "core/Text/Text.h"
+#include "core/Types/Threads.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -622,6 +623,27 @@ TEST(PluFile, LargeFileGivesTheSameResultAsTheDecodedText)
     }
 }
 
+TEST(PluFile, NoSecondThreadParsesTheSameOnOne)
+{
+    // Large enough for the names to go to a second thread; when the system gives none, the
+    // file is parsed on one thread with the same result instead of failing as unreadable.
+    std::string Bytes;
+    for (int I = 1; Bytes.size() < (5u << 19); ++I)
+        Bytes += "A;" + std::to_string(I) + ";;" + std::to_string(I % 900) +
+                 ",5;0;0;3;\xCC\xEE\xEB\xEE\xEA\xEE " + std::to_string(I) + "\r\n";
+    TTempDir Dir;
+    const auto Path = Dir.WriteFile("two-threads.csv", Bytes);
+    TPluParseResult WithThread;
+    ParsePluFile(Path, 1251, WithThread);
+    TPluParseResult OneThread;
+    FailThreadStartsForTests(0);
+    EXPECT_NO_THROW(ParsePluFile(Path, 1251, OneThread));
+    FailThreadStartsForTests(-1);
+    ExpectSameResult(OneThread, WithThread);
+    ASSERT_GT(OneThread.Items.size(), 40000u);
+    EXPECT_EQ(OneThread.Items.back().Name, "Молоко " + std::to_string(OneThread.Items.size()));
+}
+
 TEST(PluFile, FileBytesAndDecodedTextAgreeOnTrickyLines)
 {
     // Bytes from 0x80 up in every field, and the bytes that decode to blanks outside 0-32
@@ -652,6 +674,32 @@ TEST(PluFile, FileBytesAndDecodedTextAgreeOnTrickyLines)
         EXPECT_FALSE(FromText.Items.empty());
         EXPECT_FALSE(FromText.Errors.empty());
     }
+
+    // Agreeing is not enough: in 1251 every line gets what the rules give it. NO-BREAK SPACE
+    // is no blank, so the name of PLU 6 is that character and the ingredient text of line 11
+    // keeps it; the byte-order mark makes line 13's record letter something else than "A".
+    TPluParseResult Result;
+    ParsePluFile(Path, 1251, Result);
+    EXPECT_EQ(Result.Errors, (std::vector<TPluParseError>{
+                                 {1, "expected record A or I"},
+                                 {2, "PLU is out of range"},
+                                 {3, "barcode must be 1 to 14 digits"},
+                                 {4, "price is invalid"},
+                                 {5, "item type must be 0 or 1"},
+                                 {6, "shelf life days are invalid"},
+                                 {9, "name is longer than 80 characters"},
+                                 {10, "price is invalid"},
+                                 {13, "expected record A or I"},
+                             }));
+    ASSERT_EQ(Result.Items.size(), 2u);
+    EXPECT_EQ(Result.Items[0].Plu, 6);
+    EXPECT_EQ(Result.Items[0].Name, "\xC2\xA0");
+    EXPECT_EQ(Result.Items[1].Plu, 7);
+    EXPECT_EQ(Result.Items[1].Name, Repeat("\xD0\xB9", 80));
+    auto Warnings = Result.Warnings;
+    std::sort(Warnings.begin(), Warnings.end());
+    EXPECT_EQ(Warnings, (std::vector<std::string>{"ingredient without a PLU record: 10",
+                                                  "ingredient without a PLU record: 9"}));
 }
 
 TEST(PluFile, UnreadableFileRaisesWithTheReason)

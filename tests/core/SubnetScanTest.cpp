@@ -1,6 +1,7 @@
 #include "core/DigiSearch/SubnetScan.h"
 #include "core/DigiSearch/TcpTransport.h"
 #include "core/Journal/Journal.h"
+#include "core/Types/Threads.h"
 #include "platform/Adapters.h"
 
 #include "support/PostQueue.h"
@@ -15,6 +16,8 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <stdexcept>
+#include <system_error>
 #include <thread>
 
 namespace Plumeria {
@@ -273,23 +276,59 @@ TEST_F(SubnetScan, CancelledFromTheStartProbesNothing)
 
 TEST_F(SubnetScan, CancelledMidwayStopsTakingHosts)
 {
-    std::atomic<bool> Stop{false};
+    // The answer turns once 16 workers have been told to go on: each "go on" takes at most one
+    // host, and after the turn none is taken, however the workers are scheduled.
+    std::atomic<int> Asked{0};
     TScanLog Log;
-    auto Progress = Log.ProgressProc();
-    ScanDigiSubnet(
-        "127.0.0.1", 200, {},
-        [&](std::int32_t Checked, std::int32_t Total, std::int32_t Found) {
-            Progress(Checked, Total, Found);
-            Stop = true; // the first report (at 16) cancels
-        },
-        [&Stop] { return Stop.load(); });
-    const auto Probed = ProbedHosts();
-    // 16 done when the flag was set, and at most one more probe in flight per worker.
-    EXPECT_GE(Probed.size(), 16u);
-    EXPECT_LE(Probed.size(), 16u + DigiScanWorkers);
-    ASSERT_FALSE(Log.Progress.empty());
+    ScanDigiSubnet("127.0.0.1", 200, {}, Log.ProgressProc(), [&Asked] { return ++Asked > 16; });
+    EXPECT_EQ(ProbedHosts().size(), 16u);
     for (const auto& Report : Log.Progress)
-        EXPECT_LT(Report[0], 253);
+        EXPECT_EQ(Report[0], 16);
+    EXPECT_LE(Asked.load(), 16 + DigiScanWorkers); // every worker asks once more, then stops
+}
+
+TEST_F(SubnetScan, WorkersThatCannotStartLeaveTheScanToTheOthers)
+{
+    struct TInjection
+    {
+        explicit TInjection(int Successes) { FailThreadStartsForTests(Successes); }
+        ~TInjection() { FailThreadStartsForTests(-1); }
+    };
+    {
+        // Three workers are all the system gives: they still probe every host.
+        TInjection Three(3);
+        TScanLog Log;
+        ScanDigiSubnet("127.0.0.1", 200, {}, Log.ProgressProc(), {});
+        EXPECT_EQ(ProbedHosts().size(), 253u);
+        EXPECT_EQ(Log.Progress.size(), 16u);
+        EXPECT_LE(Log.Threads.size(), 3u);
+    }
+    {
+        // Not one worker: the caller hears of it instead of a scan that silently found nothing.
+        TInjection None(0);
+        TScanLog Log;
+        EXPECT_THROW(ScanDigiSubnet("127.0.0.1", 200, {}, Log.ProgressProc(), {}),
+                     std::system_error);
+        EXPECT_TRUE(Log.Progress.empty());
+    }
+}
+
+TEST_F(SubnetScan, CallbackThatThrowsEndsTheScanForItsCaller)
+{
+    // A throwing callback on a worker would end the process; instead every worker stops before
+    // its next host and the caller receives the exception once all have ended.
+    std::atomic<int> Reports{0};
+    const auto Throwing = [&Reports](std::int32_t, std::int32_t, std::int32_t) {
+        ++Reports;
+        throw std::runtime_error("out of room");
+    };
+    try {
+        ScanDigiSubnet("127.0.0.1", 200, {}, Throwing, {});
+        FAIL() << "the callback's exception was lost";
+    } catch (const std::runtime_error& Error) {
+        EXPECT_STREQ(Error.what(), "out of room");
+    }
+    EXPECT_GE(Reports.load(), 1);
 }
 
 TEST_F(SubnetScan, WithoutCallbacksEveryHostIsStillProbed)

@@ -28,7 +28,15 @@ std::string Describe(const TProcessResult& R)
            "\nstderr: " + R.Err.substr(0, 2000);
 }
 
-TEST(CheckCommand, AcceptedFile)
+/// `check` journals nothing, but it is still a program of this build: it runs in a data folder
+/// of its own.
+class CheckCommand : public ::testing::Test
+{
+protected:
+    Plumeria::Test::TTempDataFolder Data;
+};
+
+TEST_F(CheckCommand, AcceptedFile)
 {
     TTempDir Dir;
     const auto File = Dir.WriteFile("ok.csv", "# prices\r\n"
@@ -41,7 +49,7 @@ TEST(CheckCommand, AcceptedFile)
     EXPECT_EQ(R.Err, "");
 }
 
-TEST(CheckCommand, RejectedFileListsErrorsThenWarningsThenSummary)
+TEST_F(CheckCommand, RejectedFileListsErrorsThenWarningsThenSummary)
 {
     TTempDir Dir;
     const auto File = Dir.WriteFile("bad.csv", "A;1;;1;0;0;0;Milk\n"
@@ -60,7 +68,7 @@ TEST(CheckCommand, RejectedFileListsErrorsThenWarningsThenSummary)
     EXPECT_EQ(R.Err, "");
 }
 
-TEST(CheckCommand, JsonReportReadsBackWithEveryField)
+TEST_F(CheckCommand, JsonReportReadsBackWithEveryField)
 {
     TTempDir Dir;
     // Name with quote, backslash, tab, CR and the control byte 0x01; ingredients on two lines;
@@ -118,7 +126,7 @@ TEST(CheckCommand, JsonReportReadsBackWithEveryField)
     EXPECT_EQ(Warnings.Array[0].String, "ingredient without a PLU record: 99");
 }
 
-TEST(CheckCommand, JsonOfAnEmptyResultAndOfManyArticles)
+TEST_F(CheckCommand, JsonOfAnEmptyResultAndOfManyArticles)
 {
     TTempDir Dir;
     const auto Empty = RunTool({"check", Dir.WriteFile("e.csv", "").string(), "--json"});
@@ -144,7 +152,7 @@ TEST(CheckCommand, JsonOfAnEmptyResultAndOfManyArticles)
     }
 }
 
-TEST(CheckCommand, CodePageOptionChoosesTheDecoding)
+TEST_F(CheckCommand, CodePageOptionChoosesTheDecoding)
 {
     TTempDir Dir;
     const auto File = Dir.WriteFile("cp.csv", "A;1;;1;0;0;0;\xAC\xAE\xAB\xAE\xAA\xAE\n");
@@ -163,7 +171,7 @@ TEST(CheckCommand, CodePageOptionChoosesTheDecoding)
               "\xc2\xac\xc2\xae\xc2\xab\xc2\xae\xd0\x84\xc2\xae");
 }
 
-TEST(CheckCommand, WrongArgumentsExitWithUsage)
+TEST_F(CheckCommand, WrongArgumentsExitWithUsage)
 {
     TTempDir Dir;
     const std::string File = Dir.WriteFile("ok.csv", "A;1;;1;0;0;0;Milk\n").string();
@@ -189,7 +197,7 @@ TEST(CheckCommand, WrongArgumentsExitWithUsage)
     }
 }
 
-TEST(CheckCommand, UnreadableFileExitsWithTheReason)
+TEST_F(CheckCommand, UnreadableFileExitsWithTheReason)
 {
     TTempDir Dir;
     const auto Missing = RunTool({"check", (Dir.Path() / "nope.csv").string()});
@@ -211,7 +219,7 @@ TEST(CheckCommand, UnreadableFileExitsWithTheReason)
 }
 
 // Hostile files: each must end normally, quickly, with the parser's verdict and valid JSON.
-TEST(CheckCommand, HostileInputGetsAnAnswer)
+TEST_F(CheckCommand, HostileInputGetsAnAnswer)
 {
     TTempDir Dir;
     std::mt19937 Random(20240611);
@@ -281,7 +289,7 @@ TEST(CheckCommand, HostileInputGetsAnAnswer)
     }
 }
 
-TEST(CheckCommand, NulBytesSurviveIntoTheJsonText)
+TEST_F(CheckCommand, NulBytesSurviveIntoTheJsonText)
 {
     using namespace std::string_literals;
     TTempDir Dir;

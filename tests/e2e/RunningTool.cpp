@@ -1,5 +1,6 @@
 #include "RunningTool.h"
 
+#include "support/RunProcess.h"
 #include "support/TempDir.h"
 
 #include <chrono>
@@ -32,7 +33,8 @@ std::string MakeOutputDir()
 
 } // namespace
 
-TRunningTool::TRunningTool(const std::vector<std::string>& Args) : FDir(MakeOutputDir())
+TRunningTool::TRunningTool(const std::vector<std::string>& Args)
+    : FDir((RequireTemporaryDataFolder(), MakeOutputDir()))
 {
     posix_spawn_file_actions_t Actions;
     posix_spawn_file_actions_init(&Actions);

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <string>
 #include <thread>
@@ -172,8 +174,114 @@ TEST_F(ScaleCommands, ScanPrintsHitsAndProgress)
     EXPECT_EQ(Bad.ExitCode, 2) << Describe(Bad);
 }
 
+TEST_F(ScaleCommands, JournalLevelComesFromSettingsUnlessGiven)
+{
+    StartSim();
+    const auto File = Dir.WriteFile("prices.csv", GoodFile).string();
+    Dir.WriteFile("label/f34.dat", "01 00 00 00 00 06\r\n");
+    Dir.WriteFile("label/f38.dat", "02000000000a 00 11 22 33\r\n");
+    const auto Folder = (Dir.Path() / "label").string();
+    struct Row
+    {
+        const char* Settings; // LogLevel in settings.ini; nullptr = no settings file
+        const char* Option;   // --log-level; nullptr = not given
+        bool Verbose;         // INFO and EXCH lines expected
+    };
+    const Row Rows[] = {
+        {nullptr, nullptr, true}, {"errors", nullptr, false}, {"max", nullptr, true},
+        {"errors", "max", true},  {"max", "errors", false},   {nullptr, "errors", false},
+    };
+    const std::vector<std::vector<std::string>> Commands = {
+        {"send", File, "--host", "127.0.0.1", "--port", SimPort()},
+        {"send-label", Folder, "--host", "127.0.0.1", "--port", SimPort()},
+        // A network without scales: every probe journals its connect line at "max".
+        {"scan", "127.0.0.1", "--timeout", "100"},
+    };
+    const auto Ini = Data.DataDir() / "settings.ini";
+    for (const Row& R : Rows) {
+        const std::string Settings =
+            R.Settings ? "[General]\r\nLogLevel=" + std::string(R.Settings) : "";
+        std::filesystem::create_directories(Data.DataDir());
+        std::filesystem::remove(Ini);
+        if (R.Settings)
+            std::ofstream(Ini, std::ios::binary) << Settings;
+        for (std::vector<std::string> Args : Commands) {
+            if (R.Option) {
+                Args.push_back("--log-level");
+                Args.push_back(R.Option);
+            }
+            SCOPED_TRACE(Args[0] + " settings=" + (R.Settings ? R.Settings : "none") +
+                         " option=" + (R.Option ? R.Option : "none"));
+            std::filesystem::remove_all(Data.DataDir() / "logs");
+            const auto Result = RunTool(Args, 60000);
+            EXPECT_EQ(Result.ExitCode, 0) << Describe(Result);
+            EXPECT_EQ(Kit::JournalTexts("INFO").empty(), !R.Verbose);
+            if (Args[0] != "scan") {
+                EXPECT_EQ(Kit::JournalTexts("EXCH").empty(), !R.Verbose);
+            }
+            // The settings are only read: never written, nor made when missing.
+            EXPECT_EQ(std::filesystem::exists(Ini), R.Settings != nullptr);
+            EXPECT_EQ(Kit::ReadFileBytes(Ini), Settings);
+        }
+    }
+}
+
+TEST_F(ScaleCommands, LogLevelAndAdapterAddressAreChecked)
+{
+    const auto File = Dir.WriteFile("prices.csv", GoodFile).string();
+    struct Row
+    {
+        std::vector<std::string> Args;
+        std::string ErrPart;
+    };
+    const Row Rows[] = {
+        {{"send", File, "--host", "127.0.0.1", "--log-level", "debug"}, "--log-level must be"},
+        {{"send-label", File, "--host", "127.0.0.1", "--log-level="}, "--log-level must be"},
+        {{"scan", "127.0.0.1", "--log-level", "verbose"}, "--log-level must be"},
+        {{"run", "--log-level", "all"}, "--log-level must be"},
+        // The scan's address is read as strictly as a connect reads it.
+        {{"scan", "10.0.0.+5"}, "'10.0.0.+5' is not an adapter address"},
+        {{"scan", "10.0.0.0x5"}, "is not an adapter address"},
+        {{"scan", " 10.0.0.5"}, "is not an adapter address"},
+        {{"scan", "0.0.0.0"}, "is not an adapter address"},
+        {{"scan", "255.255.255.255"}, "is not an adapter address"},
+    };
+    for (const Row& R : Rows) {
+        const auto Result = RunTool(R.Args, 20000);
+        EXPECT_EQ(Result.ExitCode, 2) << Describe(Result);
+        EXPECT_NE(Result.Err.find(R.ErrPart), std::string::npos) << Describe(Result);
+        EXPECT_EQ(Result.Out, "") << Describe(Result);
+    }
+    EXPECT_TRUE(Kit::JournalEntries().empty());
+}
+
+TEST(StandardDescriptors, ClosedOnesAreOpenedOnTheNullDevice)
+{
+    // A parent that starts the tool with 0, 1 and 2 closed: the simulator's listening socket must
+    // not become its standard output, or every printed line would go to the network.
+    Kit::TTempDataFolder Data;
+    const std::string Script = R"(
+"$0" scale-sim --port 0 <&- >&- 2>&- &
+P=$!
+i=0
+while [ $i -lt 200 ] && ! ls -l /proc/$P/fd 2>/dev/null | grep -q socket; do
+    sleep 0.05; i=$((i+1))
+done
+for F in 0 1 2; do readlink /proc/$P/fd/$F || echo closed; done
+ls -l /proc/$P/fd | grep socket | sed 's/.* \([0-9]*\) -> .*/socket on \1/'
+kill -TERM $P; wait $P
+)";
+    const auto R = Kit::RunProcess("/bin/sh", {"-c", Script, PLUMERIA_TOOL_PATH}, 30000);
+    EXPECT_EQ(R.Out.substr(0, R.Out.find("socket on")), "/dev/null\n/dev/null\n/dev/null\n")
+        << Describe(R);
+    ASSERT_NE(R.Out.find("socket on "), std::string::npos) << Describe(R);
+    for (const char* Standard : {"socket on 0\n", "socket on 1\n", "socket on 2\n"})
+        EXPECT_EQ(R.Out.find(Standard), std::string::npos) << Describe(R);
+}
+
 TEST(ScaleSimCommand, RefusesAddressesOffLoopback)
 {
+    Kit::TTempDataFolder Data;
     for (const char* Address : {"10.0.0.5", "0.0.0.0", "192.168.1.2"}) {
         const auto R = RunTool({"scale-sim", "--bind", Address, "--port", "0"}, 10000);
         EXPECT_EQ(R.ExitCode, 2) << Describe(R);

@@ -190,8 +190,16 @@ TProcessResult RunProcess(const std::filesystem::path& Program,
 
 #endif
 
+void RequireTemporaryDataFolder()
+{
+    if (!IsTemporaryDataFolderSet())
+        throw std::logic_error("a program of this build is started only inside a temporary data "
+                               "folder (TTempDataFolder)");
+}
+
 TProcessResult RunTool(const std::vector<std::string>& Args, int TimeoutMs)
 {
+    RequireTemporaryDataFolder();
     return RunProcess(PLUMERIA_TOOL_PATH, Args, TimeoutMs);
 }
 

@@ -24,7 +24,13 @@ struct TProcessResult
 TProcessResult RunProcess(const std::filesystem::path& Program,
                           const std::vector<std::string>& Args, int TimeoutMs = 60000);
 
-/// `RunProcess` for the `plumeria` tool of this build.
+/// `RunProcess` for the `plumeria` tool of this build. Throws std::logic_error unless a temporary
+/// data folder is in place (see `RequireTemporaryDataFolder`).
 TProcessResult RunTool(const std::vector<std::string>& Args, int TimeoutMs = 60000);
+
+/// Throws std::logic_error unless `ProgramData` points at a temporary data folder (a
+/// `TTempDataFolder` is alive): a program of this build started without one would journal into,
+/// and read the settings of, the user's own data folder.
+void RequireTemporaryDataFolder();
 
 } // namespace Plumeria::Test

@@ -84,6 +84,8 @@ void UnsetEnv(const char* Name)
 }
 #endif
 
+std::atomic<int> LiveDataFolders{0};
+
 } // namespace
 
 TTempDir::TTempDir() : FPath(MakeUniqueDir()) {}
@@ -121,15 +123,23 @@ TTempDataFolder::TTempDataFolder()
     }
     SetEnv("ProgramData", PathToUtf8(FDir.Path()));
     ResetJournal();
+    ++LiveDataFolders;
 }
 
 TTempDataFolder::~TTempDataFolder()
 {
+    --LiveDataFolders;
     if (FHadOld)
         SetEnv("ProgramData", FOldValue);
     else
         UnsetEnv("ProgramData");
     ResetJournal();
+}
+
+bool IsTemporaryDataFolderSet()
+{
+    const auto Value = GetEnv("ProgramData");
+    return LiveDataFolders.load() > 0 && Value && !Value->empty();
 }
 
 std::string ReadFileBytes(const std::filesystem::path& Path)

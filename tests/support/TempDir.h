@@ -43,6 +43,10 @@ private:
     bool FHadOld = false;
 };
 
+/// True while a `TTempDataFolder` is alive and `ProgramData` is set: the programs this build
+/// starts then keep out of the user's own data folder.
+bool IsTemporaryDataFolderSet();
+
 /// Whole content of a file as bytes ("" when it cannot be read).
 std::string ReadFileBytes(const std::filesystem::path& Path);
 

@@ -245,6 +245,24 @@ private Q_SLOTS:
         QCOMPARE(First.ImageSize(), QSize(20, 20));
     }
 
+    void ImageOfTheWrongSizeIsReplacedByAClearOne()
+    {
+        // A picture that did not load (null) or has another size keeps its number as a fully
+        // transparent image, never as whatever the memory held.
+        TImageList List(QSize(20, 20));
+        QImage Big(32, 32, QImage::Format_ARGB32);
+        Big.fill(Qt::red);
+        QCOMPARE(List.Add(QImage()), 0);
+        QCOMPARE(List.Add(Big), 1);
+        for (int Index : {0, 1}) {
+            const QImage Image = List.Image(Index);
+            QCOMPARE(Image.size(), QSize(20, 20));
+            for (int Y = 0; Y < 20; ++Y)
+                for (int X = 0; X < 20; ++X)
+                    QCOMPARE(Image.pixel(X, Y), QRgb(0));
+        }
+    }
+
     void ImagesNineAndFourteenAreBothExit()
     {
         const TImageList& List = SharedImages();

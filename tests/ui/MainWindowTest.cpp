@@ -9,6 +9,7 @@
 #include "core/Settings/Settings.h"
 #include "platform/Autostart.h"
 #include "platform/Environment.h"
+#include "platform/TrayClick.h"
 #include "ui/Icons/Icons.h"
 
 #include <QAction>
@@ -81,7 +82,7 @@ private Q_SLOTS:
         QVERIFY(ReadAutostartCommand().has_value());
 
         QVERIFY(!Window.isVisible()); // hidden until asked for
-        QCOMPARE(Window.windowTitle(), QStringLiteral("Плюмерия"));
+        QCOMPARE(ShownTitle(Window), QStringLiteral("Плюмерия"));
         QVERIFY(Window.Tray() != nullptr);
         QCOMPARE(Window.Tray()->toolTip(), QStringLiteral("Плюмерия"));
         QVERIFY(Window.Watch() != nullptr);
@@ -304,6 +305,16 @@ private Q_SLOTS:
         Q_EMIT Window.Tray()->activated(QSystemTrayIcon::DoubleClick);
         QVERIFY(Window.isVisible());
         QVERIFY(Window.close() == false);
+        // StatusNotifier desktops send a single activation only: on Linux that opens it too.
+#ifdef Q_OS_LINUX
+        QVERIFY(TraySingleClickOpens());
+#endif
+        Q_EMIT Window.Tray()->activated(QSystemTrayIcon::Trigger);
+        QCOMPARE(Window.isVisible(), TraySingleClickOpens());
+        QVERIFY(Window.close() == false);
+        // The context menu's own activation never opens the window.
+        Q_EMIT Window.Tray()->activated(QSystemTrayIcon::Context);
+        QVERIFY(!Window.isVisible());
 
         QAction* Exit = Window.TrayMenu()->actions().constLast();
         QCOMPARE(Exit->text(), QStringLiteral("Выход"));

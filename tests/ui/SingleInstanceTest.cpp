@@ -7,9 +7,12 @@
 #include "core/Settings/Settings.h"
 #include "ui/Common/MessageBox.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QProcess>
 #include <QTest>
+#include <QTimer>
 
 #include <chrono>
 #include <thread>
@@ -85,7 +88,25 @@ private Q_SLOTS:
         QProcess First;
         QVERIFY(StartFirstInstance(First));
 
-        PresetMessageAnswer(QMessageBox::Ok);
+        // The box is really shown, so that its title is read as the desktop shows it; it is
+        // answered as soon as it is up.
+        struct TSeenBox
+        {
+            QString Title, Text;
+            QMessageBox::Icon Icon = QMessageBox::NoIcon;
+            bool HadOwner = true;
+        };
+        std::vector<TSeenBox> Seen;
+        QTimer Answerer;
+        QObject::connect(&Answerer, &QTimer::timeout, &Answerer, [&Seen] {
+            auto* Shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (Shown == nullptr || !Shown->isVisible())
+                return;
+            Seen.push_back({ShownTitle(*Shown), Shown->text(), Shown->icon(),
+                            Shown->parentWidget() != nullptr});
+            Shown->accept();
+        });
+        Answerer.start(20);
         QElapsedTimer Waited;
         Waited.start();
         {
@@ -96,12 +117,12 @@ private Q_SLOTS:
             QVERIFY(Second.Tray() == nullptr);
             QVERIFY(Second.Watch() == nullptr);
         }
-        const std::vector<TShownMessage> Shown = TakeShownMessages();
-        QCOMPARE(Shown.size(), std::size_t(1));
-        QCOMPARE(Shown[0].Text, QStringLiteral("PlumeriaBridge is already running."));
-        QCOMPARE(Shown[0].Caption, QStringLiteral("PlumeriaBridge"));
-        QVERIFY(Shown[0].Icon == TMessageIcon::miInformation);
-        QVERIFY(!Shown[0].HadOwner);
+        Answerer.stop();
+        QCOMPARE(Seen.size(), std::size_t(1));
+        QCOMPARE(Seen[0].Title, QStringLiteral("PlumeriaBridge"));
+        QCOMPARE(Seen[0].Text, QStringLiteral("PlumeriaBridge is already running."));
+        QVERIFY(Seen[0].Icon == QMessageBox::Information);
+        QVERIFY(!Seen[0].HadOwner);
         // Nothing of the start-up ran, and the first instance is undisturbed.
         QCOMPARE(CountOf(JournalText(), "started 1.0.3"), 1);
         QCOMPARE(Box.UpdateChecks.size(), std::size_t(0));

@@ -4,6 +4,9 @@
 #include "platform/Environment.h"
 #include "ui/Common/Desktop.h"
 
+#include <QGuiApplication>
+#include <QWidget>
+
 namespace Plumeria::Test {
 
 TUiSandbox::TUiSandbox()
@@ -16,6 +19,19 @@ TUiSandbox::TUiSandbox()
         Opened.push_back(Url);
         return true;
     });
+}
+
+QString ShownTitle(const QWidget& Window)
+{
+    // Without a display name of its own the application reports its name as the display name,
+    // and nothing is appended.
+    const QString Display = QGuiApplication::applicationDisplayName();
+    const QString Title = Window.windowTitle();
+    if (Display == QCoreApplication::applicationName())
+        return Title.isEmpty() ? Display : Title;
+    if (Title.endsWith(Display))
+        return Title;
+    return Title.isEmpty() ? Display : Title + QStringLiteral(" - ") + Display;
 }
 
 TUiSandbox::~TUiSandbox()

@@ -9,6 +9,7 @@
 #include "support/TempDir.h"
 #include "ui/Main/MainWindow.h"
 
+#include <QString>
 #include <QUrl>
 
 #include <filesystem>
@@ -48,6 +49,11 @@ private:
     TScopedEnv FConfigHome;
     TScopedEnv FRuntimeDir;
 };
+
+/// The title the desktop shows for `Window`: Qt's platform layer appends a separator and the
+/// application display name, once one is set, to every title that does not already end with it,
+/// and shows the application name for an empty title. `windowTitle()` alone is the text passed in.
+QString ShownTitle(const QWidget& Window);
 
 /// Today's journal file as text ("" when there is none).
 std::string JournalText();

@@ -108,7 +108,16 @@ TUploadResult TDigiDriver::Upload(const std::string& Host, std::int32_t Port,
     try {
         return UploadFrames(Host, Port, TimeoutMs, LocalIp, SourceFile, Items);
     } catch (const std::exception& Error) {
-        return {TUploadStatus::usFailed, std::string("upload failed: ") + Error.what()};
+        TUploadResult Failed{TUploadStatus::usFailed,
+                             std::string("upload failed: ") + Error.what()};
+        try {
+            const int UsedPort = Port > 0 ? Port : DigiDefaultPort(Host);
+            LogError("file=" + SourceFile + " ip=" + Host + " port=" + std::to_string(UsedPort) +
+                     " " + Failed.Message);
+        } catch (...) {
+            // Out of memory again: the result still tells the caller.
+        }
+        return Failed;
     }
 }
 

@@ -2,9 +2,11 @@
 
 #include "core/DigiSearch/TcpTransport.h"
 #include "core/Text/Text.h"
+#include "core/Types/Threads.h"
 #include "platform/Adapters.h"
 
 #include <atomic>
+#include <exception>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -57,13 +59,18 @@ struct TScanState
     std::int32_t TimeoutMs = 0;
     THostQueue Queue{Hosts};
     TDigiCancelProc IsCancelled;
+    // The first exception a worker met (a callback that threw, no memory); the others stop
+    // before their next host and the scan hands it to its caller once all have ended.
+    std::atomic<bool> Failed{false};
+    std::mutex FailureLock;
+    std::exception_ptr Failure;
 };
 
 void ScanWorker(TScanState& State)
 {
     const auto Total = static_cast<std::int64_t>(State.Hosts.size());
     for (;;) {
-        if (State.IsCancelled && State.IsCancelled())
+        if (State.Failed.load() || (State.IsCancelled && State.IsCancelled()))
             return;
         const std::string Host = State.Queue.NextHost();
         if (Host.empty())
@@ -81,6 +88,20 @@ void ScanWorker(TScanState& State)
         if (State.OnProgress && (CheckedNow == Total || CheckedNow % 16 == 0))
             State.OnProgress(static_cast<std::int32_t>(CheckedNow),
                              static_cast<std::int32_t>(Total), static_cast<std::int32_t>(FoundNow));
+    }
+}
+
+/// A worker's whole life: whatever it throws is kept for the caller instead of ending the
+/// process.
+void Work(TScanState& State)
+{
+    try {
+        ScanWorker(State);
+    } catch (...) {
+        std::lock_guard Guard(State.FailureLock);
+        if (!State.Failure)
+            State.Failure = std::current_exception();
+        State.Failed.store(true);
     }
 }
 
@@ -151,24 +172,20 @@ void ScanDigiSubnet(const std::string& AdapterIp, std::int32_t TimeoutMs, TDigiH
     State.TimeoutMs = TimeoutMs;
     State.IsCancelled = std::move(IsCancelled);
 
-    std::vector<std::thread> Workers;
-    Workers.reserve(DigiScanWorkers);
-    std::system_error CreateError(std::error_code{});
-    bool CreateFailed = false;
-    for (int I = 0; I < DigiScanWorkers; ++I) {
-        try {
-            Workers.emplace_back([&State] { ScanWorker(State); });
-        } catch (const std::system_error& Error) {
-            // Fewer workers still probe every host, only more slowly.
-            CreateError = Error;
-            CreateFailed = true;
-            break;
-        }
-    }
+    std::vector<std::thread> Workers(DigiScanWorkers);
+    int Started = 0;
+    // Fewer workers still probe every host, only more slowly.
+    while (Started < DigiScanWorkers &&
+           TryStartThread(Workers[static_cast<std::size_t>(Started)], [&State] { Work(State); }))
+        ++Started;
     for (std::thread& Worker : Workers)
-        Worker.join();
-    if (Workers.empty() && CreateFailed)
-        throw CreateError;
+        if (Worker.joinable())
+            Worker.join();
+    if (Started == 0)
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                "cannot start a scan worker");
+    if (State.Failure)
+        std::rethrow_exception(State.Failure);
 }
 
 TDigiHitProc PostedHitProc(TPoster Poster, TDigiHitProc OnHit)

@@ -64,7 +64,10 @@ std::vector<std::string> SubnetHosts(std::string_view AdapterIp);
 /// it on a thread of their own. `OnHit`, `OnProgress` and `IsCancelled` may be empty; they are
 /// called concurrently on the worker threads, never on the caller's thread. Progress comes at
 /// every 16th host checked and at the last; reports may arrive out of order. Once `IsCancelled`
-/// answers true, every worker finishes its probe and takes no further host.
+/// answers true, every worker finishes its probe and takes no further host. When fewer workers
+/// can be started, those that did probe every host. Throws std::system_error when not one worker
+/// could start, and the first exception a worker met (a callback that threw) once every worker
+/// has ended.
 void ScanDigiSubnet(const std::string& AdapterIp, std::int32_t TimeoutMs, TDigiHitProc OnHit,
                     TDigiProgressProc OnProgress, TDigiCancelProc IsCancelled);
 

@@ -9,30 +9,17 @@ namespace {
 
 constexpr std::uint32_t AddressNone = 0xFFFFFFFFu;
 
-/// The part of the connect that decides the result word; the caller journals and cleans up.
-/// Returns the word ("" when the attempt ended before a socket existed) and leaves the socket
-/// in `Socket` (NoSocket when none was created).
-std::string ConnectAttempt(std::string_view Host, std::string_view BindIp, int Port, int TimeoutMs,
-                           TSocketHandle& Socket)
+/// The steps after the socket exists: non-blocking mode, bind, connect and the wait for it.
+/// Returns the result word.
+std::string ConnectSocket(TSocketHandle Socket, std::uint32_t Ip, std::string_view BindIp, int Port,
+                          int TimeoutMs)
 {
-    Socket = NoSocket;
-    if (!SocketLibraryReady())
-        return {}; // "winsock off": no socket, no journal line
-    if (Port < 1 || Port > 65535 || TimeoutMs < 1)
-        return {}; // "bad endpoint"
-    std::uint32_t Ip = 0;
-    if (!ParseIpv4(Host, Ip) || Ip == AddressNone || Ip == 0)
-        return {}; // "bad address"
     int Error = 0;
-    Socket = SocketCreateTcp(Error);
-    if (Socket == NoSocket)
-        return {}; // "socket error N", which by rule leaves no journal line either
-
     if (!SocketSetNonBlocking(Socket, Error))
         return "ioctlsocket error " + std::to_string(Error);
     if (!BindIp.empty()) {
         std::uint32_t Local = 0;
-        if (!ParseIpv4(BindIp, Local) || Local == AddressNone || Local == 0)
+        if (!IsConnectableIpv4(BindIp) || !ParseIpv4(BindIp, Local))
             return "bad bind address";
         if (!SocketBind(Socket, Local, Error))
             return "bind error " + std::to_string(Error);
@@ -55,6 +42,26 @@ std::string ConnectAttempt(std::string_view Host, std::string_view BindIp, int P
     if (SocketErrorRefused(Pending))
         return "refused";
     return "error " + std::to_string(Pending);
+}
+
+/// The whole attempt up to its result word; the caller journals and cleans up. Leaves the
+/// socket in `Socket` (NoSocket when none was created).
+std::string ConnectAttempt(std::string_view Host, std::string_view BindIp, int Port, int TimeoutMs,
+                           TSocketHandle& Socket)
+{
+    Socket = NoSocket;
+    if (!SocketLibraryReady())
+        return "winsock off";
+    if (Port < 1 || Port > 65535 || TimeoutMs < 1)
+        return "bad endpoint";
+    std::uint32_t Ip = 0;
+    if (!IsConnectableIpv4(Host) || !ParseIpv4(Host, Ip))
+        return "bad address";
+    int Error = 0;
+    Socket = SocketCreateTcp(Error);
+    if (Socket == NoSocket)
+        return "socket error " + std::to_string(Error);
+    return ConnectSocket(Socket, Ip, BindIp, Port, TimeoutMs);
 }
 
 } // namespace
@@ -93,6 +100,12 @@ bool ParseIpv4(std::string_view Text, std::uint32_t& Ip)
     return true;
 }
 
+bool IsConnectableIpv4(std::string_view Text)
+{
+    std::uint32_t Ip = 0;
+    return ParseIpv4(Text, Ip) && Ip != 0 && Ip != AddressNone;
+}
+
 bool TcpConnect(std::string_view Host, std::string_view BindIp, int Port, int TimeoutMs,
                 TSocketHandle& Socket)
 {
@@ -109,10 +122,10 @@ bool TcpConnect(std::string_view Host, std::string_view BindIp, int Port, int Ti
         TcpClose(Attempt);
         Socket = NoSocket;
     }
-    if (!Word.empty()) {
-        LogInfo("digi tcp ip=" + std::string(Host) + " port=" + std::to_string(Port) + " bind=" +
-                (BindIp.empty() ? std::string("-") : std::string(BindIp)) + " result=" + Word);
-    }
+    // The reasons that end an attempt before it reaches the network are journaled too: they are
+    // the only trace of a scale saved with a host name or a wrong port.
+    LogInfo("digi tcp ip=" + std::string(Host) + " port=" + std::to_string(Port) + " bind=" +
+            (BindIp.empty() ? std::string("-") : std::string(BindIp)) + " result=" + Word);
     return Connected;
 }
 

@@ -2,8 +2,9 @@
 // The thin TCP client through which the program talks to DIGI scales: an IPv4 connect bounded by
 // a time-out, optionally from a given local address; a send that pushes a whole buffer; a
 // receive that takes the first bytes of an answer; a probe; and the DIGI default port rule.
-// Every connect attempt that gets as far as a socket leaves one journal line
-// "digi tcp ip=... port=... bind=... result=..." with a one-word result.
+// Every connect attempt leaves one journal line "digi tcp ip=... port=... bind=... result=..."
+// with a one-word result, also one that ends before a socket exists ("bad address" for a scale
+// saved with a host name, "bad endpoint", "socket error N", "winsock off").
 //
 // Re-entrant: the interface thread, the scan workers and the probe thread call it at once.
 // Nothing throws; every failure is a false result.
@@ -26,6 +27,9 @@ int DigiDefaultPort(std::string_view Host);
 /// each. Leading zeros are decimal (192.168.001.010 is 192.168.1.10), never octal, so the
 /// address always agrees with the port that DigiDefaultPort reads from the same text.
 bool ParseIpv4(std::string_view Text, std::uint32_t& Ip);
+/// ParseIpv4 that also refuses 0.0.0.0 and 255.255.255.255: an address a connect can go to or be
+/// bound to.
+bool IsConnectableIpv4(std::string_view Text);
 
 /// Connects to Host:Port, from `BindIp` when it is not empty, waiting at most `TimeoutMs`.
 /// True with an open, non-blocking socket in `Socket` when the scale accepted; false with

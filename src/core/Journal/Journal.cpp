@@ -1,6 +1,7 @@
 #include "core/Journal/Journal.h"
 
 #include "core/Text/Text.h"
+#include "platform/AppendFile.h"
 #include "platform/Environment.h"
 
 #include <atomic>
@@ -21,6 +22,9 @@ namespace {
 constexpr std::size_t ExchangeDumpLimit = 4096;
 // Tail reads go backwards in blocks of this size; a day's journal may be hundreds of megabytes.
 constexpr std::size_t TailBlockSize = 64 * 1024;
+// A line buffer larger than this is given back after its entry (the largest exchange line is
+// about 12 KB).
+constexpr std::size_t LineBufferKept = 64 * 1024;
 
 std::atomic<std::uint8_t> Level{static_cast<std::uint8_t>(TLogLevel::llMaximum)};
 std::atomic<bool> ShutDown{false};
@@ -48,14 +52,6 @@ std::string FormatDate(const TLocalDateTime& T)
 {
     char Buffer[32];
     std::snprintf(Buffer, sizeof Buffer, "%04d-%02d-%02d", T.Year, T.Month, T.Day);
-    return Buffer;
-}
-
-std::string FormatStamp(const TLocalDateTime& T)
-{
-    char Buffer[64];
-    std::snprintf(Buffer, sizeof Buffer, "%04d-%02d-%02d %02d:%02d:%02d", T.Year, T.Month, T.Day,
-                  T.Hour, T.Minute, T.Second);
     return Buffer;
 }
 
@@ -113,6 +109,36 @@ bool Enabled(std::string_view Kind)
     return Kind == "ERROR" || IsLogVerbose();
 }
 
+/// The last entry's day file and the buffer its lines are built in, both under the journal lock:
+/// at level max an upload writes three entries per article, and each would otherwise build the
+/// path and a line afresh.
+struct TAppendCache
+{
+    int Year = 0, Month = 0, Day = 0;
+    fs::path File;
+    std::string Line;
+};
+TAppendCache AppendCache;
+
+/// Today's file for an entry stamped `T`; call under the journal lock.
+const fs::path& CachedLogFile(const TLocalDateTime& T)
+{
+    TAppendCache& C = AppendCache;
+    if (C.File.empty() || C.Year != T.Year || C.Month != T.Month || C.Day != T.Day) {
+        C.File = LogFileFor(T);
+        C.Year = T.Year;
+        C.Month = T.Month;
+        C.Day = T.Day;
+    }
+    return C.File;
+}
+
+/// Call under the journal lock, with the data folder forgotten.
+void ForgetAppendCache()
+{
+    AppendCache = TAppendCache();
+}
+
 void Append(std::string_view Kind, std::string_view Text)
 {
     if (ShutDown.load() || !Enabled(Kind))
@@ -124,12 +150,14 @@ void Append(std::string_view Kind, std::string_view Text)
         // One time for both the stamp and the file name: an entry stamped 23:59:59 belongs to
         // that day's file even when midnight passes while it is written.
         const TLocalDateTime Stamp = Now();
-        const fs::path File = LogFileFor(Stamp);
-        std::error_code Error;
-        fs::create_directories(File.parent_path(), Error);
+        const fs::path& File = CachedLogFile(Stamp);
 
-        std::string Line = FormatStamp(Stamp);
-        Line.reserve(Line.size() + Kind.size() + Text.size() + 8);
+        std::string& Line = AppendCache.Line;
+        Line.resize(32);
+        const int StampLength =
+            std::snprintf(Line.data(), Line.size(), "%04d-%02d-%02d %02d:%02d:%02d", Stamp.Year,
+                          Stamp.Month, Stamp.Day, Stamp.Hour, Stamp.Minute, Stamp.Second);
+        Line.resize(StampLength > 0 ? static_cast<std::size_t>(StampLength) : 0);
         Line += " | ";
         Line += Kind;
         Line += " | ";
@@ -137,10 +165,16 @@ void Append(std::string_view Kind, std::string_view Text)
         Line += "\r\n";
 
         // Opened and closed for every entry: no handle stays open, so the file can be opened,
-        // copied or deleted between entries.
-        std::ofstream Out(File, std::ios::binary | std::ios::app);
-        Out.write(Line.data(), static_cast<std::streamsize>(Line.size()));
-        Out.close();
+        // copied or deleted between entries. The folder is made only when it is missing, which
+        // spares every other entry a look at it.
+        if (AppendToFile(File, Line) == TAppendResult::arFolderMissing) {
+            std::error_code Error;
+            fs::create_directories(File.parent_path(), Error);
+            if (!Error)
+                AppendToFile(File, Line);
+        }
+        if (Line.capacity() > LineBufferKept)
+            std::string().swap(Line); // one huge entry should not hold its memory for good
     } catch (...) {
         // A journal that cannot be written must never disturb the caller; the entry is lost.
     }
@@ -352,6 +386,7 @@ void ShutdownJournal()
 {
     std::lock_guard Guard(JournalLock());
     ShutDown.store(true);
+    ForgetAppendCache();
     std::lock_guard FolderGuard(FolderLock);
     Folder.reset();
 }
@@ -359,6 +394,7 @@ void ShutdownJournal()
 void ResetJournal()
 {
     std::lock_guard Guard(JournalLock());
+    ForgetAppendCache();
     std::lock_guard FolderGuard(FolderLock);
     Folder.reset();
     ShutDown.store(false);

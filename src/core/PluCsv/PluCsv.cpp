@@ -1,6 +1,7 @@
 #include "core/PluCsv/PluCsv.h"
 
 #include "core/Text/Text.h"
+#include "core/Types/Threads.h"
 #include "platform/Environment.h"
 
 #include <algorithm>
@@ -228,19 +229,25 @@ struct TNameJob
 class TNameWorker
 {
 public:
-    explicit TNameWorker(const TNameDecoder& Decoder)
-        : FDecoder(Decoder), FThread([this] { Run(); })
-    {
-    }
+    explicit TNameWorker(const TNameDecoder& Decoder) : FDecoder(Decoder) {}
 
     ~TNameWorker()
     {
+        if (!FThread.joinable())
+            return;
         {
             const std::lock_guard Lock(FLock);
             FStop = true;
         }
         FChanged.notify_all();
         FThread.join();
+    }
+
+    /// Starts the thread; false when the system would not give one (the names are then
+    /// decoded on the reading thread).
+    bool Start()
+    {
+        return TryStartThread(FThread, [this] { Run(); });
     }
 
     TNameWorker(const TNameWorker&) = delete;
@@ -305,7 +312,7 @@ private:
     bool FHasBatch = false;
     bool FStop = false;
     std::exception_ptr FError;
-    std::thread FThread; // last: starts once everything it reads is set up
+    std::thread FThread;
 };
 
 struct TFreeDeleter
@@ -644,8 +651,10 @@ void ReadAndParse(const std::filesystem::path& FileName, std::ifstream& In, bool
     std::vector<char> Buffer(ReadPieceSize);
     std::vector<char> Spare;
     std::optional<TNameWorker> Names; // after the buffers: stops before they are freed
-    if (NameThread)
-        Parser.DecodeNamesOn(Names.emplace(NameDecoder(CodePage)));
+    if (NameThread && !Names.emplace(NameDecoder(CodePage)).Start())
+        Names.reset(); // no second thread to be had: one thread parses the same result
+    if (Names)
+        Parser.DecodeNamesOn(*Names);
     std::size_t Kept = 0;
     for (;;) {
         if (Buffer.size() < Kept + ReadPieceSize)

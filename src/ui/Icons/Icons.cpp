@@ -28,8 +28,12 @@ QIcon TImageList::Icon(int Index) const
 
 int TImageList::Add(QImage Image)
 {
-    if (Image.size() != FImageSize)
+    if (Image.size() != FImageSize) {
+        // A picture that failed to load: a clear image keeps its place in the numbering. A new
+        // image's pixels are whatever the memory held until filled.
         Image = QImage(FImageSize, QImage::Format_ARGB32_Premultiplied);
+        Image.fill(Qt::transparent);
+    }
     if (Image.format() != QImage::Format_ARGB32_Premultiplied)
         Image = Image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     FImages.push_back(std::move(Image));

@@ -6,6 +6,7 @@
 #include "core/Journal/Journal.h"
 #include "core/Settings/Settings.h"
 #include "core/Types/Types.h"
+#include "platform/TrayClick.h"
 #include "ui/Icons/Icons.h"
 #include "ui/UiText/UiText.h"
 
@@ -275,7 +276,8 @@ void TfrmMain::BuildTrayMenu()
     FTray->setContextMenu(FMenu.get());
     connect(FTray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason Reason) {
-                if (Reason == QSystemTrayIcon::DoubleClick)
+                if (Reason == QSystemTrayIcon::DoubleClick ||
+                    (Reason == QSystemTrayIcon::Trigger && TraySingleClickOpens()))
                     ShowMainWindow();
             });
     FTray->show();

@@ -65,8 +65,9 @@ void TfrmMain::FormCreate()
     FPaused = false;
     FRecent.clear();
 
+    // Only this window's title: an application display name would be appended by Qt to the
+    // title of every other window and box.
     setWindowTitle(UiAppTitle());
-    QGuiApplication::setApplicationDisplayName(UiAppTitle());
     btnHelp->setToolTip(UiHelp());
 
     // One instance per logon, and one watcher per data folder (`plumeria run` included).

@@ -1,0 +1,10 @@
+#include "platform/TrayClick.h"
+
+namespace Plumeria {
+
+bool TraySingleClickOpens()
+{
+    return false;
+}
+
+} // namespace Plumeria
