@@ -68,6 +68,11 @@ private Q_SLOTS:
         QCOMPARE(D.Dialog.windowTitle(), QStringLiteral("Весы DIGI"));
         QCOMPARE(D.Get<QPushButton>("btnOk")->text(), QStringLiteral("Готово"));
         QCOMPARE(D.Edit("edtMask")->placeholderText(), QStringLiteral("meat*.csv;fish*.csv"));
+        D.Click("btnHelp");
+        D.Click("btnHelpMask");
+        QCOMPARE(FBox->Opened.size(), std::size_t{2});
+        QVERIFY(FBox->Opened[0].toString().endsWith(QStringLiteral("/help/digi.html")));
+        QVERIFY(FBox->Opened[1].toString().endsWith(QStringLiteral("/help/digi.html#mask")));
         D.Type("edtHost", QStringLiteral("10.0.0.7"));
         D.Type("edtPort", QString());
         D.Click("btnOk");

@@ -88,6 +88,10 @@ private Q_SLOTS:
         QCOMPARE(D.Changes, 0);
         QCOMPARE(CountJournal("INFO", "digi tcp"), 0); // no probe without scales
         QCOMPARE(D.Get<QPushButton>("btnLabel")->text(), QStringLiteral("Этикетка"));
+        D.Click("btnHelp");
+        QCOMPARE(FBox->Opened.size(), std::size_t{1});
+        QVERIFY(FBox->Opened[0].toString().endsWith(QStringLiteral("/help/scales.html")));
+        QCOMPARE(D.Get<QPushButton>("btnHelp")->toolTip(), QStringLiteral("Весы"));
     }
 
     void ScalesAreGroupedByMakeInEnumerationOrder()
