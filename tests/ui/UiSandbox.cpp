@@ -6,6 +6,7 @@
 
 #include <QGuiApplication>
 #include <QWidget>
+#include <QTest>
 
 namespace Plumeria::Test {
 
@@ -57,6 +58,18 @@ std::filesystem::path TUiSandbox::Folder(const std::string& Name) const
     const auto Path = FSession.Path() / PathFromUtf8(Name);
     std::filesystem::create_directories(Path);
     return Path;
+}
+
+void TypeText(QLineEdit* Edit, const QString& Text)
+{
+    Edit->clear();
+    bool Ascii = true;
+    for (const QChar C : Text)
+        Ascii = Ascii && C.unicode() < 0x80;
+    if (Ascii)
+        QTest::keyClicks(Edit, Text);
+    else
+        Edit->insert(Text);
 }
 
 std::string JournalText()

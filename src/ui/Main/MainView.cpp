@@ -7,12 +7,13 @@
 #include "core/Settings/Settings.h"
 #include "core/Types/Types.h"
 #include "platform/TrayClick.h"
+#include "ui/Common/Controls.h"
+#include "ui/Common/Fonts.h"
 #include "ui/Icons/Icons.h"
 #include "ui/UiText/UiText.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
@@ -39,12 +40,7 @@ constexpr int DesignHeight = 520;
 constexpr int RecentItemHeight = 15;
 constexpr int JournalTailLines = 200;
 
-struct TColumn
-{
-    const char* Caption;
-    int Width;
-};
-constexpr TColumn ScaleColumns[] = {
+constexpr TListColumn ScaleColumns[] = {
     {"Имя", 160}, {"Тип", 120}, {"Адрес", 180}, {"Модель", 110}, {"Маска", 140},
 };
 
@@ -65,15 +61,6 @@ QString Q(const std::string& Utf8)
 QString Q(std::string_view Utf8)
 {
     return QString::fromUtf8(Utf8.data(), static_cast<qsizetype>(Utf8.size()));
-}
-
-// "Segoe UI" and "Consolas" where the machine has them, else the system's own faces.
-QFont PreferredFont(const QString& Family, QFontDatabase::SystemFont Fallback, int PointSize)
-{
-    QFont Font =
-        QFontDatabase::hasFamily(Family) ? QFont(Family) : QFontDatabase::systemFont(Fallback);
-    Font.setPointSize(PointSize);
-    return Font;
 }
 
 } // namespace
@@ -141,10 +128,8 @@ void TfrmMain::CreateControls()
 
 void TfrmMain::ApplyFonts()
 {
-    const QFont Interface =
-        PreferredFont(QStringLiteral("Segoe UI"), QFontDatabase::GeneralFont, 9);
-    setFont(Interface);
-    memLog->setFont(PreferredFont(QStringLiteral("Consolas"), QFontDatabase::FixedFont, 9));
+    setFont(InterfaceFont());
+    memLog->setFont(FixedWidthFont());
 }
 
 void TfrmMain::LayOut()
@@ -183,13 +168,7 @@ void TfrmMain::resizeEvent(QResizeEvent* Event)
 
 void TfrmMain::SetupScaleList()
 {
-    lvScales->setColumnCount(static_cast<int>(std::size(ScaleColumns)));
-    QStringList Captions;
-    for (const TColumn& Column : ScaleColumns)
-        Captions << QString::fromUtf8(Column.Caption);
-    lvScales->setHeaderLabels(Captions);
-    for (int I = 0; I < static_cast<int>(std::size(ScaleColumns)); ++I)
-        lvScales->setColumnWidth(I, ScaleColumns[I].Width);
+    SetListColumns(lvScales, ScaleColumns);
     lvScales->header()->setStretchLastSection(false);
     lvScales->setRootIsDecorated(false);
     lvScales->setItemsExpandable(false);

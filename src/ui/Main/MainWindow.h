@@ -108,6 +108,8 @@ private:
     bool TrayAvailable() const;
     /// The data folder's watch lock; false when another watcher holds it.
     bool AcquireWatchLock();
+    /// Brings an open modal dialog to the front; false when there is none.
+    bool RaiseOpenDialog();
     void btnOpenLogClick();
     void btnHelpClick();
 
