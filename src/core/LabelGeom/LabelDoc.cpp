@@ -114,20 +114,24 @@ std::string NewFileText(int WidthDots, int HeightDots)
 
 bool TDigiLabelDoc::Load(const std::filesystem::path& AFileName, std::string& Error)
 {
+    FFileName = AFileName;
+    LoadContent({}, Error); // nothing of the previous file survives, whatever happens next
+    std::string Bytes;
+    if (!ReadLabelFileBytes(AFileName, Bytes))
+        return Fail(Error, "missing");
+    return LoadContent(Bytes, Error);
+}
+
+bool TDigiLabelDoc::LoadContent(const std::string& FileBytes, std::string& Error)
+{
     Error.clear();
     FDirty = false;
-    FFileName = AFileName;
     FBlobs.clear();
     FBlobAt.clear();
     FText.clear();
     FHi.clear();
     FLo.clear();
-    FEncoding = TTextEncoding::teBytes;
-
-    std::string Bytes;
-    if (!ReadLabelFileBytes(AFileName, Bytes))
-        return Fail(Error, "missing");
-    FEncoding = DecodeCharacters(Bytes, FText);
+    FEncoding = DecodeCharacters(FileBytes, FText);
     return DecodeText(Error);
 }
 
@@ -403,6 +407,17 @@ bool TDigiLabelDoc::RecordsMatchText() const
         }
     }
     return true;
+}
+
+std::string LabelErrorText(const std::string& Code)
+{
+    if (Code == "missing")
+        return "Нет файла f34.dat";
+    if (Code == "hex")
+        return "Файл не похож на f34";
+    if (Code == "short")
+        return "Слишком короткая запись";
+    return "Файл этикетки не читается";
 }
 
 } // namespace Plumeria

@@ -27,6 +27,9 @@ public:
     /// meaningful. A file that exists but cannot be read at all (no access, a folder) throws
     /// std::runtime_error.
     bool Load(const std::filesystem::path& AFileName, std::string& Error);
+    /// Load's rules applied to a file's bytes already in memory (tests and fuzzing); the file
+    /// name stays as it was.
+    bool LoadContent(const std::string& FileBytes, std::string& Error);
     /// Writes the text back when dirty (true also when nothing was written); "missing" without
     /// a file name. The file is replaced through a temporary file beside it, so a failure leaves
     /// it as it was; that failure throws std::runtime_error and the document stays dirty.
@@ -100,5 +103,10 @@ private:
     bool FDirty = false;
     TTextEncoding FEncoding = TTextEncoding::teBytes;
 };
+
+/// The designer's message for an error code of Load, Save or CreateEmpty (UTF-8): "missing" →
+/// "Нет файла f34.dat", "hex" → "Файл не похож на f34", "short" → "Слишком короткая запись",
+/// any other code → "Файл этикетки не читается".
+std::string LabelErrorText(const std::string& Code);
 
 } // namespace Plumeria
