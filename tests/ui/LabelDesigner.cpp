@@ -28,7 +28,7 @@ void OpenInDesigner(TfrmLabel& Form, const std::filesystem::path& Folder)
 {
     PresetFolderAnswer(QString::fromStdString(PathToUtf8(Folder)));
     Child<QPushButton>(Form, "btnOpen")->click();
-    TakeFolderRequests();
+    TakeShownFolderPickers();
 }
 
 void WhenModal(const QString& Name, std::function<void(QWidget&)> Action)

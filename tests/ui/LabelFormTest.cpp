@@ -105,7 +105,7 @@ private Q_SLOTS:
     void init()
     {
         TakeShownMessages();
-        TakeFolderRequests();
+        TakeShownFolderPickers();
     }
 
     void WithoutADocumentOnlyOpenNewAndUploadWork()
@@ -129,11 +129,11 @@ private Q_SLOTS:
         const auto Folder = MakeLabelFolder(Box, "Мясо");
         PresetFolderAnswer(FolderText(Folder));
         Child<QPushButton>(Form, "btnOpen")->click();
-        const auto Asked = TakeFolderRequests();
+        const auto Asked = TakeShownFolderPickers();
         QCOMPARE(Asked.size(), 1u);
         QCOMPARE(Asked[0].Title, QStringLiteral("Папка этикетки"));
-        QCOMPARE(Asked[0].StartFolder, QStringLiteral("C:\\digi"));
-        QVERIFY(!Asked[0].AllowNewFolder);
+        QVERIFY(Asked[0].Start.isEmpty()); // "C:\digi" is not there
+        QVERIFY(!Asked[0].AllowCreate);
         const QString Opened =
             FolderText(Folder / "f34.dat") + QStringLiteral("  Макет 1   54 x 37 mm");
         QCOMPARE(Status(Form), Opened);
@@ -146,7 +146,7 @@ private Q_SLOTS:
         QCOMPARE(Form.Document()->FileName(), Folder / "f34.dat");
 
         // A cancelled picker changes nothing.
-        PresetFolderAnswer(QString());
+        PresetFolderAnswer(std::nullopt);
         Child<QPushButton>(Form, "btnOpen")->click();
         QCOMPARE(Form.Document(), Doc);
     }
@@ -354,9 +354,9 @@ private Q_SLOTS:
         Child<QPushButton>(Form, "btnNew")->click();
         QCOMPARE(Status(Form), QStringLiteral("Это папка открытой этикетки. Выберите другую"));
         QCOMPARE(Form.Document()->FileName(), Old / "f34.dat");
-        const auto Asked = TakeFolderRequests();
+        const auto Asked = TakeShownFolderPickers();
         QCOMPARE(Asked.at(0).Title, QStringLiteral("Папка новой этикетки"));
-        QVERIFY(Asked.at(0).AllowNewFolder);
+        QVERIFY(Asked.at(0).AllowCreate);
 
         // Out-of-range sizes warn and the dialog stays; then 60 x 40 is taken.
         const auto New = Box.Folder("Новая");
@@ -395,7 +395,7 @@ private Q_SLOTS:
         WhenModal(QStringLiteral("dlgLabelSize"),
                   [](QWidget& Dialog) { Child<QPushButton>(Dialog, "btnCancel")->click(); });
         Child<QPushButton>(Form, "btnNew")->click();
-        QVERIFY(TakeFolderRequests().size() == 1u); // only the first command asked
+        QVERIFY(TakeShownFolderPickers().size() == 1u); // only the first command asked
         QVERIFY(!Form.Document());
     }
 

@@ -10,16 +10,22 @@
 #include "core/LabelGeom/LabelGeom.h"
 #include "core/Settings/Settings.h"
 #include "ui/Common/MessageBox.h"
+#include "ui/DigiForm/DigiForm.h"
+#include "ui/GeneralForm/GeneralForm.h"
 #include "ui/Icons/Icons.h"
 #include "ui/Main/MainWindow.h"
+#include "ui/ScalesForm/ScalesForm.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QTreeWidget>
 
 #include <cstdio>
 
@@ -158,6 +164,88 @@ QImage LabelDialogShot(bool SizeDialog)
     return Shot;
 }
 
+// Four scales of three makes, as the scales and DIGI windows show them.
+std::vector<TScaleConfig> ShotScales()
+{
+    auto Off = Test::MakeScale("Касса 2", "10.0.0.7", 20304, TScaleKind::skShtrihPrint,
+                               "Штрих-Принт М", "*.csv;*.txt");
+    Off.Enabled = false;
+    return {
+        Test::MakeScale("Весы мясного отдела", "192.168.100.201", 0, TScaleKind::skDigi, "SM-100",
+                        "meat*.csv"),
+        Test::MakeScale("Рыба и сыры", "192.168.100.202", 2202, TScaleKind::skDigi, "SM-300",
+                        "fish*.csv"),
+        Test::MakeScale("Овощи", "192.168.100.15", 8111, TScaleKind::skMettlerToledo, "bPlus",
+                        "*.txt"),
+        Off,
+    };
+}
+
+// The DIGI dialog after two scales were collected, the second one shown in the fields.
+QImage DigiDialogShot(bool Editing)
+{
+    TLoaderSettings Settings;
+    TfrmDigi Dialog;
+    Dialog.Prepare(&Settings, ShotScales()[0], Editing);
+    if (!Editing) {
+        auto* Host = Dialog.findChild<QLineEdit*>(QStringLiteral("edtHost"));
+        auto* Name = Dialog.findChild<QLineEdit*>(QStringLiteral("edtName"));
+        auto* Add = Dialog.findChild<QPushButton*>(QStringLiteral("btnAdd"));
+        Name->setText(QStringLiteral("Весы мясного отдела"));
+        Host->setText(QStringLiteral("192.168.100.201"));
+        Add->click();
+        Name->setText(QStringLiteral("Рыба"));
+        Host->setText(QStringLiteral("192.168.100.202"));
+        Dialog.findChild<QLabel*>(QStringLiteral("lblStatus"))
+            ->setText(QStringLiteral("Выберите адаптер в окне «Основные»"));
+    }
+    Dialog.show();
+    QCoreApplication::processEvents();
+    return Dialog.grab().toImage();
+}
+
+// The scales window with every state: on line, off line and still checking.
+QImage ScalesWindowShot()
+{
+    Test::TUiSandbox Box;
+    TLoaderSettings Settings;
+    Settings.Scales = ShotScales();
+    TfrmScales Window;
+    Window.Open(&Settings, {});
+    Window.show();
+    auto* List = Window.findChild<QTreeWidget*>(QStringLiteral("lvScales"));
+    // The probe of these addresses runs on its own; the shot shows the texts as they end up.
+    List->topLevelItem(0)->child(0)->setText(3, QStringLiteral("В сети"));
+    List->topLevelItem(0)->child(0)->setIcon(0, SharedImages().Icon(siCheckMark));
+    List->topLevelItem(0)->child(1)->setText(3, QStringLiteral("Не в сети"));
+    List->topLevelItem(0)->child(1)->setIcon(0, SharedImages().Icon(siCross));
+    List->setCurrentItem(List->topLevelItem(1)->child(0));
+    Window.findChild<QLabel*>(QStringLiteral("lblStatus"))
+        ->setText(QStringLiteral("Форма для этого типа ещё не готова Mettler-Toledo"));
+    QCoreApplication::processEvents();
+    QImage Shot = Window.grab().toImage();
+    return Shot;
+}
+
+QImage GeneralDialogShot()
+{
+    TLoaderSettings Settings;
+    Settings.WatchFolder = "C:\\Обмен\\Весы";
+    Settings.AdapterIp = "192.168.100.5";
+    const TLogLevel Level = GetLogLevel();
+    TfrmGeneral Dialog(nullptr, [] {
+        return std::vector<TNetAdapter>{{"192.168.100.5", "Ethernet Intel(R) I219-LM"},
+                                        {"10.0.0.2", "Wi-Fi"}};
+    });
+    Dialog.LoadFrom(Settings);
+    Dialog.show();
+    QCoreApplication::processEvents();
+    QImage Shot = Dialog.grab().toImage();
+    Dialog.reject();
+    SetLogLevel(Level);
+    return Shot;
+}
+
 bool Save(const QImage& Image, const QDir& Out, const char* Name)
 {
     const QString File = Out.filePath(QString::fromLatin1(Name));
@@ -188,5 +276,9 @@ int main(int Argc, char** Argv)
     Ok = Save(LabelDesignerShot(QSize(960, 570), 16), Out, "label-designer-small.png") && Ok;
     Ok = Save(LabelDialogShot(true), Out, "label-size.png") && Ok;
     Ok = Save(LabelDialogShot(false), Out, "label-upload.png") && Ok;
+    Ok = Save(DigiDialogShot(false), Out, "digi-dialog.png") && Ok;
+    Ok = Save(DigiDialogShot(true), Out, "digi-dialog-editing.png") && Ok;
+    Ok = Save(ScalesWindowShot(), Out, "scales-window.png") && Ok;
+    Ok = Save(GeneralDialogShot(), Out, "general-dialog.png") && Ok;
     return Ok ? 0 : 1;
 }

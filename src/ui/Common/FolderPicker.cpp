@@ -4,54 +4,56 @@
 #include <QFileDialog>
 
 #include <deque>
+#include <utility>
 
 namespace Plumeria {
 
 namespace {
 
 // Only the interface thread shows pickers, so no lock.
-std::deque<QString>& PresetAnswers()
+std::deque<std::optional<QString>>& PresetAnswers()
 {
-    static std::deque<QString> Answers;
+    static std::deque<std::optional<QString>> Answers;
     return Answers;
 }
 
-std::vector<TFolderRequest>& Requests()
+std::vector<TShownFolderPicker>& Shown()
 {
-    static std::vector<TFolderRequest> Asked;
-    return Asked;
+    static std::vector<TShownFolderPicker> Pickers;
+    return Pickers;
 }
 
 } // namespace
 
-QString ChooseFolder(QWidget* Owner, const QString& Title, const QString& StartFolder,
-                     bool AllowNewFolder)
+std::optional<QString> PickFolder(QWidget* Owner, const QString& Title, const QString& Start,
+                                  bool AllowCreate)
 {
+    const QString StartFolder = !Start.isEmpty() && QDir(Start).exists() ? Start : QString();
     if (!PresetAnswers().empty()) {
-        const QString Answer = PresetAnswers().front();
+        std::optional<QString> Answer = std::move(PresetAnswers().front());
         PresetAnswers().pop_front();
-        Requests().push_back({Title, StartFolder, AllowNewFolder});
+        Shown().push_back({Title, StartFolder, AllowCreate});
         return Answer;
     }
     QFileDialog::Options Options = QFileDialog::ShowDirsOnly;
-    // A read-only picker offers no button for a new folder.
-    if (!AllowNewFolder)
-        Options |= QFileDialog::ReadOnly;
-    const QString Start = QDir(StartFolder).exists() ? StartFolder : QString();
-    return QDir::toNativeSeparators(
-        QFileDialog::getExistingDirectory(Owner, Title, Start, Options));
+    if (!AllowCreate)
+        Options |= QFileDialog::ReadOnly; // no "new folder" button
+    const QString Chosen = QFileDialog::getExistingDirectory(Owner, Title, StartFolder, Options);
+    if (Chosen.isEmpty())
+        return std::nullopt;
+    return QDir::toNativeSeparators(Chosen);
 }
 
-void PresetFolderAnswer(const QString& Folder)
+void PresetFolderAnswer(std::optional<QString> Answer)
 {
-    PresetAnswers().push_back(Folder);
+    PresetAnswers().push_back(std::move(Answer));
 }
 
-std::vector<TFolderRequest> TakeFolderRequests()
+std::vector<TShownFolderPicker> TakeShownFolderPickers()
 {
-    std::vector<TFolderRequest> Asked;
-    Asked.swap(Requests());
-    return Asked;
+    std::vector<TShownFolderPicker> Pickers;
+    Pickers.swap(Shown());
+    return Pickers;
 }
 
 } // namespace Plumeria

@@ -4,30 +4,29 @@
 
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 class QWidget;
 
 namespace Plumeria {
 
-/// Lets the user pick an existing folder. The picker starts at `StartFolder` when that folder
-/// exists, else with no selection; `AllowNewFolder` offers creating a folder. Empty when the
-/// user cancelled.
-QString ChooseFolder(QWidget* Owner, const QString& Title, const QString& StartFolder,
-                     bool AllowNewFolder);
+/// Asks for an existing folder, starting at `Start` when that folder exists (no selection
+/// otherwise). `AllowCreate` offers a button for a new folder. Nothing when cancelled.
+std::optional<QString> PickFolder(QWidget* Owner, const QString& Title, const QString& Start,
+                                  bool AllowCreate);
 
-/// A folder picker that was answered in advance.
-struct TFolderRequest
+/// A folder picker that was answered in advance, as it was asked.
+struct TShownFolderPicker
 {
     QString Title;
-    QString StartFolder;
-    bool AllowNewFolder = false;
+    QString Start; ///< empty when the start folder did not exist
+    bool AllowCreate = false;
 };
 
-/// Tests: the next picker is not shown but answered with `Folder` (empty: cancelled) and
-/// recorded.
-void PresetFolderAnswer(const QString& Folder);
+/// Tests: the next picker is not shown but answered with `Answer` (nothing: cancelled).
+void PresetFolderAnswer(std::optional<QString> Answer);
 /// Tests: the pickers answered in advance since the last call, oldest first.
-std::vector<TFolderRequest> TakeFolderRequests();
+std::vector<TShownFolderPicker> TakeShownFolderPickers();
 
 } // namespace Plumeria

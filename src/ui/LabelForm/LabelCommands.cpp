@@ -19,6 +19,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 namespace Plumeria {
@@ -138,15 +139,15 @@ void TfrmLabel::OpenClick()
 {
     if (!ConfirmSave())
         return;
-    const QString Folder =
-        ChooseFolder(this, QStringLiteral("Папка этикетки"), StartFolder(), false);
-    if (Folder.isEmpty())
+    const std::optional<QString> Folder =
+        PickFolder(this, QStringLiteral("Папка этикетки"), StartFolder(), false);
+    if (!Folder)
         return;
     auto Doc = std::make_unique<TDigiLabelDoc>();
     std::string Code;
     bool Loaded = false;
     try {
-        Loaded = Doc->Load(FolderPath(Folder) / LabelFileName, Code);
+        Loaded = Doc->Load(FolderPath(*Folder) / LabelFileName, Code);
     } catch (const std::exception& Error) {
         // A file that is there but cannot be read (no access) is reported like any unreadable
         // label; the open document stays.
@@ -170,11 +171,11 @@ void TfrmLabel::NewClick()
     ProposedSize(FDoc.get(), FDoc ? std::max(FirstFormatWithId(1), 0) : 0, WidthMm, HeightMm);
     if (!AskLabelSize(this, WidthMm, HeightMm))
         return;
-    const QString Chosen =
-        ChooseFolder(this, QStringLiteral("Папка новой этикетки"), StartFolder(), true);
-    if (Chosen.isEmpty())
+    const std::optional<QString> Chosen =
+        PickFolder(this, QStringLiteral("Папка новой этикетки"), StartFolder(), true);
+    if (!Chosen)
         return;
-    const std::filesystem::path Folder = FolderPath(Chosen);
+    const std::filesystem::path Folder = FolderPath(*Chosen);
     const std::filesystem::path OldFolder =
         FDoc ? FDoc->FileName().parent_path() : std::filesystem::path();
     if (!OldFolder.empty() &&

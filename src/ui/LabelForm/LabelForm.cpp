@@ -4,13 +4,14 @@
 #include "ui/LabelForm/LabelForm.h"
 
 #include "core/LabelGeom/LabelGeom.h"
+#include "ui/Common/Controls.h"
+#include "ui/Common/Fonts.h"
 #include "ui/Icons/Icons.h"
 #include "ui/UiText/UiText.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QEvent>
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -59,19 +60,11 @@ bool InGroup(const TFieldGroup& Group, TDigiFieldKind Kind)
     return false;
 }
 
-template <typename T> T* Named(T* Control, const char* Name)
-{
-    Control->setObjectName(QString::fromLatin1(Name));
-    return Control;
-}
-
 QPushButton* TopButton(QWidget* Panel, const QString& Caption, const char* Name, int Left,
                        int Width, int Image)
 {
-    auto* Button = Named(new QPushButton(Caption, Panel), Name);
+    QPushButton* Button = PlainButton(Panel, Name, Caption, Image);
     Button->setGeometry(Left, 8, Width, 28);
-    Button->setAutoDefault(false);
-    SetButtonImage(Button, Image);
     return Button;
 }
 
@@ -79,10 +72,7 @@ QPushButton* TopButton(QWidget* Panel, const QString& Caption, const char* Name,
 
 QFont LabelFont(int PixelSize)
 {
-    const QString Face = QStringLiteral("Segoe UI");
-    QFont Font = QFontDatabase::hasFamily(Face)
-                     ? QFont(Face)
-                     : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    QFont Font = InterfaceFont();
     Font.setPixelSize(PixelSize);
     return Font;
 }

@@ -6,12 +6,12 @@
 #include "core/Journal/Journal.h"
 #include "core/Settings/Settings.h"
 #include "core/Types/Types.h"
+#include "ui/Common/Fonts.h"
 #include "ui/Icons/Icons.h"
 #include "ui/UiText/UiText.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
@@ -64,15 +64,6 @@ QString Q(const std::string& Utf8)
 QString Q(std::string_view Utf8)
 {
     return QString::fromUtf8(Utf8.data(), static_cast<qsizetype>(Utf8.size()));
-}
-
-// "Segoe UI" and "Consolas" where the machine has them, else the system's own faces.
-QFont PreferredFont(const QString& Family, QFontDatabase::SystemFont Fallback, int PointSize)
-{
-    QFont Font =
-        QFontDatabase::hasFamily(Family) ? QFont(Family) : QFontDatabase::systemFont(Fallback);
-    Font.setPointSize(PointSize);
-    return Font;
 }
 
 } // namespace
@@ -140,10 +131,8 @@ void TfrmMain::CreateControls()
 
 void TfrmMain::ApplyFonts()
 {
-    const QFont Interface =
-        PreferredFont(QStringLiteral("Segoe UI"), QFontDatabase::GeneralFont, 9);
-    setFont(Interface);
-    memLog->setFont(PreferredFont(QStringLiteral("Consolas"), QFontDatabase::FixedFont, 9));
+    setFont(InterfaceFont());
+    memLog->setFont(FixedWidthFont());
 }
 
 void TfrmMain::LayOut()

@@ -10,8 +10,10 @@
 #include "platform/SingleInstance.h"
 #include "ui/Common/Desktop.h"
 #include "ui/Common/MessageBox.h"
+#include "ui/GeneralForm/GeneralForm.h"
 #include "ui/Icons/Icons.h"
 #include "ui/Main/Help.h"
+#include "ui/ScalesForm/ScalesForm.h"
 #include "ui/UiText/UiText.h"
 
 #include <QAction>
@@ -195,14 +197,37 @@ void TfrmMain::SettingsChanged()
     RefreshView();
 }
 
+bool TfrmMain::RaiseOpenDialog()
+{
+    // The menu stays reachable while a dialog is open; a second dialog over the first would
+    // edit the same settings twice.
+    QWidget* Open = QApplication::activeModalWidget();
+    if (!Open)
+        return false;
+    Open->raise();
+    Open->activateWindow();
+    return true;
+}
+
 void TfrmMain::ShowGeneralDialog()
 {
-    // The general settings dialog is not part of this build yet; the entry does nothing.
+    if (!FSettings || RaiseOpenDialog())
+        return;
+    TfrmGeneral Dialog(this);
+    Dialog.LoadFrom(*FSettings);
+    if (Dialog.exec() != QDialog::Accepted)
+        return;
+    Dialog.Collect(*FSettings);
+    SettingsChanged();
+    LogInfo("settings saved");
 }
 
 void TfrmMain::ShowScalesWindow()
 {
-    // The scales window is not part of this build yet; the entry does nothing.
+    if (!FSettings || RaiseOpenDialog())
+        return;
+    TfrmScales Window(this);
+    Window.Execute(FSettings.get(), [this] { SettingsChanged(); });
 }
 
 void TfrmMain::TogglePause()

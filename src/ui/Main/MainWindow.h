@@ -106,6 +106,8 @@ private:
     void StartWatch();
     void StopWatch();
     bool TrayAvailable() const;
+    /// Brings an open modal dialog to the front; false when there is none.
+    bool RaiseOpenDialog();
     void btnOpenLogClick();
     void btnHelpClick();
 

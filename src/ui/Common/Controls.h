@@ -1,0 +1,41 @@
+#pragma once
+// Small helpers every window uses when it builds its controls: texts between core (UTF-8) and
+// Qt, a control named for the tests, a label placed at its designed spot and as wide as its
+// text, a "?" button that opens a help page, and a button that is never the default one.
+
+#include <QLabel>
+#include <QPushButton>
+#include <QString>
+
+#include <string>
+
+namespace Plumeria {
+
+inline QString QtText(const std::string& Utf8)
+{
+    return QString::fromStdString(Utf8);
+}
+
+inline std::string Utf8(const QString& Text)
+{
+    return Text.toStdString();
+}
+
+/// Gives `Control` its object name (the name the program's documents use) and returns it.
+template <typename TControl> TControl* Named(TControl* Control, const char* Name)
+{
+    Control->setObjectName(QString::fromLatin1(Name));
+    return Control;
+}
+
+/// Puts the label's top left corner at (Left, Top) and sizes it to its text.
+void PlaceLabel(QLabel* Label, int Left, int Top);
+
+/// A "?" button with `Hint` as its tooltip that opens help page `Page` when clicked.
+QPushButton* HelpButton(QWidget* Parent, const char* Name, const QString& Hint,
+                        const QString& Page);
+
+/// A button that Enter does not press unless it has the focus.
+QPushButton* PlainButton(QWidget* Parent, const char* Name, const QString& Caption, int Image);
+
+} // namespace Plumeria

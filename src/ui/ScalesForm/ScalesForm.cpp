@@ -1,0 +1,270 @@
+#include "ui/ScalesForm/ScalesForm.h"
+
+#include "core/DigiSearch/OnlineProbe.h"
+#include "core/Journal/Journal.h"
+#include "core/Settings/ScaleEntry.h"
+#include "core/Types/PostingThread.h"
+#include "ui/Common/Controls.h"
+#include "ui/DigiForm/DigiForm.h"
+
+#include <QLabel>
+#include <QMenu>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <exception>
+#include <utility>
+
+namespace Plumeria {
+
+namespace {
+
+QString NotReadyText()
+{
+    return QStringLiteral("Форма для этого типа ещё не готова");
+}
+
+} // namespace
+
+TfrmScales::TfrmScales(QWidget* Parent) : QDialog(Parent)
+{
+    CreateControls();
+}
+
+TfrmScales::~TfrmScales()
+{
+    FProbeCancel = true;
+    FProbePending = false;
+    ++FProbeGen;
+    // Waits for the current connect attempt at most; the calls the thread queued for this
+    // window are dropped with it.
+    FProbeThread.reset();
+}
+
+void TfrmScales::Execute(TLoaderSettings* Settings, TSettingsChanged OnChanged)
+{
+    Open(Settings, std::move(OnChanged));
+    exec();
+}
+
+void TfrmScales::Open(TLoaderSettings* Settings, TSettingsChanged OnChanged)
+{
+    FSettings = Settings;
+    FOnChanged = std::move(OnChanged);
+    LoadRows();
+    RequestProbe();
+}
+
+void TfrmScales::done(int Result)
+{
+    FProbeCancel = true;
+    QDialog::done(Result);
+}
+
+void TfrmScales::ShowStatus(const QString& Text)
+{
+    lblStatus->setText(Text);
+}
+
+void TfrmScales::LoadRows()
+{
+    FRows.clear();
+    FOnline.clear();
+    if (FSettings) {
+        FRows = FSettings->Scales;
+        FOnline.assign(FRows.size(), -1);
+    }
+    FillList();
+}
+
+void TfrmScales::SaveRows()
+{
+    if (!FSettings)
+        return;
+    FSettings->Scales = FRows;
+    if (FOnChanged)
+        FOnChanged();
+}
+
+void TfrmScales::RequestProbe()
+{
+    ++FProbeGen;
+    if (!FProbeThread || FProbeThread->Finished()) {
+        FProbePending = false;
+        StartProbeThread();
+    } else {
+        FProbePending = true; // the running thread stops at its next target and restarts us
+    }
+}
+
+void TfrmScales::StartProbeThread()
+{
+    if (FProbeThread) {
+        if (!FProbeThread->Finished())
+            return;
+        FProbeThread.reset();
+    }
+    FOnline.resize(FRows.size(), -1);
+    TProbeSnapshot Snapshot = MakeProbeSnapshot(FProbeGen, FRows, FSettings);
+    for (std::size_t I = 0; I < FRows.size(); ++I)
+        SetOnline(static_cast<int>(I), -1);
+    if (Snapshot.Targets.empty())
+        return;
+    FProbeCancel = false;
+
+    TPoster Poster = [this](TPostedCall Call) {
+        QMetaObject::invokeMethod(this, std::move(Call), Qt::QueuedConnection);
+    };
+    auto Work = [this, Poster, Snapshot = std::move(Snapshot)] {
+        RunOnlineProbe(
+            Snapshot, FProbeCancel, FProbeGen,
+            [this, &Poster](std::int32_t Gen, int Index, bool Up, const std::string& SeenHost) {
+                Poster([this, Gen, Index, Up, SeenHost] { QueueOnline(Gen, Index, Up, SeenHost); });
+            });
+    };
+    try {
+        FProbeThread = std::make_unique<TPostingThread>(
+            "online probe", std::move(Work), std::move(Poster), [this] { ProbeCompleted(); });
+    } catch (const std::exception& Error) {
+        LogError(std::string("online probe failed: ") + Error.what());
+    }
+}
+
+void TfrmScales::QueueOnline(std::int32_t Gen, int Index, bool Up, const std::string& SeenHost)
+{
+    if (ProbeResultApplies(Gen, FProbeGen, Index, FRows, SeenHost))
+        SetOnline(Index, Up ? 1 : 0);
+}
+
+void TfrmScales::ProbeCompleted()
+{
+    if (!FProbePending)
+        return;
+    FProbePending = false;
+    if (FProbeCancel)
+        return;
+    FProbeThread.reset(); // finished: returns at once
+    StartProbeThread();
+}
+
+void TfrmScales::lvScalesItemChecked(QTreeWidgetItem* Item)
+{
+    if (FLoading || !Item)
+        return;
+    const int Row = Item->data(0, Qt::UserRole).toInt();
+    if (Row < 0 || static_cast<std::size_t>(Row) >= FRows.size())
+        return;
+    // The list reports every change of an item; only a changed check box is a change here.
+    const bool Checked = Item->checkState(0) == Qt::Checked;
+    TScaleConfig Scale = FRows[static_cast<std::size_t>(Row)];
+    if (Scale.Enabled == Checked)
+        return;
+    Scale.Enabled = Checked;
+    FRows[static_cast<std::size_t>(Row)] = Scale;
+    SaveRows();
+}
+
+void TfrmScales::lvScalesDblClick(QTreeWidgetItem* Item)
+{
+    if (Item && Item->data(0, Qt::UserRole).toInt() >= 0)
+        EditScale();
+}
+
+void TfrmScales::btnAddClick()
+{
+    FAddMenu->popup(btnAdd->mapToGlobal(btnAdd->rect().bottomLeft()));
+}
+
+void TfrmScales::AddMenuClick(TScaleKind Kind)
+{
+    if (Kind != TScaleKind::skDigi) {
+        const std::string_view Name = ScaleKindName(Kind);
+        ShowStatus(NotReadyText() + QLatin1Char(' ') +
+                   QString::fromUtf8(Name.data(), static_cast<qsizetype>(Name.size())));
+        return;
+    }
+    AddDigi();
+}
+
+void TfrmScales::AddDigi()
+{
+    TScaleConfig Empty;
+    Empty.Kind = TScaleKind::skDigi;
+    Empty.Port = 0;
+    Empty.FileCodePage = 0;
+    Empty.FileMask.clear();
+    Empty.Enabled = false;
+    std::vector<TScaleConfig> Results;
+    {
+        TfrmDigi Dialog(this);
+        Dialog.Prepare(FSettings, Empty, false);
+        if (Dialog.exec() != QDialog::Accepted)
+            return;
+        Results = Dialog.Results();
+    }
+    bool Appended = false;
+    for (const TScaleConfig& Record : Results) {
+        if (FindDigiHost(FRows, Record.Host) >= 0)
+            continue; // already configured: skipped without a word
+        FRows.push_back(Record);
+        FOnline.push_back(-1);
+        Appended = true;
+    }
+    if (!Appended)
+        return;
+    FillList();
+    SaveRows();
+    RequestProbe();
+    ShowStatus(QStringLiteral("Весы добавлены"));
+    LogInfo("scales added");
+}
+
+void TfrmScales::EditScale()
+{
+    const int Row = SelectedIndex();
+    if (Row < 0) {
+        ShowStatus(QStringLiteral("Выберите весы"));
+        return;
+    }
+    const auto I = static_cast<std::size_t>(Row);
+    if (FRows[I].Kind != TScaleKind::skDigi) {
+        ShowStatus(NotReadyText());
+        return;
+    }
+    std::vector<TScaleConfig> Results;
+    {
+        TfrmDigi Dialog(this);
+        Dialog.Prepare(FSettings, FRows[I], true);
+        if (Dialog.exec() != QDialog::Accepted || Dialog.Results().size() != 1)
+            return;
+        Results = Dialog.Results();
+    }
+    FRows[I] = Results.front();
+    if (I < FOnline.size())
+        FOnline[I] = -1;
+    FillList();
+    SaveRows();
+    RequestProbe();
+    ShowStatus(QStringLiteral("Весы изменены"));
+    LogInfo("scale updated");
+}
+
+void TfrmScales::btnRemoveClick()
+{
+    const int Row = SelectedIndex();
+    if (Row < 0) {
+        ShowStatus(QStringLiteral("Выберите весы"));
+        return;
+    }
+    FRows.erase(FRows.begin() + Row);
+    if (static_cast<std::size_t>(Row) < FOnline.size())
+        FOnline.erase(FOnline.begin() + Row);
+    FillList();
+    SaveRows();
+    RequestProbe();
+    ShowStatus(QStringLiteral("Весы удалены"));
+    LogInfo("scale removed");
+}
+
+} // namespace Plumeria

@@ -1,0 +1,108 @@
+#pragma once
+// The scales window: the configured scales grouped by make, each with its check box (enabled),
+// address, on-line state and file mask. It adds DIGI scales through the DIGI scale dialog, edits
+// and removes them, and writes every change into the live settings at once, announcing it
+// through the change event (there is no cancel). While it is open one worker thread at a time
+// probes the scales with a connect attempt each; results reach the window as queued calls and
+// are applied only while they still describe the current list.
+
+#include "core/Settings/Settings.h"
+
+#include <QDialog>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace Plumeria {
+
+class TPostingThread;
+
+/// Raised after a change was written into the settings; the main window saves and applies it.
+using TSettingsChanged = std::function<void()>;
+
+class TfrmScales : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmScales(QWidget* Parent = nullptr);
+    /// Stops the probe and waits for its current attempt; results still queued are dropped.
+    ~TfrmScales() override;
+
+    /// Shows the scales of `Settings` (not owned, may be null) modally and returns when the
+    /// window is closed; `OnChanged` (may be empty) follows every saved change.
+    void Execute(TLoaderSettings* Settings, TSettingsChanged OnChanged);
+    /// Execute without the modal loop: loads the rows and starts the probe.
+    void Open(TLoaderSettings* Settings, TSettingsChanged OnChanged);
+
+    /// The row of the selected item, or -1.
+    int SelectedIndex() const;
+
+protected:
+    /// Every way of closing ends here; the probe is asked to stop.
+    void done(int Result) override;
+
+private:
+    // Controls and the list (ScalesView.cpp).
+    void CreateControls();
+    void ApplyTexts();
+    void LayOut();
+    void SetupList();
+    void FitColumns();
+    void BuildAddMenu();
+    void FillList();
+    void SetOnline(int Index, std::int32_t State);
+    void UpdateDesignCaption();
+
+    // Behaviour (ScalesForm.cpp).
+    void LoadRows();
+    void SaveRows();
+    void RequestProbe();
+    void StartProbeThread();
+    void QueueOnline(std::int32_t Gen, int Index, bool Up, const std::string& SeenHost);
+    void ProbeCompleted();
+    void AddDigi();
+    void EditScale();
+    void AddMenuClick(TScaleKind Kind);
+    void lvScalesItemChecked(QTreeWidgetItem* Item);
+    void lvScalesDblClick(QTreeWidgetItem* Item);
+    void btnAddClick();
+    void btnRemoveClick();
+    void ShowStatus(const QString& Text);
+
+    QTreeWidget* lvScales = nullptr;
+    QLabel* lblStatus = nullptr;
+    QPushButton* btnAdd = nullptr;
+    QPushButton* btnEdit = nullptr;
+    QPushButton* btnRemove = nullptr;
+    QPushButton* btnLabel = nullptr;
+    QPushButton* btnDesign = nullptr;
+    QPushButton* btnHelp = nullptr;
+    QPushButton* btnClose = nullptr;
+
+    TLoaderSettings* FSettings = nullptr;
+    TSettingsChanged FOnChanged;
+    std::vector<TScaleConfig> FRows;
+    std::unique_ptr<QMenu> FAddMenu;
+    std::vector<std::int32_t> FOnline;
+    bool FLoading = false;
+    std::unique_ptr<TPostingThread> FProbeThread;
+    /// Read by the probe thread, written here only.
+    std::atomic<bool> FProbeCancel{false};
+    bool FProbePending = false;
+    /// Read by the probe thread, written here only.
+    std::atomic<std::int32_t> FProbeGen{0};
+    /// List item of each row, parallel to FRows after FillList.
+    std::vector<QTreeWidgetItem*> FItems;
+};
+
+} // namespace Plumeria
