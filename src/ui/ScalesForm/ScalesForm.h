@@ -79,6 +79,10 @@ private:
     void btnRemoveClick();
     void ShowStatus(const QString& Text);
 
+    // Label commands (ScalesLabel.cpp).
+    void btnDesignClick();
+    void btnLabelClick();
+
     QTreeWidget* lvScales = nullptr;
     QLabel* lblStatus = nullptr;
     QPushButton* btnAdd = nullptr;
