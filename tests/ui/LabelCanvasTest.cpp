@@ -24,18 +24,10 @@ constexpr int FrameSlot = 16; // "Рамка 1"
 
 const QSize ScaleOneArea(512, 376); // a 432 x 296 label drawn at scale 1
 
-// The designer, opened on a fresh 432 x 296 label.
-struct TDesigner
+// The designer on a fresh 432 x 296 label, with what the drawing tests do to it.
+struct TDesigner : TOpenDesigner
 {
-    TUiSandbox Box;
-    TfrmLabel Form;
-
-    explicit TDesigner(int WidthDots = 432, int HeightDots = 296)
-    {
-        OpenInDesigner(Form, MakeLabelFolder(Box, "Этикетка", WidthDots, HeightDots));
-    }
-    TDigiLabelDoc& Doc() { return *Form.Document(); }
-    int Word(int Slot, int At) { return Doc().WordAt(0, GetSlot(Slot).Offset + At); }
+    using TOpenDesigner::TOpenDesigner;
     void Place(int Slot, int X, int Y)
     {
         Doc().PlaceDefault(Form.CurrentFormat(), Slot, X, Y);

@@ -31,6 +31,16 @@ void OpenInDesigner(TfrmLabel& Form, const std::filesystem::path& Folder)
     TakeShownFolderPickers();
 }
 
+TOpenDesigner::TOpenDesigner(int WidthDots, int HeightDots)
+{
+    OpenInDesigner(Form, MakeLabelFolder(Box, "Этикетка", WidthDots, HeightDots));
+}
+
+int TOpenDesigner::Word(int Slot, int At)
+{
+    return Doc().WordAt(0, GetSlot(Slot).Offset + At);
+}
+
 void WhenModal(const QString& Name, std::function<void(QWidget&)> Action)
 {
     auto* Poll = new QTimer();

@@ -16,6 +16,10 @@
 #include <initializer_list>
 #include <string>
 
+namespace Plumeria {
+class TDigiLabelDoc;
+}
+
 namespace Plumeria::Test {
 
 /// A folder `Name` in the sandbox holding a new `f34.dat` (two empty formats of the given size).
@@ -24,6 +28,18 @@ std::filesystem::path MakeLabelFolder(const TUiSandbox& Box, const std::string& 
 
 /// Opens the `f34.dat` of `Folder` through the designer's open button.
 void OpenInDesigner(TfrmLabel& Form, const std::filesystem::path& Folder);
+
+/// A designer that opened a fresh label (two empty formats of the given size) in a sandbox.
+struct TOpenDesigner
+{
+    TUiSandbox Box;
+    TfrmLabel Form;
+
+    explicit TOpenDesigner(int WidthDots = 432, int HeightDots = 296);
+    TDigiLabelDoc& Doc() { return *Form.Document(); }
+    /// The word at `At` of the slot's block in the first format.
+    int Word(int Slot, int At);
+};
 
 /// Runs `Action` on the modal dialog whose object name is `Name` once it shows; the caller then
 /// starts whatever opens that dialog.

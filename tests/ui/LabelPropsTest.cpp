@@ -27,14 +27,8 @@ constexpr int PictureSlot = 28;
 constexpr int TextSlot = 38;
 constexpr int MultiBarSlot = 57;
 
-struct TDesigner
+struct TDesigner : TOpenDesigner
 {
-    TUiSandbox Box;
-    TfrmLabel Form;
-
-    TDesigner() { OpenInDesigner(Form, MakeLabelFolder(Box, "Этикетка")); }
-    TDigiLabelDoc& Doc() { return *Form.Document(); }
-    int Word(int Slot, int At) { return Doc().WordAt(0, GetSlot(Slot).Offset + At); }
     // Places the field, saves (so that the document is clean) and selects it in the list.
     void PlaceAndSelect(int Slot, int X = 32, int Y = 32)
     {
