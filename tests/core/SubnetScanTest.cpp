@@ -177,25 +177,8 @@ protected:
     /// addresses whose port something else on this machine already answers.
     void StartTwoScales()
     {
-        SetLogLevel(TLogLevel::llErrors); // these availability probes are not part of a scan
-        int Started = 0;
-        for (int N : {23, 201, 57, 133, 88, 171}) {
-            if (Started == 2)
-                break;
-            const std::string Ip = "127.0.0." + std::to_string(N);
-            if (TcpProbe(Ip, 2000 + N, 200, ""))
-                continue; // taken by someone else
-            TScaleSimOptions Options;
-            Options.BindIp = Ip;
-            Options.Port = 2000 + N;
-            std::string Error;
-            if (Sims[Started].Start(std::move(Options), Error)) {
-                Scales.push_back({Ip, 2000 + N});
-                ++Started;
-            }
-        }
-        SetLogLevel(TLogLevel::llMaximum);
-        ASSERT_EQ(Started, 2) << "no two free default ports on 127.0.0.0/24";
+        Scales = Kit::StartSimsOnDefaultPorts(Sims, {23, 201, 57, 133, 88, 171});
+        ASSERT_EQ(Scales.size(), 2u) << "no two free default ports on 127.0.0.0/24";
     }
 
     Kit::TTempDataFolder Data;

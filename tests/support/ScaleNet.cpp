@@ -131,12 +131,35 @@ int AddressNotAvailableError()
 #endif
 }
 
-TUnansweredEndpoint::TUnansweredEndpoint()
+std::vector<TDigiHit> StartSimsOnDefaultPorts(std::span<Tool::TScaleSim> Sims,
+                                              const std::vector<int>& Candidates)
+{
+    const TLogLevel Level = GetLogLevel();
+    SetLogLevel(TLogLevel::llErrors); // the availability probes are nobody's business
+    std::vector<TDigiHit> Started;
+    for (const int N : Candidates) {
+        if (Started.size() == Sims.size())
+            break;
+        const std::string Ip = "127.0.0." + std::to_string(N);
+        if (TcpProbe(Ip, 2000 + N, 200, ""))
+            continue; // taken by someone else
+        Tool::TScaleSimOptions Options;
+        Options.BindIp = Ip;
+        Options.Port = 2000 + N;
+        std::string Error;
+        if (Sims[Started.size()].Start(std::move(Options), Error))
+            Started.push_back({Ip, 2000 + N});
+    }
+    SetLogLevel(Level);
+    return Started;
+}
+
+TUnansweredEndpoint::TUnansweredEndpoint(const std::string& Ip, int Port)
 {
     int Error = 0;
     std::uint32_t Loopback = 0;
-    ParseIpv4("127.0.0.1", Loopback);
-    FListener = SocketListen(Loopback, 0, 0, Error);
+    ParseIpv4(Ip, Loopback);
+    FListener = SocketListen(Loopback, Port, 0, Error);
     if (FListener == NoSocket)
         return;
     FPort = SocketLocalPort(FListener);
@@ -144,7 +167,7 @@ TUnansweredEndpoint::TUnansweredEndpoint()
     // enough for any backlog the system rounds 0 up to.
     for (int Attempt = 0; Attempt < 16; ++Attempt) {
         TSocketHandle Filler = NoSocket;
-        if (!TcpConnect("127.0.0.1", "", FPort, 100, Filler)) {
+        if (!TcpConnect(Ip, "", FPort, 100, Filler)) {
             FReady = true;
             return;
         }

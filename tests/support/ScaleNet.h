@@ -3,9 +3,12 @@
 // numbered articles that encode, the process's open descriptor count, and an endpoint that never
 // completes a connect.
 
+#include "core/DigiSearch/SubnetScan.h"
 #include "core/Types/Types.h"
 #include "platform/Sockets.h"
+#include "tool/ScaleSim.h"
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,12 +40,20 @@ int OpenDescriptorCount();
 /// WSAEADDRNOTAVAIL): the number the transport journals as "bind error N".
 int AddressNotAvailableError();
 
-/// A listening socket on 127.0.0.1 whose accept queue is full and never drained: further
-/// connection attempts get no answer and run into their time-out.
+/// Starts one simulator per element of `Sims` on 127.0.0.N at its DIGI default port 2000 + N,
+/// taking N from `Candidates` in order and skipping ports that something already answers.
+/// Returns the scales started, as a scan would report them (fewer than asked when the
+/// candidates ran out). The availability probes stay out of the journal.
+std::vector<TDigiHit> StartSimsOnDefaultPorts(std::span<Tool::TScaleSim> Sims,
+                                              const std::vector<int>& Candidates);
+
+/// A listening socket on a loopback address (127.0.0.1 and any free port by default) whose
+/// accept queue is full and never drained: further connection attempts get no answer and run
+/// into their time-out.
 class TUnansweredEndpoint
 {
 public:
-    TUnansweredEndpoint();
+    explicit TUnansweredEndpoint(const std::string& Ip = "127.0.0.1", int Port = 0);
     ~TUnansweredEndpoint();
     TUnansweredEndpoint(const TUnansweredEndpoint&) = delete;
     TUnansweredEndpoint& operator=(const TUnansweredEndpoint&) = delete;

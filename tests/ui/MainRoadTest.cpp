@@ -9,8 +9,14 @@
 #include "platform/Clock.h"
 #include "platform/Environment.h"
 #include "tool/ScaleSim.h"
+#include "ui/DigiForm/DigiForm.h"
+#include "ui/ScalesForm/ScalesForm.h"
 
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -53,8 +59,8 @@ struct TRoad
     Tool::TScaleSim Sim;
     std::filesystem::path Watched;
 
-    // One enabled DIGI scale on the simulator, code page 1251, every file.
-    bool Start(const char* ScaleMask = "*")
+    // One enabled DIGI scale on the simulator, code page 1251, every file (or no scale at all).
+    bool Start(const char* ScaleMask = "*", bool WithScale = true)
     {
         std::string Error;
         if (!Sim.Start({}, Error))
@@ -72,7 +78,8 @@ struct TRoad
         Scale.Kind = TScaleKind::skDigi;
         Scale.FileCodePage = 1251;
         Scale.FileMask = ScaleMask;
-        Settings.Scales = {Scale};
+        if (WithScale)
+            Settings.Scales = {Scale};
         Settings.Save();
         return true;
     }
@@ -115,6 +122,55 @@ private Q_SLOTS:
         // The journal pane was refreshed after the file.
         const auto* Pane = Window.findChild<QPlainTextEdit*>(QStringLiteral("memLog"));
         QVERIFY(Pane->toPlainText().contains(QStringLiteral("ip=127.0.0.1")));
+    }
+
+    void AScaleAddedThroughTheWindowsReceivesTheNextFile()
+    {
+        TRoad Road;
+        QVERIFY(Road.Start("*", false));
+        TfrmMain Window(Road.Box.Options());
+        QAction* Entry = Window.TrayMenu()->actions()[2];
+        QCOMPARE(Entry->text(), QStringLiteral("Весы"));
+
+        // Menu "Весы", "Добавить" > DIGI, the simulator's address and port typed, "Готово",
+        // "Закрыть": no settings written by hand.
+        const auto AddScale = [&](TfrmDigi& Dialog) {
+            const auto Edit = [&](const char* Name) {
+                return Dialog.findChild<QLineEdit*>(QString::fromLatin1(Name));
+            };
+            TypeText(Edit("edtName"), QStringLiteral("Весы 1"));
+            TypeText(Edit("edtHost"), QStringLiteral("127.0.0.1"));
+            TypeText(Edit("edtPort"), QString::number(Road.Sim.Port()));
+            Dialog.findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
+        };
+        QString Status;
+        QVERIFY(DriveModal<TfrmScales>(
+            [&] { Entry->trigger(); },
+            [&](TfrmScales& Scales) {
+                auto* Add = Scales.findChild<QPushButton*>(QStringLiteral("btnAdd"));
+                Add->click();
+                auto* Menu = Scales.findChild<QMenu*>(QStringLiteral("FAddMenu"));
+                QTRY_VERIFY(Menu->isVisible());
+                QVERIFY(DriveModal<TfrmDigi>([&] { Menu->actions()[0]->trigger(); }, AddScale));
+                Status = Scales.findChild<QLabel*>(QStringLiteral("lblStatus"))->text();
+                Scales.findChild<QPushButton*>(QStringLiteral("btnClose"))->click();
+            }));
+        QCOMPARE(Status, QStringLiteral("Весы добавлены"));
+
+        TLoaderSettings Saved;
+        Saved.Load();
+        QCOMPARE(Saved.Scales.size(), std::size_t{1});
+        QCOMPARE(Saved.Scales[0].Port, Road.Sim.Port());
+        QVERIFY(Saved.Scales[0].Enabled);
+        QVERIFY(Window.Watch() != nullptr);
+
+        QVERIFY(DropFile(Road.Watched, "prices.csv",
+                         "A;101;2200101;123,45;0;0;5;Колбаса докторская\r\n", 1251));
+        QTRY_VERIFY_WITH_TIMEOUT(Window.Recent().size() == 1, 20000);
+        QVERIFY2(Window.Recent()[0].endsWith(QStringLiteral("prices.csv | отправлено 1 PLU")),
+                 qPrintable(Window.Recent()[0] + QString::fromStdString(JournalText())));
+        QCOMPARE(Road.Sim.FrameCount(), 1);
+        QVERIFY(JournalText().find("| INFO | scales added") != std::string::npos);
     }
 
     void ARejectedFileGoesToErrorWithItsReasons()

@@ -4,6 +4,8 @@
 #include "platform/Environment.h"
 #include "ui/Common/Desktop.h"
 
+#include <QTest>
+
 namespace Plumeria::Test {
 
 TUiSandbox::TUiSandbox()
@@ -41,6 +43,18 @@ std::filesystem::path TUiSandbox::Folder(const std::string& Name) const
     const auto Path = FSession.Path() / PathFromUtf8(Name);
     std::filesystem::create_directories(Path);
     return Path;
+}
+
+void TypeText(QLineEdit* Edit, const QString& Text)
+{
+    Edit->clear();
+    bool Ascii = true;
+    for (const QChar C : Text)
+        Ascii = Ascii && C.unicode() < 0x80;
+    if (Ascii)
+        QTest::keyClicks(Edit, Text);
+    else
+        Edit->insert(Text);
 }
 
 std::string JournalText()

@@ -9,9 +9,15 @@
 #include "support/TempDir.h"
 #include "ui/Main/MainWindow.h"
 
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTimer>
 #include <QUrl>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,5 +61,44 @@ std::string JournalText();
 /// An enabled scale with the given fields, the rest at their defaults.
 TScaleConfig MakeScale(const char* Name, const char* Host, int Port, TScaleKind Kind,
                        const char* Model, const char* Mask);
+
+/// Replaces the text of `Edit` as a user would: key by key where the test library has keys for
+/// the characters (ASCII), as one input otherwise (Cyrillic); either way the edit's change
+/// signals fire as for typing.
+void TypeText(QLineEdit* Edit, const QString& Text);
+
+/// Runs `Open`, which shows a modal dialog of type `TDialog` and returns once it closed, and
+/// hands that dialog to `Drive` as soon as it is up. A dialog that `Drive` leaves open (or one
+/// that never came) is closed, so a failing test cannot hang in the modal loop; the result is
+/// true only when the dialog came and `Drive` closed it.
+template <typename TDialog>
+bool DriveModal(const std::function<void()>& Open, const std::function<void(TDialog&)>& Drive,
+                int TimeoutMs = 10000)
+{
+    bool Came = false;
+    bool LeftOpen = false;
+    QTimer Poll;
+    Poll.setInterval(10);
+    QElapsedTimer Clock;
+    Clock.start();
+    QObject::connect(&Poll, &QTimer::timeout, [&] {
+        if (auto* Dialog = qobject_cast<TDialog*>(QApplication::activeModalWidget())) {
+            Poll.stop();
+            Came = true;
+            Drive(*Dialog);
+            if (Dialog->isVisible()) {
+                LeftOpen = true;
+                Dialog->reject();
+            }
+        } else if (Clock.elapsed() > TimeoutMs) {
+            Poll.stop();
+            if (QWidget* Other = QApplication::activeModalWidget())
+                Other->close();
+        }
+    });
+    Poll.start();
+    Open();
+    return Came && !LeftOpen;
+}
 
 } // namespace Plumeria::Test

@@ -167,7 +167,7 @@ void TfrmScales::FitColumns()
 
 void TfrmScales::BuildAddMenu()
 {
-    FAddMenu = std::make_unique<QMenu>();
+    FAddMenu = std::make_unique<QMenu>(this); // freed by its owner before the window goes
     FAddMenu->setObjectName(QStringLiteral("FAddMenu"));
     FAddMenu->setFont(font());
     for (int Ordinal = 0; Ordinal < ScaleKindCount; ++Ordinal) {

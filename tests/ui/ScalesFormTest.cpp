@@ -1,0 +1,260 @@
+// The scales window driven through its controls, offscreen: the grouped list, the on-line probe
+// against a simulated scale on loopback (its port derived from the host), a removal in the
+// middle of a probe, the check boxes, the add menu and the status texts.
+
+#include "UiSandbox.h"
+
+#include "core/Journal/Journal.h"
+#include "support/ScaleNet.h"
+#include "ui/DigiForm/DigiForm.h"
+#include "ui/ScalesForm/ScalesForm.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <memory>
+
+using namespace Plumeria;
+using namespace Plumeria::Test;
+
+namespace {
+
+// A scales window opened (without its modal loop) on `Settings`, counting the change events.
+struct TScalesDriver
+{
+    explicit TScalesDriver(TLoaderSettings& Settings)
+    {
+        Window.Open(&Settings, [this] { ++Changes; });
+        Window.show();
+    }
+
+    template <typename T> T* Get(const char* Name)
+    {
+        return Window.findChild<T*>(QString::fromLatin1(Name));
+    }
+    QTreeWidget* List() { return Get<QTreeWidget>("lvScales"); }
+    QString Status() { return Get<QLabel>("lblStatus")->text(); }
+    void Click(const char* Name) { Get<QPushButton>(Name)->click(); }
+    /// The item of row `Row` (scales are listed under their make's group row).
+    QTreeWidgetItem* Item(int Row)
+    {
+        for (int G = 0; G < List()->topLevelItemCount(); ++G) {
+            QTreeWidgetItem* Group = List()->topLevelItem(G);
+            for (int I = 0; I < Group->childCount(); ++I)
+                if (Group->child(I)->data(0, Qt::UserRole).toInt() == Row)
+                    return Group->child(I);
+        }
+        return nullptr;
+    }
+    QString State(int Row) { return Item(Row) ? Item(Row)->text(3) : QString(); }
+    QMenu* AddMenu() { return Get<QMenu>("FAddMenu"); }
+
+    int Changes = 0;
+    TfrmScales Window;
+};
+
+TScaleConfig Digi(const char* Host, int Port)
+{
+    return MakeScale("", Host, Port, TScaleKind::skDigi, "SM-100", "*");
+}
+
+} // namespace
+
+class TScalesFormTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { FBox = std::make_unique<TUiSandbox>(); }
+    void cleanup() { FBox.reset(); }
+
+    void AnEmptyListAsksForASelection()
+    {
+        TLoaderSettings Settings;
+        TScalesDriver D(Settings);
+        QCOMPARE(D.Window.windowTitle(), QStringLiteral("Весы"));
+        QCOMPARE(D.List()->topLevelItemCount(), 0);
+        QCOMPARE(D.Get<QPushButton>("btnDesign")->text(), QStringLiteral("Макет"));
+        for (const char* Button : {"btnRemove", "btnEdit"}) {
+            D.Get<QLabel>("lblStatus")->clear();
+            D.Click(Button);
+            QCOMPARE(D.Status(), QStringLiteral("Выберите весы"));
+        }
+        QCOMPARE(D.Changes, 0);
+        QCOMPARE(CountJournal("INFO", "digi tcp"), 0); // no probe without scales
+        QCOMPARE(D.Get<QPushButton>("btnLabel")->text(), QStringLiteral("Этикетка"));
+    }
+
+    void ScalesAreGroupedByMakeInEnumerationOrder()
+    {
+        TLoaderSettings Settings;
+        Settings.ConnectTimeoutMs = 100;
+        Settings.Scales = {MakeScale("Касса", "", 5000, TScaleKind::skMer, "", "*.txt"),
+                           MakeScale("Мясо", "", 0, TScaleKind::skDigi, "", "meat*.csv"),
+                           MakeScale("Сыр", "", 0, TScaleKind::skCas, "", "*")};
+        TScalesDriver D(Settings);
+        QCOMPARE(D.List()->topLevelItemCount(), 3);
+        QCOMPARE(D.List()->topLevelItem(0)->text(0), QStringLiteral("DIGI"));
+        QCOMPARE(D.List()->topLevelItem(1)->text(0), QStringLiteral("CAS"));
+        QCOMPARE(D.List()->topLevelItem(2)->text(0), QStringLiteral("M-ER"));
+        QCOMPARE(D.Item(1)->text(0), QStringLiteral("Мясо"));
+        QCOMPARE(D.Item(1)->text(2), QStringLiteral(":0"));
+        QCOMPARE(D.Item(1)->text(4), QStringLiteral("meat*.csv"));
+        // No host: off line without any attempt.
+        QTRY_COMPARE(D.State(0), QStringLiteral("Не в сети"));
+        QTRY_COMPARE(D.State(2), QStringLiteral("Не в сети"));
+        QCOMPARE(CountJournal("INFO", "digi tcp"), 0);
+
+        D.List()->setCurrentItem(D.Item(2));
+        QCOMPARE(D.Get<QPushButton>("btnDesign")->text(), QStringLiteral("Макет CAS"));
+        D.Click("btnEdit");
+        QCOMPARE(D.Status(), QStringLiteral("Форма для этого типа ещё не готова"));
+        D.AddMenu()->actions()[1]->trigger();
+        QCOMPARE(D.Status(), QStringLiteral("Форма для этого типа ещё не готова CAS"));
+        QCOMPARE(D.AddMenu()->actions().size(), 6);
+        QCOMPARE(D.AddMenu()->actions()[4]->text(), QStringLiteral("Mettler-Toledo"));
+        QCOMPARE(D.Changes, 0);
+    }
+
+    void APortOfZeroIsProbedOnTheDefaultPort_data()
+    {
+        QTest::addColumn<bool>("Listening");
+        QTest::addColumn<QString>("State");
+        QTest::newRow("simulator listens") << true << QStringLiteral("В сети");
+        QTest::newRow("nobody listens") << false << QStringLiteral("Не в сети");
+    }
+    void APortOfZeroIsProbedOnTheDefaultPort()
+    {
+        QFETCH(bool, Listening);
+        QFETCH(QString, State);
+        Tool::TScaleSim Sim;
+        if (Listening) {
+            Tool::TScaleSimOptions Options;
+            Options.BindIp = "127.0.0.15";
+            Options.Port = 2015;
+            std::string Error;
+            QVERIFY2(Sim.Start(Options, Error), Error.c_str());
+        }
+        TLoaderSettings Settings;
+        Settings.Scales = {Digi("127.0.0.15", 0)};
+        TScalesDriver D(Settings);
+        QCOMPARE(D.Item(0)->text(2), QStringLiteral("127.0.0.15:0"));
+        QTRY_COMPARE(D.State(0), State);
+        QCOMPARE(CountJournal("INFO", "digi tcp ip=127.0.0.15 port=2015"), 1);
+    }
+
+    void RemovingARowDuringAProbeStartsExactlyOneNewProbe()
+    {
+        TUnansweredEndpoint Slow;
+        QVERIFY(Slow.Ready());
+        Tool::TScaleSim Sim;
+        Tool::TScaleSimOptions Options;
+        Options.BindIp = "127.0.0.15";
+        Options.Port = 2015;
+        std::string Error;
+        QVERIFY2(Sim.Start(Options, Error), Error.c_str());
+
+        TLoaderSettings Settings;
+        Settings.ConnectTimeoutMs = 1500;
+        Settings.Scales = {Digi("127.0.0.1", Slow.Port()), Digi("127.0.0.15", 0)};
+        TScalesDriver D(Settings);
+        // Every state the remaining scale goes through from here on.
+        QStringList Seen;
+        connect(D.List(), &QTreeWidget::itemChanged, this, [&](QTreeWidgetItem* Item) {
+            if (Item->text(2) == QStringLiteral("127.0.0.15:0"))
+                Seen << Item->text(3);
+        });
+        D.List()->setCurrentItem(D.Item(0));
+        D.Click("btnRemove");
+        QCOMPARE(D.Status(), QStringLiteral("Весы удалены"));
+        QCOMPARE(D.Changes, 1);
+        QCOMPARE(Settings.Scales.size(), std::size_t{1});
+        QCOMPARE(D.State(0), QStringLiteral("Проверка"));
+
+        // The old run ends with its slow attempt; its result (row 0, another host, an old
+        // generation) is dropped, and one new run probes the remaining scale.
+        QTRY_COMPARE_WITH_TIMEOUT(D.State(0), QStringLiteral("В сети"), 10000);
+        QTest::qWait(300);
+        QCOMPARE(CountJournal("INFO", "digi tcp ip=127.0.0.15 port=2015"), 1);
+        QVERIFY2(!Seen.contains(QStringLiteral("Не в сети")), qPrintable(Seen.join(u',')));
+        QCOMPARE(D.State(0), QStringLiteral("В сети"));
+    }
+
+    void TickingSavesWithoutProbing()
+    {
+        TLoaderSettings Settings;
+        Settings.ConnectTimeoutMs = 100;
+        Settings.Scales = {Digi("127.0.0.15", 0)};
+        TScalesDriver D(Settings);
+        QTRY_COMPARE(D.State(0), QStringLiteral("Не в сети"));
+        const int Attempts = CountJournal("INFO", "digi tcp");
+        const std::string Before = JournalText();
+
+        D.Item(0)->setCheckState(0, Qt::Unchecked);
+        QCOMPARE(D.Changes, 1);
+        QVERIFY(!Settings.Scales[0].Enabled);
+        D.Item(0)->setCheckState(0, Qt::Checked);
+        QCOMPARE(D.Changes, 2);
+        QVERIFY(Settings.Scales[0].Enabled);
+        QTest::qWait(200);
+        QCOMPARE(CountJournal("INFO", "digi tcp"), Attempts);
+        QCOMPARE(JournalText(), Before);
+        QCOMPARE(D.State(0), QStringLiteral("Не в сети"));
+    }
+
+    void AHostThatDiffersOnlyInCaseAddsNothing()
+    {
+        TLoaderSettings Settings;
+        Settings.ConnectTimeoutMs = 100;
+        Settings.Scales = {Digi("Scale.Local", 2100)};
+        TScalesDriver D(Settings);
+        QVERIFY(DriveModal<TfrmDigi>(
+            [&] { D.AddMenu()->actions()[0]->trigger(); },
+            [](TfrmDigi& Dialog) {
+                auto* Host = Dialog.findChild<QLineEdit*>(QStringLiteral("edtHost"));
+                TypeText(Host, QStringLiteral("scale.LOCAL"));
+                TypeText(Dialog.findChild<QLineEdit*>(QStringLiteral("edtPort")),
+                         QStringLiteral("2100"));
+                Dialog.findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
+                QCOMPARE(Dialog.findChild<QLabel*>(QStringLiteral("lblStatus"))->text(),
+                         QStringLiteral("Укажите адрес или найдите весы"));
+                Dialog.findChild<QPushButton*>(QStringLiteral("btnCancel"))->click();
+            }));
+        QCOMPARE(Settings.Scales.size(), std::size_t{1});
+        QCOMPARE(D.Changes, 0);
+        QCOMPARE(D.Status(), QString());
+    }
+
+    void EditingThroughTheDialogReplacesTheRow()
+    {
+        TLoaderSettings Settings;
+        Settings.ConnectTimeoutMs = 100;
+        Settings.Scales = {Digi("127.0.0.16", 0)};
+        TScalesDriver D(Settings);
+        D.List()->setCurrentItem(D.Item(0));
+        QVERIFY(DriveModal<TfrmDigi>(
+            [&] { D.Click("btnEdit"); },
+            [](TfrmDigi& Dialog) {
+                auto* Name = Dialog.findChild<QLineEdit*>(QStringLiteral("edtName"));
+                TypeText(Name, QStringLiteral("Овощи"));
+                Dialog.findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
+            }));
+        QCOMPARE(D.Status(), QStringLiteral("Весы изменены"));
+        QCOMPARE(D.Changes, 1);
+        QCOMPARE(Settings.Scales[0].Name, std::string("Овощи"));
+        QCOMPARE(Settings.Scales[0].Port, 2016);
+        QCOMPARE(D.Item(0)->text(0), QStringLiteral("Овощи"));
+        QVERIFY(JournalText().find("| INFO | scale updated") != std::string::npos);
+    }
+
+private:
+    std::unique_ptr<TUiSandbox> FBox;
+};
+
+QTEST_MAIN(TScalesFormTest)
+#include "ScalesFormTest.moc"
