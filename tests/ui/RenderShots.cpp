@@ -3,10 +3,13 @@
 //
 //   QT_QPA_PLATFORM=offscreen build/tests/ui/plumeria_ui_render OUTPUT_FOLDER
 
+#include "LabelDesigner.h"
 #include "UiSandbox.h"
 
 #include "core/Journal/Journal.h"
+#include "core/LabelGeom/LabelGeom.h"
 #include "core/Settings/Settings.h"
+#include "ui/Common/MessageBox.h"
 #include "ui/DigiForm/DigiForm.h"
 #include "ui/GeneralForm/GeneralForm.h"
 #include "ui/Icons/Icons.h"
@@ -95,6 +98,69 @@ QImage TrayMenuShot(bool Paused)
     QCoreApplication::processEvents();
     QImage Shot = Menu->grab().toImage();
     Menu->hide();
+    return Shot;
+}
+
+// The label designer with fields of every kind, one of them turned, `Selected` chosen.
+QImage LabelDesignerShot(QSize ClientSize, int Selected)
+{
+    Test::TUiSandbox Box;
+    TfrmLabel Form;
+    Test::OpenInDesigner(Form, Test::MakeLabelFolder(Box, "Этикетки/Мясной отдел"));
+    TDigiLabelDoc& Doc = *Form.Document();
+    // Places (dots) that keep every field on the label: above the band Y counts upwards.
+    const struct
+    {
+        int Slot, X, Y, W, H;
+    } Fields[] = {
+        {7, 16, 157, 250, 51},  {13, 300, 157, 0, 0}, {38, 16, 95, 0, 0},   {1, 140, 125, 0, 0},
+        {3, 140, 100, 0, 0},    {51, 230, 44, 0, 0},  {28, 300, 95, 0, 0},  {11, 16, 16, 0, 60},
+        {57, 300, 16, 120, 60}, {0, 16, 230, 0, 0},   {54, 140, 226, 0, 0}, {16, 4, 2, 424, 210},
+    };
+    for (const auto& Field : Fields) {
+        Doc.PlaceDefault(0, Field.Slot, Field.X, Field.Y);
+        if (Field.H > 0)
+            Doc.ResizeSlot(0, Field.Slot, Field.W, Field.H);
+    }
+    Doc.PutWord(0, GetSlot(16).Offset + 10, 5);
+    Doc.PutWord(0, GetSlot(51).Offset + 4, 0x4070); // "Хранить: при -4" turned by 90
+    Doc.PutWord(0, GetSlot(1).Offset + 4, 0x8070);  // "Цена" upside down
+    Form.RefreshAll();
+    auto* List = Test::Child<QListWidget>(Form, "lstFields");
+    const QString Caption =
+        QStringLiteral("   ") + QString::fromStdString(FieldCaption(GetSlot(Selected)));
+    for (QListWidgetItem* Row : List->findItems(Caption, Qt::MatchExactly))
+        Row->setSelected(true);
+    Form.show();
+    Form.resize(ClientSize);
+    QCoreApplication::processEvents();
+    QImage Shot = Form.grab().toImage();
+    PresetMessageAnswer(QMessageBox::No);
+    Form.close();
+    return Shot;
+}
+
+// One of the designer's own dialogs, grabbed while it is open.
+QImage LabelDialogShot(bool SizeDialog)
+{
+    Test::TUiSandbox Box;
+    TLoaderSettings Settings;
+    Settings.Scales = {
+        Test::MakeScale("Весы мясного отдела", "192.168.100.201", 0, TScaleKind::skDigi, "", "*"),
+        Test::MakeScale("Рыба и сыры", "192.168.100.202", 2202, TScaleKind::skDigi, "", "*"),
+        Test::MakeScale("", "192.168.100.17", 0, TScaleKind::skDigi, "", "*"),
+    };
+    Settings.Scales[1].Enabled = false;
+    TfrmLabel Form;
+    Form.SetSettings(&Settings);
+    Test::OpenInDesigner(Form, Test::MakeLabelFolder(Box, "Этикетка"));
+    QImage Shot;
+    Test::WhenModal(QString::fromLatin1(SizeDialog ? "dlgLabelSize" : "dlgUploadLabel"),
+                    [&Shot](QWidget& Dialog) {
+                        Shot = Dialog.grab().toImage();
+                        Test::Child<QPushButton>(Dialog, "btnCancel")->click();
+                    });
+    Test::Child<QPushButton>(Form, SizeDialog ? "btnNew" : "btnUpload")->click();
     return Shot;
 }
 
@@ -206,6 +272,11 @@ int main(int Argc, char** Argv)
     Ok = Save(MainWindowShot(QSize(744, 420)), Out, "main-window-small.png") && Ok;
     Ok = Save(TrayMenuShot(false), Out, "tray-menu.png") && Ok;
     Ok = Save(TrayMenuShot(true), Out, "tray-menu-paused.png") && Ok;
+    Ok = Save(LabelDesignerShot(QSize(1100, 700), 11), Out, "label-designer.png") && Ok;
+    Ok = Save(LabelDesignerShot(QSize(1100, 700), 0), Out, "label-designer-line.png") && Ok;
+    Ok = Save(LabelDesignerShot(QSize(960, 570), 16), Out, "label-designer-small.png") && Ok;
+    Ok = Save(LabelDialogShot(true), Out, "label-size.png") && Ok;
+    Ok = Save(LabelDialogShot(false), Out, "label-upload.png") && Ok;
     Ok = Save(DigiDialogShot(false), Out, "digi-dialog.png") && Ok;
     Ok = Save(DigiDialogShot(true), Out, "digi-dialog-editing.png") && Ok;
     Ok = Save(ScalesWindowShot(), Out, "scales-window.png") && Ok;

@@ -81,6 +81,10 @@ private:
     /// After an add, edit or removal: rebuild, save, probe again, report.
     void RowsChanged(const QString& Status, const char* JournalText);
 
+    // Label commands (ScalesLabel.cpp).
+    void btnDesignClick();
+    void btnLabelClick();
+
     QTreeWidget* lvScales = nullptr;
     QLabel* lblStatus = nullptr;
     QPushButton* btnAdd = nullptr;

@@ -85,6 +85,8 @@ void TfrmScales::CreateControls()
     connect(btnAdd, &QPushButton::clicked, this, &TfrmScales::btnAddClick);
     connect(btnEdit, &QPushButton::clicked, this, &TfrmScales::EditScale);
     connect(btnRemove, &QPushButton::clicked, this, &TfrmScales::btnRemoveClick);
+    connect(btnLabel, &QPushButton::clicked, this, &TfrmScales::btnLabelClick);
+    connect(btnDesign, &QPushButton::clicked, this, &TfrmScales::btnDesignClick);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
 
     LayOut();
