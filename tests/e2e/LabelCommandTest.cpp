@@ -74,7 +74,15 @@ std::string Spell(const std::vector<TBytes>& Records, const std::set<std::size_t
     return Text;
 }
 
-TEST(LabelCommand, NewThenShowListsTwoEmptyFormats)
+/// The label commands journal nothing, but they are programs of this build all the same: each runs
+/// in a data folder of its own (`send-label` journals into it; the environment is inherited).
+class LabelCommand : public ::testing::Test
+{
+protected:
+    Plumeria::Test::TTempDataFolder Data;
+};
+
+TEST_F(LabelCommand, NewThenShowListsTwoEmptyFormats)
 {
     TTempDir Dir;
     auto R = RunTool({"label", "new", Dir.Path().string(), "--size", "54x37"});
@@ -109,7 +117,7 @@ TEST(LabelCommand, NewThenShowListsTwoEmptyFormats)
     EXPECT_EQ(ShowJson(File)["formats"].Array[1]["width"].Int(), 240);
 }
 
-TEST(LabelCommand, PlacedFieldsShowWhereTheyWerePut)
+TEST_F(LabelCommand, PlacedFieldsShowWhereTheyWerePut)
 {
     TTempDir Dir;
     ASSERT_EQ(RunTool({"label", "new", Dir.Path().string(), "--size", "54x37"}).ExitCode, 0);
@@ -182,7 +190,7 @@ TEST(LabelCommand, PlacedFieldsShowWhereTheyWerePut)
 // Two formats numbered 1: the edit goes to the last, as in the designer, and only the digits of
 // the bytes that changed are rewritten, in upper case; spacing, line breaks and the case of every
 // other digit stay.
-TEST(LabelCommand, EditRewritesOnlyTheChangedDigits)
+TEST_F(LabelCommand, EditRewritesOnlyTheChangedDigits)
 {
     TTempDir Dir;
     const std::vector<TBytes> Before = {MakeFormat(1), MakeFormat(1)};
@@ -218,10 +226,8 @@ TEST(LabelCommand, EditRewritesOnlyTheChangedDigits)
 
 // The whole road of an integrator: a new layout, fields placed and moved, sent with `send-label`;
 // the scale gets the records of the file as the designer's document reads them.
-TEST(LabelCommand, MadeAndEditedFileIsSentAsItsRecords)
+TEST_F(LabelCommand, MadeAndEditedFileIsSentAsItsRecords)
 {
-    Plumeria::Test::TTempDataFolder
-        Data; // send-label journals into it (the environment is inherited)
     TTempDir Dir;
     const std::string Folder = Dir.Path().string();
     ASSERT_EQ(RunTool({"label", "new", Folder, "--size", "58x40"}).ExitCode, 0);
@@ -258,7 +264,7 @@ TEST(LabelCommand, MadeAndEditedFileIsSentAsItsRecords)
               (TBytes{0xF1, 0x38, 0x00, 0x00, 0x00, 0x01, 0x00, 0x0A, 0x41, 0x42, 0x43, 0x44}));
 }
 
-TEST(LabelCommand, BadFilesAndBadArguments)
+TEST_F(LabelCommand, BadFilesAndBadArguments)
 {
     TTempDir Dir;
     TBytes Short(1309, 0);
