@@ -88,6 +88,21 @@ private Q_SLOTS:
         QCOMPARE(Scale.Kind, TScaleKind::skDigi);
     }
 
+    void NothingIsClippedOrOverlapping()
+    {
+        TLoaderSettings Settings;
+        for (const bool Editing : {false, true}) {
+            const TScaleConfig Current = MakeScale("Весы мясного отдела", "10.0.0.7", 2007,
+                                                   TScaleKind::skDigi, "SM-100", "*");
+            TDigiDriver D(Settings, Editing ? &Current : nullptr);
+            D.Get<QLabel>("lblStatus")
+                ->setText(QStringLiteral("Выберите адаптер в окне «Основные»"));
+            QCOMPARE(D.Dialog.size(), QSize(560, 408));
+            const QString Fault = LayoutFault(D.Dialog);
+            QVERIFY2(Fault.isEmpty(), qPrintable(Fault));
+        }
+    }
+
     void ATypedPortSurvivesAHostChange()
     {
         TLoaderSettings Settings;

@@ -94,6 +94,18 @@ private Q_SLOTS:
         QCOMPARE(D.Get<QPushButton>("btnHelp")->toolTip(), QStringLiteral("Весы"));
     }
 
+    void NothingIsClippedOrOverlapping()
+    {
+        TLoaderSettings Settings;
+        Settings.Scales = {MakeScale("Овощи", "", 0, TScaleKind::skMettlerToledo, "", "*")};
+        TScalesDriver D(Settings);
+        D.List()->setCurrentItem(D.Item(0)); // the longest layout caption: "Макет Mettler-Toledo"
+        QCOMPARE(D.Get<QPushButton>("btnDesign")->text(), QStringLiteral("Макет Mettler-Toledo"));
+        QCOMPARE(D.Window.size(), QSize(780, 460));
+        const QString Fault = LayoutFault(D.Window);
+        QVERIFY2(Fault.isEmpty(), qPrintable(Fault));
+    }
+
     void ScalesAreGroupedByMakeInEnumerationOrder()
     {
         TLoaderSettings Settings;
