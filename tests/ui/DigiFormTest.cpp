@@ -68,6 +68,11 @@ private Q_SLOTS:
         QCOMPARE(D.Dialog.windowTitle(), QStringLiteral("Весы DIGI"));
         QCOMPARE(D.Get<QPushButton>("btnOk")->text(), QStringLiteral("Готово"));
         QCOMPARE(D.Edit("edtMask")->placeholderText(), QStringLiteral("meat*.csv;fish*.csv"));
+        D.Click("btnHelp");
+        D.Click("btnHelpMask");
+        QCOMPARE(FBox->Opened.size(), std::size_t{2});
+        QVERIFY(FBox->Opened[0].toString().endsWith(QStringLiteral("/help/digi.html")));
+        QVERIFY(FBox->Opened[1].toString().endsWith(QStringLiteral("/help/digi.html#mask")));
         D.Type("edtHost", QStringLiteral("10.0.0.7"));
         D.Type("edtPort", QString());
         D.Click("btnOk");
@@ -81,6 +86,21 @@ private Q_SLOTS:
         QCOMPARE(Scale.FileCodePage, 1251);
         QCOMPARE(Scale.FileMask, std::string("*"));
         QCOMPARE(Scale.Kind, TScaleKind::skDigi);
+    }
+
+    void NothingIsClippedOrOverlapping()
+    {
+        TLoaderSettings Settings;
+        for (const bool Editing : {false, true}) {
+            const TScaleConfig Current = MakeScale("Весы мясного отдела", "10.0.0.7", 2007,
+                                                   TScaleKind::skDigi, "SM-100", "*");
+            TDigiDriver D(Settings, Editing ? &Current : nullptr);
+            D.Get<QLabel>("lblStatus")
+                ->setText(QStringLiteral("Выберите адаптер в окне «Основные»"));
+            QCOMPARE(D.Dialog.size(), QSize(560, 408));
+            const QString Fault = LayoutFault(D.Dialog);
+            QVERIFY2(Fault.isEmpty(), qPrintable(Fault));
+        }
     }
 
     void ATypedPortSurvivesAHostChange()

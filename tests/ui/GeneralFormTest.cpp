@@ -176,6 +176,17 @@ private Q_SLOTS:
         QCOMPARE(Saved.AdapterIp, std::string("10.0.0.2"));
     }
 
+    void NothingIsClippedOrOverlapping()
+    {
+        TfrmGeneral Dialog(nullptr, TwoAdapters);
+        Dialog.LoadFrom(TLoaderSettings());
+        Dialog.show();
+        QCOMPARE(Dialog.size(), QSize(640, 468));
+        const QString Fault = LayoutFault(Dialog);
+        QVERIFY2(Fault.isEmpty(), qPrintable(Fault));
+        Dialog.reject();
+    }
+
     void TheLinkMethodIsFixedAndTheHelpButtonsOpenTheirPages()
     {
         TfrmGeneral Dialog(nullptr, TwoAdapters);

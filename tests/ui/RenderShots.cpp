@@ -54,6 +54,24 @@ QImage ImageSheet()
     return Sheet;
 }
 
+// Four scales of three makes, as the scales and DIGI windows show them. The scales window probes
+// them while it is open, so their addresses stay on loopback.
+std::vector<TScaleConfig> ShotScales()
+{
+    auto Off = Test::MakeScale("Касса 2", "127.0.0.7", 20304, TScaleKind::skShtrihPrint,
+                               "Штрих-Принт М", "*.csv;*.txt");
+    Off.Enabled = false;
+    return {
+        Test::MakeScale("Весы мясного отдела", "127.0.100.201", 0, TScaleKind::skDigi, "SM-100",
+                        "meat*.csv"),
+        Test::MakeScale("Рыба и сыры", "127.0.100.202", 2202, TScaleKind::skDigi, "SM-300",
+                        "fish*.csv"),
+        Test::MakeScale("Овощи", "127.0.100.15", 8111, TScaleKind::skMettlerToledo, "bPlus",
+                        "*.txt"),
+        Off,
+    };
+}
+
 // A main window with everything filled in: scales, recent files and journal lines.
 QImage MainWindowShot(QSize ClientSize)
 {
@@ -61,16 +79,7 @@ QImage MainWindowShot(QSize ClientSize)
     TLoaderSettings Settings;
     Settings.AutoUpdate = false;
     Settings.RunWithWindows = false;
-    Settings.Scales = {
-        Test::MakeScale("Весы мясного отдела", "192.168.100.201", 2201, TScaleKind::skDigi,
-                        "SM-5300", "*"),
-        Test::MakeScale("Рыба и сыры", "192.168.100.202", 2202, TScaleKind::skDigi, "SM-120",
-                        "fish*.csv"),
-        Test::MakeScale("Овощи", "192.168.100.15", 8111, TScaleKind::skMassaK, "ВПМ-15.2-Т",
-                        "*.txt"),
-        Test::MakeScale("Касса 2", "10.0.0.7", 20304, TScaleKind::skShtrihPrint, "Штрих-Принт М",
-                        "*.csv;*.txt"),
-    };
+    Settings.Scales = ShotScales();
     Settings.Save();
     TfrmMain Window(Box.Options(true));
     LogInfo("file=C:\\Обмен\\prices.csv ip=192.168.100.201 name=Весы мясного отдела kind=digi "
@@ -164,23 +173,6 @@ QImage LabelDialogShot(bool SizeDialog)
     return Shot;
 }
 
-// Four scales of three makes, as the scales and DIGI windows show them.
-std::vector<TScaleConfig> ShotScales()
-{
-    auto Off = Test::MakeScale("Касса 2", "10.0.0.7", 20304, TScaleKind::skShtrihPrint,
-                               "Штрих-Принт М", "*.csv;*.txt");
-    Off.Enabled = false;
-    return {
-        Test::MakeScale("Весы мясного отдела", "192.168.100.201", 0, TScaleKind::skDigi, "SM-100",
-                        "meat*.csv"),
-        Test::MakeScale("Рыба и сыры", "192.168.100.202", 2202, TScaleKind::skDigi, "SM-300",
-                        "fish*.csv"),
-        Test::MakeScale("Овощи", "192.168.100.15", 8111, TScaleKind::skMettlerToledo, "bPlus",
-                        "*.txt"),
-        Off,
-    };
-}
-
 // The DIGI dialog after two scales were collected, the second one shown in the fields.
 QImage DigiDialogShot(bool Editing)
 {
@@ -192,10 +184,10 @@ QImage DigiDialogShot(bool Editing)
         auto* Name = Dialog.findChild<QLineEdit*>(QStringLiteral("edtName"));
         auto* Add = Dialog.findChild<QPushButton*>(QStringLiteral("btnAdd"));
         Name->setText(QStringLiteral("Весы мясного отдела"));
-        Host->setText(QStringLiteral("192.168.100.201"));
+        Host->setText(QStringLiteral("127.0.100.201"));
         Add->click();
         Name->setText(QStringLiteral("Рыба"));
-        Host->setText(QStringLiteral("192.168.100.202"));
+        Host->setText(QStringLiteral("127.0.100.202"));
         Dialog.findChild<QLabel*>(QStringLiteral("lblStatus"))
             ->setText(QStringLiteral("Выберите адаптер в окне «Основные»"));
     }

@@ -88,6 +88,22 @@ private Q_SLOTS:
         QCOMPARE(D.Changes, 0);
         QCOMPARE(CountJournal("INFO", "digi tcp"), 0); // no probe without scales
         QCOMPARE(D.Get<QPushButton>("btnLabel")->text(), QStringLiteral("Этикетка"));
+        D.Click("btnHelp");
+        QCOMPARE(FBox->Opened.size(), std::size_t{1});
+        QVERIFY(FBox->Opened[0].toString().endsWith(QStringLiteral("/help/scales.html")));
+        QCOMPARE(D.Get<QPushButton>("btnHelp")->toolTip(), QStringLiteral("Весы"));
+    }
+
+    void NothingIsClippedOrOverlapping()
+    {
+        TLoaderSettings Settings;
+        Settings.Scales = {MakeScale("Овощи", "", 0, TScaleKind::skMettlerToledo, "", "*")};
+        TScalesDriver D(Settings);
+        D.List()->setCurrentItem(D.Item(0)); // the longest layout caption: "Макет Mettler-Toledo"
+        QCOMPARE(D.Get<QPushButton>("btnDesign")->text(), QStringLiteral("Макет Mettler-Toledo"));
+        QCOMPARE(D.Window.size(), QSize(780, 460));
+        const QString Fault = LayoutFault(D.Window);
+        QVERIFY2(Fault.isEmpty(), qPrintable(Fault));
     }
 
     void ScalesAreGroupedByMakeInEnumerationOrder()

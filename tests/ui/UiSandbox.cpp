@@ -4,6 +4,11 @@
 #include "platform/Environment.h"
 #include "ui/Common/Desktop.h"
 
+#include <QAbstractScrollArea>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QTest>
 
 namespace Plumeria::Test {
@@ -55,6 +60,62 @@ void TypeText(QLineEdit* Edit, const QString& Text)
         QTest::keyClicks(Edit, Text);
     else
         Edit->insert(Text);
+}
+
+namespace {
+
+QString Describe(const QWidget* Control)
+{
+    return Control->objectName().isEmpty() ? QString::fromLatin1(Control->metaObject()->className())
+                                           : Control->objectName();
+}
+
+// Width a caption needs: its text, its image and the frame around them.
+int CaptionNeed(const QWidget* Control)
+{
+    if (const auto* Label = qobject_cast<const QLabel*>(Control))
+        return Label->wordWrap() || Label->text().isEmpty() ? 0 : Label->sizeHint().width();
+    if (const auto* Check = qobject_cast<const QCheckBox*>(Control))
+        return Check->sizeHint().width();
+    if (const auto* Button = qobject_cast<const QPushButton*>(Control)) {
+        const int Image = Button->icon().isNull() ? 0 : Button->iconSize().width() + 4;
+        return Button->fontMetrics().horizontalAdvance(Button->text()) + Image + 8;
+    }
+    return 0;
+}
+
+QString ChildFault(const QWidget& Parent)
+{
+    QList<const QWidget*> Shown;
+    for (const QObject* Child : Parent.children())
+        if (const auto* Control = qobject_cast<const QWidget*>(Child);
+            Control && !Control->isWindow() && Control->isVisible())
+            Shown << Control;
+    for (qsizetype A = 0; A < Shown.size(); ++A) {
+        const QRect Box = Shown[A]->geometry();
+        if (!Parent.rect().contains(Box))
+            return Describe(Shown[A]) + QStringLiteral(" outside ") + Describe(&Parent);
+        if (CaptionNeed(Shown[A]) > Box.width())
+            return Describe(Shown[A]) + QStringLiteral(" clips its caption");
+        if (const auto* Label = qobject_cast<const QLabel*>(Shown[A]);
+            Label && Box.height() < Label->fontMetrics().height())
+            return Describe(Shown[A]) + QStringLiteral(" lower than its text");
+        for (qsizetype B = A + 1; B < Shown.size(); ++B)
+            if (Box.intersects(Shown[B]->geometry()))
+                return Describe(Shown[A]) + QStringLiteral(" overlaps ") + Describe(Shown[B]);
+        const QString Inner = ChildFault(*Shown[A]);
+        if (!Inner.isEmpty() && !qobject_cast<const QAbstractScrollArea*>(Shown[A]) &&
+            !qobject_cast<const QComboBox*>(Shown[A]))
+            return Inner;
+    }
+    return {};
+}
+
+} // namespace
+
+QString LayoutFault(const QWidget& Window)
+{
+    return ChildFault(Window);
 }
 
 std::string JournalText()

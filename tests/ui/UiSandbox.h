@@ -67,6 +67,11 @@ TScaleConfig MakeScale(const char* Name, const char* Host, int Port, TScaleKind 
 /// signals fire as for typing.
 void TypeText(QLineEdit* Edit, const QString& Text);
 
+/// What is wrong with the layout of `Window`'s controls, empty when nothing is: a visible control
+/// outside its parent, two visible siblings overlapping, or a caption (label, button, check
+/// box) that needs more room than its control has.
+QString LayoutFault(const QWidget& Window);
+
 /// Runs `Open`, which shows a modal dialog of type `TDialog` and returns once it closed, and
 /// hands that dialog to `Drive` as soon as it is up. A dialog that `Drive` leaves open (or one
 /// that never came) is closed, so a failing test cannot hang in the modal loop; the result is

@@ -3,6 +3,9 @@
 #include "ui/Icons/Icons.h"
 #include "ui/Main/Help.h"
 
+#include <QStringList>
+#include <QTreeWidget>
+
 namespace Plumeria {
 
 void PlaceLabel(QLabel* Label, int Left, int Top)
@@ -26,6 +29,17 @@ QPushButton* PlainButton(QWidget* Parent, const char* Name, const QString& Capti
     SetButtonImage(Button, Image);
     Button->setAutoDefault(false);
     return Button;
+}
+
+void SetListColumns(QTreeWidget* List, std::span<const TListColumn> Columns)
+{
+    List->setColumnCount(static_cast<int>(Columns.size()));
+    QStringList Captions;
+    for (const TListColumn& Column : Columns)
+        Captions << QString::fromUtf8(Column.Caption);
+    List->setHeaderLabels(Captions);
+    for (std::size_t I = 0; I < Columns.size(); ++I)
+        List->setColumnWidth(static_cast<int>(I), Columns[I].Width);
 }
 
 } // namespace Plumeria

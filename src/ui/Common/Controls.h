@@ -7,13 +7,17 @@
 #include <QPushButton>
 #include <QString>
 
+#include <span>
 #include <string>
+#include <string_view>
+
+class QTreeWidget;
 
 namespace Plumeria {
 
-inline QString QtText(const std::string& Utf8)
+inline QString QtText(std::string_view Utf8)
 {
-    return QString::fromStdString(Utf8);
+    return QString::fromUtf8(Utf8.data(), static_cast<qsizetype>(Utf8.size()));
 }
 
 inline std::string Utf8(const QString& Text)
@@ -37,5 +41,15 @@ QPushButton* HelpButton(QWidget* Parent, const char* Name, const QString& Hint,
 
 /// A button that Enter does not press unless it has the focus.
 QPushButton* PlainButton(QWidget* Parent, const char* Name, const QString& Caption, int Image);
+
+/// One column of a report list: its caption (UTF-8) and width in pixels.
+struct TListColumn
+{
+    const char* Caption;
+    int Width;
+};
+
+/// Gives the list its columns, in order, at their widths.
+void SetListColumns(QTreeWidget* List, std::span<const TListColumn> Columns);
 
 } // namespace Plumeria

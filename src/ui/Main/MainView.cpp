@@ -6,6 +6,7 @@
 #include "core/Journal/Journal.h"
 #include "core/Settings/Settings.h"
 #include "core/Types/Types.h"
+#include "ui/Common/Controls.h"
 #include "ui/Common/Fonts.h"
 #include "ui/Icons/Icons.h"
 #include "ui/UiText/UiText.h"
@@ -38,12 +39,7 @@ constexpr int DesignHeight = 520;
 constexpr int RecentItemHeight = 15;
 constexpr int JournalTailLines = 200;
 
-struct TColumn
-{
-    const char* Caption;
-    int Width;
-};
-constexpr TColumn ScaleColumns[] = {
+constexpr TListColumn ScaleColumns[] = {
     {"Имя", 160}, {"Тип", 120}, {"Адрес", 180}, {"Модель", 110}, {"Маска", 140},
 };
 
@@ -171,13 +167,7 @@ void TfrmMain::resizeEvent(QResizeEvent* Event)
 
 void TfrmMain::SetupScaleList()
 {
-    lvScales->setColumnCount(static_cast<int>(std::size(ScaleColumns)));
-    QStringList Captions;
-    for (const TColumn& Column : ScaleColumns)
-        Captions << QString::fromUtf8(Column.Caption);
-    lvScales->setHeaderLabels(Captions);
-    for (int I = 0; I < static_cast<int>(std::size(ScaleColumns)); ++I)
-        lvScales->setColumnWidth(I, ScaleColumns[I].Width);
+    SetListColumns(lvScales, ScaleColumns);
     lvScales->header()->setStretchLastSection(false);
     lvScales->setRootIsDecorated(false);
     lvScales->setItemsExpandable(false);

@@ -179,9 +179,7 @@ void TfrmScales::btnAddClick()
 void TfrmScales::AddMenuClick(TScaleKind Kind)
 {
     if (Kind != TScaleKind::skDigi) {
-        const std::string_view Name = ScaleKindName(Kind);
-        ShowStatus(NotReadyText() + QLatin1Char(' ') +
-                   QString::fromUtf8(Name.data(), static_cast<qsizetype>(Name.size())));
+        ShowStatus(NotReadyText() + QLatin1Char(' ') + QtText(ScaleKindName(Kind)));
         return;
     }
     AddDigi();
@@ -211,13 +209,17 @@ void TfrmScales::AddDigi()
         FOnline.push_back(-1);
         Appended = true;
     }
-    if (!Appended)
-        return;
+    if (Appended)
+        RowsChanged(QStringLiteral("Весы добавлены"), "scales added");
+}
+
+void TfrmScales::RowsChanged(const QString& Status, const char* JournalText)
+{
     FillList();
     SaveRows();
     RequestProbe();
-    ShowStatus(QStringLiteral("Весы добавлены"));
-    LogInfo("scales added");
+    ShowStatus(Status);
+    LogInfo(JournalText);
 }
 
 void TfrmScales::EditScale()
@@ -243,11 +245,7 @@ void TfrmScales::EditScale()
     FRows[I] = Results.front();
     if (I < FOnline.size())
         FOnline[I] = -1;
-    FillList();
-    SaveRows();
-    RequestProbe();
-    ShowStatus(QStringLiteral("Весы изменены"));
-    LogInfo("scale updated");
+    RowsChanged(QStringLiteral("Весы изменены"), "scale updated");
 }
 
 void TfrmScales::btnRemoveClick()
@@ -260,11 +258,7 @@ void TfrmScales::btnRemoveClick()
     FRows.erase(FRows.begin() + Row);
     if (static_cast<std::size_t>(Row) < FOnline.size())
         FOnline.erase(FOnline.begin() + Row);
-    FillList();
-    SaveRows();
-    RequestProbe();
-    ShowStatus(QStringLiteral("Весы удалены"));
-    LogInfo("scale removed");
+    RowsChanged(QStringLiteral("Весы удалены"), "scale removed");
 }
 
 } // namespace Plumeria

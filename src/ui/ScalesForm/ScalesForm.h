@@ -78,6 +78,8 @@ private:
     void btnAddClick();
     void btnRemoveClick();
     void ShowStatus(const QString& Text);
+    /// After an add, edit or removal: rebuild, save, probe again, report.
+    void RowsChanged(const QString& Status, const char* JournalText);
 
     // Label commands (ScalesLabel.cpp).
     void btnDesignClick();

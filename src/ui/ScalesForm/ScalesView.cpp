@@ -28,19 +28,13 @@ constexpr int WindowHeight = 460;
 constexpr int RowRole = Qt::UserRole;
 constexpr int StateColumn = 3;
 
-struct TColumn
-{
-    const char* Caption;
-    int Width;
-};
-constexpr TColumn ListColumns[] = {
+constexpr TListColumn ListColumns[] = {
     {"Имя", 170}, {"Тип", 110}, {"Адрес", 170}, {"Состояние", 120}, {"Маска", 150},
 };
 
 QString KindName(TScaleKind Kind)
 {
-    const std::string_view Name = ScaleKindName(Kind);
-    return QString::fromUtf8(Name.data(), static_cast<qsizetype>(Name.size()));
+    return QtText(ScaleKindName(Kind));
 }
 
 QString StateText(std::int32_t State)
@@ -137,11 +131,7 @@ void TfrmScales::LayOut()
 
 void TfrmScales::SetupList()
 {
-    lvScales->setColumnCount(static_cast<int>(std::size(ListColumns)));
-    QStringList Captions;
-    for (const TColumn& Column : ListColumns)
-        Captions << QString::fromUtf8(Column.Caption);
-    lvScales->setHeaderLabels(Captions);
+    SetListColumns(lvScales, ListColumns);
     // The rows sit one indentation step inside their group; the name column gets that step on
     // top of its own width.
     lvScales->setIndentation(14);
