@@ -280,6 +280,9 @@ void TDigiLabelDoc::PlaceDefault(int FormatIndex, int SlotIndex, int XDots, int 
     Word(2, YDots);
     Word(4, 0x0070); // 0°, printed always
     switch (Slot.Kind) {
+    case dfPicture:
+        Word(10, 1); // picture number 1, sized like a text
+        [[fallthrough]];
     case dfText:
     case dfBlock:
         Word(6, DotsFromTenths(64));
@@ -301,11 +304,6 @@ void TDigiLabelDoc::PlaceDefault(int FormatIndex, int SlotIndex, int XDots, int 
         // The second corner lies 6.4 mm right of and below the first.
         Word(6, DotsFromTenths(TenthsFromDots(ClampWord(XDots)) + 64));
         Word(8, DotsFromTenths(TenthsFromDots(ClampWord(YDots)) + 64));
-        Word(10, 1);
-        break;
-    case dfPicture:
-        Word(6, DotsFromTenths(64));
-        Word(8, DotsFromTenths(128));
         Word(10, 1);
         break;
     case dfLogo:
