@@ -4,6 +4,7 @@
 #include "ui/LabelForm/LabelForm.h"
 
 #include "core/LabelGeom/LabelGeom.h"
+#include "platform/Environment.h"
 #include "ui/Common/Controls.h"
 #include "ui/Common/Fonts.h"
 #include "ui/Icons/Icons.h"
@@ -265,12 +266,12 @@ void TfrmLabel::RefreshAll()
 {
     ReadLabelSize();
     if (FDoc) {
-        QString Status =
-            QString::fromStdString(FDoc->FileName()) + QStringLiteral("  %1 %2   %3 x %4 mm")
-                                                           .arg(UiLayout())
-                                                           .arg(FDoc->FormatId(FFormat))
-                                                           .arg(FWidthDots / 8)
-                                                           .arg(FHeightDots / 8);
+        QString Status = QString::fromStdString(PathToUtf8(FDoc->FileName())) +
+                         QStringLiteral("  %1 %2   %3 x %4 mm")
+                             .arg(UiLayout())
+                             .arg(FDoc->FormatId(FFormat))
+                             .arg(FWidthDots / 8)
+                             .arg(FHeightDots / 8);
         if (FDoc->Dirty())
             Status += QStringLiteral(" *");
         SetStatus(Status);
