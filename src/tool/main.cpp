@@ -31,6 +31,10 @@ const std::vector<TCommandEntry>& CommandTable()
          "scale-sim [--bind ADDR] [--port P] [--nak-after N] [--close-after N] "
          "[--silent-after N] [--connections N] [--record FILE] [--allow-any-address]"},
         {"run", RunRun, "run"},
+        {"label", RunLabel,
+         "label show PATH [--json] | label new FOLDER --size WxH [--replace] |\n"
+         "    label edit PATH --format ID (--place SLOT X Y | --move SLOT X Y | "
+         "--resize SLOT W H | --clear SLOT)"},
     };
     return Table;
 }

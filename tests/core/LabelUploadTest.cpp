@@ -1,6 +1,7 @@
 #include "core/Digi/LabelUpload.h"
 #include "core/DigiSearch/TcpTransport.h"
 #include "core/Journal/Journal.h"
+#include "core/LabelGeom/LabelGeom.h"
 
 #include "support/ScaleNet.h"
 #include "support/TempDir.h"
@@ -117,6 +118,38 @@ TEST_F(LabelUpload, FormatsThenTextsEachAcknowledged)
               Where() + " sent label, 3 format records, 40 texts");
     EXPECT_EQ(Kit::JournalTexts("EXCH").size(), 86u);
     EXPECT_TRUE(Kit::JournalTexts("ERROR").empty());
+}
+
+// The designer's own file: made empty, fields placed, moved and resized, saved; the scale gets
+// exactly the records the document holds.
+TEST_F(LabelUpload, EditedDesignerFileArrivesAsTheDocumentsRecords)
+{
+    TDigiLabelDoc Doc;
+    std::string Error;
+    ASSERT_TRUE(Doc.CreateEmpty(Folder.Path() / "f34.dat", 432, 296, Error)) << Error;
+    for (int Slot = 0; Slot < SlotCount(); Slot += 4)
+        Doc.PlaceDefault(Slot % 2, Slot, 32 + Slot, 40);
+    Doc.MoveSlot(0, 16, 60, 200); // a frame
+    Doc.ResizeSlot(0, 12, 150, 30);
+    Doc.PutByte(1, 1350, 0x7E); // past the last field: kept as written
+    ASSERT_TRUE(Doc.Save(Error)) << Error;
+    const auto Texts = Records(2, 0x40);
+    Folder.WriteFile("f38.dat", LabelText(Texts));
+
+    StartSim();
+    EXPECT_EQ(Send(),
+              (TUploadResult{TUploadStatus::usSent, "sent label, 2 format records, 2 texts"}));
+    const auto Frames = Sim.Frames();
+    ASSERT_EQ(Frames.size(), 4u);
+    EXPECT_EQ(Frames[0].Bytes, FrameOf(0x34, Doc.Record(0)));
+    EXPECT_EQ(Frames[1].Bytes, FrameOf(0x34, Doc.Record(1)));
+    EXPECT_EQ(Frames[2].Bytes, FrameOf(0x38, Texts[0]));
+    EXPECT_EQ(Frames[1].Bytes[2 + 1350], 0x7E);
+    // And a fresh load of the file gives the same records.
+    TDigiLabelDoc Reloaded;
+    ASSERT_TRUE(Reloaded.Load(Folder.Path() / "f34.dat", Error)) << Error;
+    EXPECT_EQ(Frames[0].Bytes, FrameOf(0x34, Reloaded.Record(0)));
+    EXPECT_EQ(SlotBox(Reloaded, 0, 16), (TSlotBox{60, 200, 51, 51, true}));
 }
 
 TEST_F(LabelUpload, FileProblemsNameTheFile)

@@ -123,14 +123,13 @@ bool ParseLabelRecords(const std::string& FileBytes, std::vector<TLabelRecord>& 
     return true;
 }
 
-bool ReadLabelRecords(const std::filesystem::path& Path, std::vector<TLabelRecord>& Records,
-                      std::string& Message)
+bool ReadLabelFileBytes(const std::filesystem::path& Path, std::string& Bytes)
 {
-    Records.clear();
+    Bytes.clear();
     std::error_code Error;
     const auto Status = std::filesystem::status(Path, Error);
     if (Status.type() == std::filesystem::file_type::not_found)
-        return Fail(Message, "label file is missing");
+        return false;
     if (Error)
         throw std::runtime_error("cannot read label file " + PathToUtf8(Path) + ": " +
                                  Error.message());
@@ -139,9 +138,19 @@ bool ReadLabelRecords(const std::filesystem::path& Path, std::vector<TLabelRecor
     std::ifstream In(Path, std::ios::binary);
     if (!In)
         throw std::runtime_error("cannot read label file " + PathToUtf8(Path));
-    std::string Content((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+    Bytes.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
     if (In.bad())
         throw std::runtime_error("cannot read label file " + PathToUtf8(Path));
+    return true;
+}
+
+bool ReadLabelRecords(const std::filesystem::path& Path, std::vector<TLabelRecord>& Records,
+                      std::string& Message)
+{
+    Records.clear();
+    std::string Content;
+    if (!ReadLabelFileBytes(Path, Content))
+        return Fail(Message, "label file is missing");
     return ParseLabelRecords(Content, Records, Message);
 }
 

@@ -20,6 +20,11 @@ using TLabelRecord = std::vector<std::uint8_t>;
 bool ReadLabelRecords(const std::filesystem::path& Path, std::vector<TLabelRecord>& Records,
                       std::string& Message);
 
+/// The whole content of the label file `Path`, as bytes. False when no such file exists; a file
+/// that exists but cannot be read at all (no access, a folder of that name) throws
+/// std::runtime_error.
+bool ReadLabelFileBytes(const std::filesystem::path& Path, std::string& Bytes);
+
 /// The same rules applied to file content already in memory (for callers that hold the text).
 bool ParseLabelRecords(const std::string& FileBytes, std::vector<TLabelRecord>& Records,
                        std::string& Message);
