@@ -18,10 +18,7 @@ BUILD=${FUZZ_BUILD:-build-fuzz}
 OUT=${FUZZ_OUT:-$BUILD/fuzz-run}
 JOBS=${FUZZ_JOBS:-1}
 NICE=${FUZZ_NICE:-0}
-ALL=(plu_parser price settings label_records mask sim_frame zip_reader)
-if [ -f src/core/LabelGeom/LabelDoc.h ]; then
-    ALL+=(label_doc)
-fi
+ALL=(plu_parser price settings label_records label_doc mask sim_frame zip_reader)
 TARGETS=("$@")
 if [ ${#TARGETS[@]} -eq 0 ]; then
     TARGETS=("${ALL[@]}")
