@@ -272,34 +272,58 @@ scenario_disk_full_results() {
     umount "$WATCH/processed"
 }
 
+# run_copy: starts the run from a copy of the executable in the case, because a data folder that
+# cannot be used sends settings and journal to the executable's folder, which is not the build's.
+run_copy() {
+    mkdir -p "$CASE/bin"
+    cp "$TOOL" "$CASE/bin/plumeria"
+    local Tool=$TOOL
+    TOOL=$CASE/bin/plumeria
+    start_run
+    local Started=$?
+    TOOL=$Tool
+    return $Started
+}
+
 scenario_disk_full_data() {
-    # The data folder is full: the journal cannot be written and settings.ini must stay as it is;
-    # a first start (no settings.ini) must not leave an empty or partial one behind.
+    # The data folder's disk fills up while the run is going: the journal cannot be written,
+    # settings.ini must stay as it is, files go on being handled.
     new_case disk-full-data
-    mount_full "$DATA" 1m 300 || { say "    SKIP  cannot mount a tmpfs (needs root)"; return; }
+    mount_full "$DATA" 1m || { say "    SKIP  cannot mount a tmpfs (needs root)"; return; }
     mkdir -p "$DATA/PlumeriaBridge"
     write_settings 300
-    local Before
-    Before=$(md5sum <"$DATA/PlumeriaBridge/settings.ini")
-    fill_up "$DATA" 1000
-    start_run || say "    run did not start"
-    for I in 1 2; do drop "good$I.csv"; drop "bad$I.csv" 2 bad; done
+    run_copy || say "    run did not start"
+    say "    run: $(head -1 "$CASE/run.out")"
+    drop "before.csv"
     wait_until 20 nothing_pending
+    fill_up "$DATA" # the journal's last page still has room: enough files to use it up
+    for I in $(seq 1 30); do drop "good$I.csv"; drop "bad$I.csv" 2 bad; done
+    wait_until 60 nothing_pending
     stop_run
     check "run stopped cleanly" run_stopped_cleanly
     check "settings.ini unchanged" settings_unchanged
     check "every file once and whole" files_whole "$WATCH"
+    check "every file handled although the journal could not be written" nothing_pending
+    check "the journal ends with a whole line" bash -c "[ \"\$(tail -c1 '$DATA'/PlumeriaBridge/logs/*.log | od -An -c | tr -d ' ')\" = '\\n' ]"
     where_files_went "$WATCH/processed" "$WATCH/error"
-    say "    journal bytes written on the full disk: $(journal | wc -c)"
+    say "    journal: $(journal | wc -l) lines, of 60 files dropped after the disk was full" \
+        "$(journal | grep -o -E '(good|bad)[0-9]+\.csv' | sort -u | wc -l) appear"
+    say "    last journal line: $(journal | tail -1 | cut -c1-150)"
+    umount "$DATA"
 
-    rm -f "$DATA/PlumeriaBridge/settings.ini"
-    fill_up "$DATA" 1000
-    start_run || say "    run (first start) did not start"
+    # A first start (no settings.ini) on a full disk: the data folder's probe cannot be written,
+    # so (as designed) settings and journal go to the executable's folder without a message.
+    new_case disk-full-data-first-start
+    mount_full "$DATA" 1m || { say "    SKIP  cannot mount a tmpfs"; return; }
+    mkdir -p "$DATA/PlumeriaBridge"
+    fill_up "$DATA"
+    run_copy || say "    run did not start"
     stop_run
-    check "first start on a full disk: no settings.ini or a whole one" \
-        bash -c "[ ! -e '$DATA/PlumeriaBridge/settings.ini' ] || grep -q ScaleCount '$DATA/PlumeriaBridge/settings.ini'"
-    check "first start on a full disk: stopped cleanly" run_stopped_cleanly
-    say "    run said: $(grep -h settings "$CASE/run.err" | head -1)"
+    check "run stopped cleanly" run_stopped_cleanly
+    check "no empty or partial settings.ini in the full data folder" \
+        test ! -e "$DATA/PlumeriaBridge/settings.ini"
+    say "    run: $(head -2 "$CASE/run.out" | tr '\n' ' ')"
+    say "    beside the executable: $(cd "$CASE/bin" && find . -mindepth 1 -name '*.ini' -o -name '*.log' | sort | tr '\n' ' ')"
     umount "$DATA"
 }
 
@@ -404,7 +428,7 @@ scenario_folder_swap() {
 ALL=(disk_full_results disk_full_data bad_scales folder_swap unrelated_files many_files)
 CHOSEN=("$@")
 [ ${#CHOSEN[@]} -eq 0 ] && CHOSEN=("${ALL[@]}")
-say "fault campaign in $ROOT, plumeria $("$TOOL" --version 2>/dev/null | head -1)"
+say "fault campaign in $ROOT, commit $(git rev-parse --short HEAD 2>/dev/null)"
 for Name in "${CHOSEN[@]}"; do
     "scenario_$Name"
 done

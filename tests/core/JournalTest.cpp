@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +18,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#ifdef __linux__
+#include <sys/resource.h>
+#endif
 
 namespace Plumeria {
 namespace {
@@ -399,6 +405,32 @@ TEST_F(JournalTest, WriteFailuresAreSilent)
     EXPECT_NO_THROW(LogInfo("lost too"));
     EXPECT_EQ(ReadFileBytes(FData.DataDir() / "logs"), "in the way");
 }
+
+#ifdef __linux__
+// Found by the fault campaign: on a full disk an entry was written in part, and the next entry
+// ran on from that piece. The file-size limit lets the first bytes of a line through, as a disk
+// with one block left does (the limit stops even root).
+TEST_F(JournalTest, EntryThatDoesNotFitLeavesNoPieceOfALine)
+{
+    LogError("first");
+    const std::string Before = Today();
+    ASSERT_FALSE(Before.empty());
+
+    rlimit Saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Saved), 0);
+    const auto OldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit Limited = Saved;
+    Limited.rlim_cur = Before.size() + 20;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Limited), 0);
+    LogError("this entry is longer than the room left on the disk");
+    setrlimit(RLIMIT_FSIZE, &Saved);
+    std::signal(SIGXFSZ, OldHandler);
+
+    EXPECT_EQ(Today(), Before);
+    LogError("after");
+    EXPECT_EQ(Today(), Before + std::string(MorningStamp) + " | ERROR | after\r\n");
+}
+#endif
 
 TEST_F(JournalTest, ShutdownDropsLaterEntriesUntilReset)
 {

@@ -138,9 +138,18 @@ void Append(std::string_view Kind, std::string_view Text)
 
         // Opened and closed for every entry: no handle stays open, so the file can be opened,
         // copied or deleted between entries.
+        std::error_code NoFile;
+        const std::uintmax_t Before = fs::file_size(File, NoFile);
         std::ofstream Out(File, std::ios::binary | std::ios::app);
         Out.write(Line.data(), static_cast<std::streamsize>(Line.size()));
         Out.close();
+        if (!Out && !NoFile) {
+            // A full disk can take the first part of a line only; that piece would run into the
+            // next entry written once there is room again. The entry is lost whole instead.
+            std::error_code Ignored;
+            if (fs::file_size(File, Ignored) > Before)
+                fs::resize_file(File, Before, Ignored);
+        }
     } catch (...) {
         // A journal that cannot be written must never disturb the caller; the entry is lost.
     }
