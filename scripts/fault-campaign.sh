@@ -334,18 +334,19 @@ scenario_bad_scales() {
         start_bad_scale "$Mode" || { say "    scale did not start"; continue; }
         write_settings $Timeout 127.0.0.1 "$SIM_PORT"
         start_run || say "    run did not start"
-        local Start=$SECONDS
+        local Start
+        Start=$(date +%s%N)
         drop "articles.csv" 2000
         wait_until 60 nothing_pending
-        local Took=$((SECONDS - Start))
+        local TookMs=$((($(date +%s%N) - Start) / 1000000))
         stop_run
         stop_sim
         check "run stopped cleanly" run_stopped_cleanly
         check "file ended once and whole" files_whole "$WATCH"
-        check "the file was handled within 30 s (time-out ${Timeout} ms)" test "$Took" -le 30
-        say "    handled after about ${Took} s"
+        check "the file was handled within 30 s (time-out ${Timeout} ms)" test "$TookMs" -le 30000
+        say "    handled ${TookMs} ms after the drop (the watch waits about 0.4-1.4 s before it offers a file)"
         where_files_went "$WATCH/processed" "$WATCH/error"
-        journal_says "ERROR|time|timed|closed|answer|refused|cannot" 8
+        journal_says "ERROR|WARN|127\.0\.0\.1" 8
     done
 }
 
@@ -377,6 +378,13 @@ cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 scenario_unrelated_files() {
     new_case 100000-unrelated
     write_settings 300
+    # The same drop in the empty folder first, for comparison.
+    start_run || say "    run did not start"
+    local Start=$(date +%s%N)
+    drop "baseline.csv"
+    wait_until 60 nothing_pending
+    say "    in the empty folder one dropped file handled after $((($(date +%s%N) - Start) / 1000000)) ms"
+    stop_run
     local I
     (cd "$WATCH" && for ((I = 0; I < 100; I++)); do
         # 1000 names per touch call keeps this to seconds.
@@ -392,13 +400,13 @@ scenario_unrelated_files() {
     Ticks1=$(cpu_ticks "$RUN_PID")
     say "    idle CPU of the run over 20 s (about 20 rescans): $(((Ticks1 - Ticks0) * 1000 / Hz)) ms" \
         "= about $(((Ticks1 - Ticks0) * 1000 / Hz / 20)) ms per scan"
-    local Start=$(date +%s%N)
+    Start=$(date +%s%N)
     drop "wanted.csv"
     wait_until 60 nothing_pending
     say "    one dropped file handled after $((($(date +%s%N) - Start) / 1000000)) ms"
     stop_run
     check "run stopped cleanly" run_stopped_cleanly
-    check "the dropped file once and whole" files_whole "$WATCH"
+    check "the dropped files once and whole" files_whole "$WATCH"
     check "the unrelated files untouched" test "$(find "$WATCH" -maxdepth 1 -name '*.dat' | wc -l)" = 100000
 }
 
