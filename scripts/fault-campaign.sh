@@ -99,10 +99,8 @@ stop_run() {
 
 run_stopped_cleanly() { [ "$RUN_RC" = 0 ] && [ "$(tail -1 "$CASE/run.out")" = stopped ]; }
 
-# start_sim [OPTIONS...]: a `plumeria scale-sim` on 127.0.0.1; sets SIM_PORT.
-start_sim() {
-    "$TOOL" scale-sim --bind 127.0.0.1 --port 0 "$@" >"$CASE/sim.out" 2>&1 &
-    SIM_PID=$!
+# Waits for the scale started last to say where it listens; sets SIM_PORT.
+wait_sim_port() {
     local I
     for ((I = 0; I < 50; I++)); do
         SIM_PORT=$(sed -n 's/^listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$CASE/sim.out" 2>/dev/null)
@@ -110,6 +108,13 @@ start_sim() {
         sleep 0.1
     done
     return 1
+}
+
+# start_sim [OPTIONS...]: a `plumeria scale-sim` on 127.0.0.1; sets SIM_PORT.
+start_sim() {
+    "$TOOL" scale-sim --bind 127.0.0.1 --port 0 "$@" >"$CASE/sim.out" 2>&1 &
+    SIM_PID=$!
+    wait_sim_port
 }
 
 # start_bad_scale MODE: a scale that misbehaves (python3, loopback only); sets SIM_PORT.
@@ -146,13 +151,7 @@ while True:
     client.close()
 EOF
     SIM_PID=$!
-    local I
-    for ((I = 0; I < 50; I++)); do
-        SIM_PORT=$(sed -n 's/^listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$CASE/sim.out" 2>/dev/null)
-        [ -n "$SIM_PORT" ] && return 0
-        sleep 0.1
-    done
-    return 1
+    wait_sim_port
 }
 
 stop_sim() { kill "$SIM_PID" 2>/dev/null; wait "$SIM_PID" 2>/dev/null; }

@@ -1,12 +1,11 @@
 #include "core/Journal/Journal.h"
 
 #include "platform/Environment.h"
+#include "support/FileSizeLimit.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
-
-#include <csignal>
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,10 +17,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#ifdef __linux__
-#include <sys/resource.h>
-#endif
 
 namespace Plumeria {
 namespace {
@@ -416,15 +411,9 @@ TEST_F(JournalTest, EntryThatDoesNotFitLeavesNoPieceOfALine)
     const std::string Before = Today();
     ASSERT_FALSE(Before.empty());
 
-    rlimit Saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Saved), 0);
-    const auto OldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit Limited = Saved;
-    Limited.rlim_cur = Before.size() + 20;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Limited), 0);
-    LogError("this entry is longer than the room left on the disk");
-    setrlimit(RLIMIT_FSIZE, &Saved);
-    std::signal(SIGXFSZ, OldHandler);
+    ASSERT_TRUE(Plumeria::Test::WithFileSizeLimit(Before.size() + 20, [] {
+        LogError("this entry is longer than the room left on the disk");
+    }));
 
     EXPECT_EQ(Today(), Before);
     LogError("after");

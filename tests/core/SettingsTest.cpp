@@ -3,13 +3,13 @@
 #include "core/Text/Text.h"
 #include "platform/Autostart.h"
 #include "platform/Environment.h"
+#include "support/FileSizeLimit.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -18,9 +18,6 @@
 #include <string>
 #include <vector>
 
-#ifdef __linux__
-#include <sys/resource.h>
-#endif
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -706,22 +703,16 @@ TEST_F(SettingsTest, WriteFailureMidwayKeepsTheOldFileByteIdentical)
     ASSERT_FALSE(Before.empty());
 
     TLoaderSettings Bigger = SampleSettings(60);
-    rlimit Saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Saved), 0);
-    const auto OldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit Limited = Saved;
-    Limited.rlim_cur = Before.size() + 64;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Limited), 0);
     bool Threw = false;
-    try {
-        Bigger.Save();
-    } catch (const std::runtime_error& Error) {
-        Threw = true;
-        EXPECT_NE(std::string(Error.what()).find("settings.ini"), std::string::npos)
-            << Error.what();
-    }
-    setrlimit(RLIMIT_FSIZE, &Saved);
-    std::signal(SIGXFSZ, OldHandler);
+    ASSERT_TRUE(Support::WithFileSizeLimit(Before.size() + 64, [&] {
+        try {
+            Bigger.Save();
+        } catch (const std::runtime_error& Error) {
+            Threw = true;
+            EXPECT_NE(std::string(Error.what()).find("settings.ini"), std::string::npos)
+                << Error.what();
+        }
+    }));
 
     EXPECT_TRUE(Threw);
     EXPECT_EQ(ReadFileBytes(Ini()), Before);
