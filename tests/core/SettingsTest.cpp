@@ -511,6 +511,8 @@ TEST_F(SettingsTest, SectionHeaderWithoutBracketIsKeptAsTextAndSavesStayTheSame)
          "[Broken\r\nKey=1\r\n[General]\r\nScaleCount=1\r\n[Scale0]\r\nHost=h\r\n"},
         {"General itself", "[General\nWatchFolder=/x\n[Scale0]\nHost=h\n"},
         {"indented, CR only", "[General]\rScaleCount=1\r  [Scale0\rHost=h\r[Custom]\rA=1\r"},
+        {"behind a second byte-order mark",
+         "\xEF\xBB\xBF\xEF\xBB\xBF[Broken\r\nKey=1\r\n[General]\r\nScaleCount=0\r\n"},
     };
     for (const auto& Case : Cases) {
         SCOPED_TRACE(Case.Name);

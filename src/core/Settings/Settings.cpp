@@ -114,6 +114,11 @@ std::string DecodeIniBytes(std::string_view Bytes)
     // The INI reader stops at a NUL; a stray one must not hide the rest of the file (which the
     // next save would then drop).
     std::erase(Text, '\0');
+    // The INI reader skips one byte-order mark at the start (a second one, or one behind a UTF-16
+    // mark, is left in the text); it goes here, so the line after it is judged as the reader sees
+    // it.
+    if (Text.starts_with("\xEF\xBB\xBF"))
+        Text.erase(0, 3);
     CommentOutBrokenSections(Text);
     return Text;
 }
