@@ -2,7 +2,8 @@
 # The Windows side without Windows: cross-builds the platform layer, the core, `plumeria.exe` and
 # the core tests with MinGW-w64 (warnings as errors), runs every core test program under Wine, and
 # checks that `plumeria.exe check`, `send`, `send-label` and `run` give a Linux `plumeria
-# scale-sim` on 127.0.0.1 exactly the bytes the Linux build gives it. Prints a summary with the
+# scale-sim` on 127.0.0.1 exactly the bytes the Linux build gives it, and that `plumeria.exe
+# label` makes and reports the same label files as the Linux build. Prints a summary with the
 # skipped tests and their reasons, and how long each step took.
 #
 #   BUILD      the Linux build folder that holds (or gets) src/tool/plumeria   (default: build)
@@ -130,6 +131,42 @@ for Args in "check|Цены.csv" "check|Цены.csv|--json" \
         echo "ok: plumeria ${Argv[*]} (exit $LinuxCode, $(wc -c <linux.out) bytes of report)"
     fi
 done
+
+# label: both builds make and edit a label file under a Cyrillic folder name; the files and what
+# `show` prints of them must be identical, and a broken file must be refused alike.
+for Who in linux windows; do
+    mkdir -p "$Who-label/Этикетка"
+    printf '00 01 02' >"$Who-label/broken.dat"
+    (
+        cd "$Who-label"
+        for Args in "new|Этикетка|--size|54x37" \
+            "edit|Этикетка/f34.dat|--format|2|--place|16|32|32" \
+            "edit|Этикетка/f34.dat|--format|2|--move|16|40|20" \
+            "edit|Этикетка|--format|1|--place|7|100|40" \
+            "edit|Этикетка|--format|1|--resize|7|200|30" \
+            "show|Этикетка/f34.dat|--json" "show|Этикетка/f34.dat" "show|broken.dat|--json"; do
+            IFS='|' read -r -a Argv <<<"$Args"
+            set +e
+            if [ "$Who" = linux ]; then
+                "$LINUX_TOOL" label "${Argv[@]}" >>label.raw 2>&1
+            else
+                "$WINE" "$WINDOWS_TOOL" label "${Argv[@]}" >>label.raw 2>&1
+            fi
+            echo "exit $?" >>label.raw
+            set -e
+        done
+        tr -d '\r' <label.raw >label.out
+    )
+done
+if ! cmp -s linux-label/label.out windows-label/label.out ||
+    ! cmp -s "linux-label/Этикетка/f34.dat" "windows-label/Этикетка/f34.dat"; then
+    echo "FAILED: plumeria label: the builds made different files or reports"
+    diff linux-label/label.out windows-label/label.out || true
+    FRAMES_OK=0
+else
+    echo "ok: plumeria label new, edit, show: identical f34.dat" \
+        "($(wc -c <"linux-label/Этикетка/f34.dat") bytes) and reports"
+fi
 
 # send and send-label: the simulator records every frame; both senders must give the same bytes.
 # Starts one simulator for one connection: SIM_PID and PORT.

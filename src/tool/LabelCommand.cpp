@@ -295,21 +295,25 @@ int ArgumentCount(const std::string& Operation)
 /// option reader. An error message, or empty.
 std::string TakeFieldEdit(TArgs& Args, TFieldEdit& Edit)
 {
-    for (std::size_t I = 0; I < Args.size(); ++I) {
-        const int Count = ArgumentCount(Args[I]);
-        if (Count == 0)
+    const std::string OneOf = "give one of --place, --move, --resize, --clear";
+    std::size_t I = 0;
+    while (I < Args.size()) {
+        const auto Count = static_cast<std::size_t>(ArgumentCount(Args[I]));
+        if (Count == 0) {
+            ++I;
             continue;
+        }
         if (!Edit.Operation.empty())
-            return "give one of --place, --move, --resize, --clear";
-        if (I + static_cast<std::size_t>(Count) >= Args.size())
+            return OneOf;
+        if (I + Count >= Args.size())
             return Args[I] + " needs " + (Count == 1 ? "SLOT" : "SLOT and two numbers");
         Edit.Operation = Args[I];
         int Values[3] = {0, 0, 0};
-        for (int K = 0; K < Count; ++K) {
-            const auto Value = ParseNumber<int>(Args[I + 1 + static_cast<std::size_t>(K)]);
+        for (std::size_t K = 0; K < Count; ++K) {
+            const std::string& Text = Args[I + 1 + K];
+            const auto Value = ParseNumber<int>(Text);
             if (!Value)
-                return Edit.Operation +
-                       ": not a whole number: " + Args[I + 1 + static_cast<std::size_t>(K)];
+                return Edit.Operation + ": not a whole number: " + Text;
             Values[K] = *Value;
         }
         if (Values[0] < 0 || Values[0] >= SlotCount())
@@ -318,10 +322,9 @@ std::string TakeFieldEdit(TArgs& Args, TFieldEdit& Edit)
         Edit.A = Values[1];
         Edit.B = Values[2];
         const auto First = Args.begin() + static_cast<std::ptrdiff_t>(I);
-        Args.erase(First, First + 1 + Count);
-        --I;
+        Args.erase(First, First + static_cast<std::ptrdiff_t>(1 + Count));
     }
-    return Edit.Operation.empty() ? "give one of --place, --move, --resize, --clear" : "";
+    return Edit.Operation.empty() ? OneOf : "";
 }
 
 /// The format the designer would show for `Id`: the last record with that number.

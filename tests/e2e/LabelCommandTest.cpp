@@ -8,6 +8,7 @@
 #include "support/JsonReader.h"
 #include "support/RunProcess.h"
 #include "support/TempDir.h"
+#include "tool/ScaleSim.h"
 
 #include <gtest/gtest.h>
 
@@ -213,6 +214,48 @@ TEST(LabelCommand, EditRewritesOnlyTheChangedDigits)
               0);
     EXPECT_EQ(std::filesystem::hard_link_count(File), 1u);
     EXPECT_EQ(ReadFileBytes(Dir.Path() / "witness"), Spell(After, Changed));
+}
+
+// The whole road of an integrator: a new layout, fields placed and moved, sent with `send-label`;
+// the scale gets the records of the file as the designer's document reads them.
+TEST(LabelCommand, MadeAndEditedFileIsSentAsItsRecords)
+{
+    Plumeria::Test::TTempDataFolder
+        Data; // send-label journals into it (the environment is inherited)
+    TTempDir Dir;
+    const std::string Folder = Dir.Path().string();
+    ASSERT_EQ(RunTool({"label", "new", Folder, "--size", "58x40"}).ExitCode, 0);
+    for (const std::vector<std::string>& Edit :
+         {std::vector<std::string>{"--place", "7", "16", "120"},
+          {"--place", "0", "200", "260"},
+          {"--place", "20", "8", "8"},
+          {"--move", "20", "12", "16"},
+          {"--resize", "7", "300", "48"}}) {
+        std::vector<std::string> Args = {"label", "edit", Folder, "--format", "1"};
+        Args.insert(Args.end(), Edit.begin(), Edit.end());
+        ASSERT_EQ(RunTool(Args).ExitCode, 0) << Edit[0];
+    }
+    Dir.WriteFile("f38.dat", "00000001000a41424344\r\n");
+    TDigiLabelDoc Doc;
+    std::string Error;
+    ASSERT_TRUE(Doc.Load(Dir.Path() / "f34.dat", Error)) << Error;
+    ASSERT_TRUE(Doc.Occupied(0, 20));
+
+    Tool::TScaleSim Sim;
+    ASSERT_TRUE(Sim.Start({}, Error)) << Error;
+    const auto R = RunTool({"send-label", Folder, "--host", "127.0.0.1", "--port",
+                            std::to_string(Sim.Port()), "--bind", "127.0.0.1"});
+    ASSERT_EQ(R.ExitCode, 0) << Describe(R);
+    EXPECT_EQ(R.Out, "sent label, 2 format records, 1 texts\n");
+    const auto Frames = Sim.Frames();
+    ASSERT_EQ(Frames.size(), 3u);
+    for (int Format = 0; Format < 2; ++Format) {
+        TBytes Expected = {0xF1, 0x34};
+        Expected.insert(Expected.end(), Doc.Record(Format).begin(), Doc.Record(Format).end());
+        EXPECT_EQ(Frames[static_cast<std::size_t>(Format)].Bytes, Expected) << Format;
+    }
+    EXPECT_EQ(Frames[2].Bytes,
+              (TBytes{0xF1, 0x38, 0x00, 0x00, 0x00, 0x01, 0x00, 0x0A, 0x41, 0x42, 0x43, 0x44}));
 }
 
 TEST(LabelCommand, BadFilesAndBadArguments)

@@ -2,6 +2,7 @@
 
 #include "core/DigiFrame/LabelRecords.h"
 #include "core/LabelGeom/LabelSlots.h"
+#include "core/Text/Text.h"
 #include "platform/AtomicFile.h"
 
 #include <algorithm>
@@ -20,17 +21,6 @@ constexpr int MinRecordLength = 10;
 constexpr int FormatRecordMinLength = 1310;
 constexpr int NewRecordLength = 1400;
 constexpr int NewRecordHeaderWord10 = 3;
-
-int HexValue(unsigned char C)
-{
-    if (C >= '0' && C <= '9')
-        return C - '0';
-    if (C >= 'A' && C <= 'F')
-        return C - 'A' + 10;
-    if (C >= 'a' && C <= 'f')
-        return C - 'a' + 10;
-    return -1;
-}
 
 bool Fail(std::string& Error, const char* Code)
 {
@@ -147,7 +137,7 @@ bool TDigiLabelDoc::DecodeText(std::string& Error)
         const auto C = static_cast<unsigned char>(FText[I]);
         if (C <= 32)
             continue;
-        const int Nibble = HexValue(C);
+        const int Nibble = HexDigitValue(static_cast<char>(C));
         if (Nibble < 0)
             return Fail(Error, "hex");
         const auto Position = static_cast<std::int32_t>(I + 1);
@@ -290,6 +280,9 @@ void TDigiLabelDoc::PlaceDefault(int FormatIndex, int SlotIndex, int XDots, int 
     Word(2, YDots);
     Word(4, 0x0070); // 0°, printed always
     switch (Slot.Kind) {
+    case dfPicture:
+        Word(10, 1); // picture number 1, sized like a text
+        [[fallthrough]];
     case dfText:
     case dfBlock:
         Word(6, DotsFromTenths(64));
@@ -311,11 +304,6 @@ void TDigiLabelDoc::PlaceDefault(int FormatIndex, int SlotIndex, int XDots, int 
         // The second corner lies 6.4 mm right of and below the first.
         Word(6, DotsFromTenths(TenthsFromDots(ClampWord(XDots)) + 64));
         Word(8, DotsFromTenths(TenthsFromDots(ClampWord(YDots)) + 64));
-        Word(10, 1);
-        break;
-    case dfPicture:
-        Word(6, DotsFromTenths(64));
-        Word(8, DotsFromTenths(128));
         Word(10, 1);
         break;
     case dfLogo:
@@ -393,7 +381,7 @@ bool TDigiLabelDoc::RecordsMatchText() const
     const auto Digit = [this](std::int32_t Position) {
         if (Position < 1 || static_cast<std::size_t>(Position) > FText.size())
             return -1;
-        return HexValue(static_cast<unsigned char>(FText[static_cast<std::size_t>(Position - 1)]));
+        return HexDigitValue(FText[static_cast<std::size_t>(Position - 1)]);
     };
     for (std::size_t K = 0; K < FBlobs.size(); ++K) {
         for (std::size_t O = 0; O < FBlobs[K].size(); ++O) {

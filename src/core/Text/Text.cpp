@@ -42,17 +42,6 @@ void AppendUtf8(std::string& Out, char32_t Code)
     }
 }
 
-int HexDigitValue(char C)
-{
-    if (C >= '0' && C <= '9')
-        return C - '0';
-    if (C >= 'a' && C <= 'f')
-        return C - 'a' + 10;
-    if (C >= 'A' && C <= 'F')
-        return C - 'A' + 10;
-    return -1;
-}
-
 } // namespace
 
 std::string_view TrimView(std::string_view Text)
@@ -239,6 +228,17 @@ std::vector<std::string_view> SplitText(std::string_view Text, char Separator)
         Parts.push_back(Text.substr(Start, At - Start));
         Start = At + 1;
     }
+}
+
+int HexDigitValue(char C)
+{
+    if (C >= '0' && C <= '9')
+        return C - '0';
+    if (C >= 'a' && C <= 'f')
+        return C - 'a' + 10;
+    if (C >= 'A' && C <= 'F')
+        return C - 'A' + 10;
+    return -1;
 }
 
 } // namespace Plumeria

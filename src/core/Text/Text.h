@@ -42,6 +42,9 @@ std::string DecodeCodePage(std::string_view Bytes, int CodePage);
 bool EncodeCodePage(std::string_view Utf8, int CodePage, std::string& Out,
                     char32_t* BadChar = nullptr);
 
+/// The value 0–15 of a hexadecimal digit (0–9, A–F, a–f); -1 for any other character.
+int HexDigitValue(char C);
+
 /// The platform's standard integer reader: an optional sign, then decimal digits, or hexadecimal
 /// digits after one of the prefixes $, x, X, 0x, 0X. Anything else (the empty text included), or
 /// a value outside the 32-bit signed range, is not a number.
