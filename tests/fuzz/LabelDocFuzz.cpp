@@ -26,6 +26,10 @@ namespace fs = std::filesystem;
 
 constexpr std::array<std::string_view, 5> Codes = {"missing", "hex", "truncated", "short", "empty"};
 
+/// Bytes 4-5 hold the record's own length, which no edit of the designer touches: a word put
+/// there makes a file that no longer reads back. Edits start behind it, at the label's size.
+constexpr int FirstEditable = 6;
+
 struct TEdit
 {
     std::uint8_t Kind = 0;
@@ -48,13 +52,13 @@ void Apply(TDigiLabelDoc& Doc, const TEdit& Edit)
     const int Slot = Edit.Where % SlotCount();
     switch (Edit.Kind % 4) {
     case 0: {
-        const int Offset = Edit.Where % Size;
+        const int Offset = FirstEditable + Edit.Where % (Size - FirstEditable);
         Doc.PutByte(Format, Offset, Edit.A);
         FUZZ_CHECK(Doc.ByteAt(Format, Offset) == (Edit.A & 0xFF));
         break;
     }
     case 1: {
-        const int Offset = Edit.Where % (Size - 1);
+        const int Offset = FirstEditable + Edit.Where % (Size - FirstEditable - 1);
         const std::int64_t Value =
             static_cast<std::int64_t>(Edit.A) * 3 - 70000; // also out of range
         Doc.PutWord(Format, Offset, Value);
