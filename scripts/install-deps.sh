@@ -5,6 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
     build-essential cmake ninja-build pkg-config clang-format
+    clang libclang-rt-14-dev
     qt6-base-dev libgl-dev
     libsimpleini-dev libcurl4-openssl-dev zlib1g-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev

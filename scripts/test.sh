@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with warnings as errors, runs every test, then
 # builds the core without the windows under AddressSanitizer/UndefinedBehaviorSanitizer and runs
-# the core tests again, checks the formatting, and last cross-builds for Windows and runs the core
+# the core tests again, runs every fuzz target briefly (clang, sanitizers), checks the formatting, and last cross-builds for Windows and runs the core
 # tests and plumeria.exe under Wine (scripts/windows-tests.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,6 +24,9 @@ cmake -S . -B "$SAN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPLUMERIA_GUI=OFF 
     -DPLUMERIA_BENCH=OFF -DPLUMERIA_WERROR=ON -DPLUMERIA_SANITIZE=ON >/dev/null
 cmake --build "$SAN_BUILD" -j "$JOBS"
 ctest --test-dir "$SAN_BUILD" --output-on-failure -j "$JOBS" --timeout 300 -L core
+
+echo "== fuzz targets under sanitizers: each on its seed corpus plus ${FUZZ_SECONDS:-20} s of new inputs"
+FUZZ_JOBS="$JOBS" bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
 
 echo "== formatting"
 cmake --build "$BUILD" --target format-check

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Plumeria {
@@ -15,6 +16,10 @@ TAppendResult AppendToFile(const std::filesystem::path& File, std::string_view B
     } while (Fd < 0 && errno == EINTR);
     if (Fd < 0)
         return errno == ENOENT ? TAppendResult::arFolderMissing : TAppendResult::arFailed;
+    struct stat Before
+    {
+    };
+    const bool SizeKnown = ::fstat(Fd, &Before) == 0;
     bool Written = true;
     const char* Next = Bytes.data();
     std::size_t Left = Bytes.size();
@@ -29,6 +34,8 @@ TAppendResult AppendToFile(const std::filesystem::path& File, std::string_view B
         Next += Count;
         Left -= static_cast<std::size_t>(Count);
     }
+    if (!Written && SizeKnown && Left < Bytes.size())
+        (void)::ftruncate(Fd, Before.st_size);
     // A close that fails may have lost the bytes (a full or remote disk reports it here).
     if (::close(Fd) != 0 && errno != EINTR)
         Written = false;

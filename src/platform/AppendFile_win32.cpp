@@ -3,6 +3,23 @@
 #include <windows.h>
 
 namespace Plumeria {
+namespace {
+
+/// An append-only handle cannot shorten its file; a second handle with write access can.
+void CutBack(const std::filesystem::path& File, LARGE_INTEGER Size)
+{
+    const HANDLE Handle =
+        CreateFileW(File.c_str(), GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (Handle == INVALID_HANDLE_VALUE)
+        return;
+    if (SetFilePointerEx(Handle, Size, nullptr, FILE_BEGIN))
+        SetEndOfFile(Handle);
+    CloseHandle(Handle);
+}
+
+} // namespace
 
 TAppendResult AppendToFile(const std::filesystem::path& File, std::string_view Bytes)
 {
@@ -14,6 +31,8 @@ TAppendResult AppendToFile(const std::filesystem::path& File, std::string_view B
     if (Handle == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_PATH_NOT_FOUND ? TAppendResult::arFolderMissing
                                                       : TAppendResult::arFailed;
+    LARGE_INTEGER Before{};
+    const bool SizeKnown = GetFileSizeEx(Handle, &Before) != 0;
     bool Written = true;
     const char* Next = Bytes.data();
     std::size_t Left = Bytes.size();
@@ -29,6 +48,8 @@ TAppendResult AppendToFile(const std::filesystem::path& File, std::string_view B
     }
     if (!CloseHandle(Handle))
         Written = false;
+    if (!Written && SizeKnown && Left < Bytes.size())
+        CutBack(File, Before);
     return Written ? TAppendResult::arDone : TAppendResult::arFailed;
 }
 

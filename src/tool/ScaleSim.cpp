@@ -13,7 +13,52 @@ namespace {
 constexpr int PollMs = 50;
 constexpr std::size_t HeaderBytes = 8;
 
+bool SendAll(TSocketHandle Client, const std::vector<std::uint8_t>& Bytes)
+{
+    std::size_t Sent = 0;
+    while (Sent < Bytes.size()) {
+        int Error = 0;
+        const std::ptrdiff_t Done =
+            SocketSend(Client, Bytes.data() + Sent, Bytes.size() - Sent, Error);
+        if (Done <= 0)
+            return false;
+        Sent += static_cast<std::size_t>(Done);
+    }
+    return true;
+}
+
 } // namespace
+
+void TSimFrameReader::Append(const std::uint8_t* Bytes, std::size_t Count)
+{
+    // Whatever was taken already goes first, so the buffer never grows beyond one partial frame
+    // and the bytes of one receive.
+    FBuffer.erase(FBuffer.begin(), FBuffer.begin() + static_cast<std::ptrdiff_t>(FPos));
+    FPos = 0;
+    FBuffer.insert(FBuffer.end(), Bytes, Bytes + Count);
+}
+
+TSimFrameReader::TNext TSimFrameReader::Next(std::vector<std::uint8_t>& Frame)
+{
+    if (FBuffer.size() - FPos < HeaderBytes)
+        return TNext::fnMore;
+    const std::size_t Length =
+        static_cast<std::size_t>(FBuffer[FPos + 6]) * 256 + FBuffer[FPos + 7] + 2;
+    if (Length < HeaderBytes)
+        return TNext::fnBad;
+    if (FBuffer.size() - FPos < Length)
+        return TNext::fnMore;
+    const auto Begin = FBuffer.begin() + static_cast<std::ptrdiff_t>(FPos);
+    Frame.assign(Begin, Begin + static_cast<std::ptrdiff_t>(Length));
+    FPos += Length;
+    return TNext::fnFrame;
+}
+
+void TSimFrameReader::Clear()
+{
+    FBuffer.clear();
+    FPos = 0;
+}
 
 std::function<TSimAnswer(const TSimFrame&)> SimAnswerAfter(int NakAfter, int CloseAfter,
                                                            int SilentAfter)
@@ -135,7 +180,7 @@ void TScaleSim::Serve()
 
 void TScaleSim::ServeConnection(TSocketHandle Client, int Connection)
 {
-    std::vector<std::uint8_t> Buffer;
+    TSimFrameReader Reader;
     std::vector<std::uint8_t> Chunk(64 * 1024);
     int Number = 0;
     bool Silent = false;
@@ -150,23 +195,18 @@ void TScaleSim::ServeConnection(TSocketHandle Client, int Connection)
             return; // the client left, the connection broke, or Stop() shut it down
         if (Silent)
             continue;
-        Buffer.insert(Buffer.end(), Chunk.begin(), Chunk.begin() + Count);
+        Reader.Append(Chunk.data(), static_cast<std::size_t>(Count));
 
-        // Answer every whole frame in the buffer; a partial one waits for more bytes.
-        std::size_t Pos = 0;
-        while (Buffer.size() - Pos >= HeaderBytes) {
-            const std::size_t Length =
-                static_cast<std::size_t>(Buffer[Pos + 6]) * 256 + Buffer[Pos + 7] + 2;
-            if (Length < HeaderBytes)
+        // Answer every whole frame received; a partial one waits for more bytes.
+        TSimFrame Frame;
+        for (;;) {
+            const TSimFrameReader::TNext Next = Reader.Next(Frame.Bytes);
+            if (Next == TSimFrameReader::TNext::fnBad)
                 return; // not a frame: a real scale would drop such a client too
-            if (Buffer.size() - Pos < Length)
+            if (Next == TSimFrameReader::TNext::fnMore)
                 break;
-            TSimFrame Frame;
             Frame.Connection = Connection;
             Frame.Number = ++Number;
-            Frame.Bytes.assign(Buffer.begin() + static_cast<std::ptrdiff_t>(Pos),
-                               Buffer.begin() + static_cast<std::ptrdiff_t>(Pos + Length));
-            Pos += Length;
             ++FFrameCount;
             if (FOptions.OnFrame)
                 FOptions.OnFrame(Frame);
@@ -181,18 +221,11 @@ void TScaleSim::ServeConnection(TSocketHandle Client, int Connection)
                 Silent = true;
                 break;
             }
-            std::size_t Sent = 0;
-            while (Sent < Answer.Bytes.size()) {
-                const std::ptrdiff_t Done = SocketSend(Client, Answer.Bytes.data() + Sent,
-                                                       Answer.Bytes.size() - Sent, Error);
-                if (Done <= 0)
-                    return;
-                Sent += static_cast<std::size_t>(Done);
-            }
+            if (!SendAll(Client, Answer.Bytes))
+                return;
         }
-        Buffer.erase(Buffer.begin(), Buffer.begin() + static_cast<std::ptrdiff_t>(Pos));
         if (Silent)
-            Buffer.clear();
+            Reader.Clear();
     }
 }
 

@@ -49,6 +49,29 @@ struct TScaleSimOptions
     bool KeepFrames = true;
 };
 
+/// Cuts the bytes one connection has received into whole frames: the length at frame offsets
+/// 6-7 counts the bytes after the first two, so a frame is that length plus 2 bytes. A frame that
+/// claims fewer than its own 8 header bytes is no frame.
+class TSimFrameReader
+{
+public:
+    enum class TNext : std::uint8_t
+    {
+        fnFrame, ///< `Frame` holds the next whole frame
+        fnMore,  ///< the next frame is not complete yet: append more bytes
+        fnBad,   ///< the bytes are not a frame; the connection is to be dropped
+    };
+
+    void Append(const std::uint8_t* Bytes, std::size_t Count);
+    TNext Next(std::vector<std::uint8_t>& Frame);
+    /// Forgets everything received so far.
+    void Clear();
+
+private:
+    std::vector<std::uint8_t> FBuffer;
+    std::size_t FPos = 0; ///< where the next frame starts in `FBuffer`
+};
+
 /// Answers for the command-line switches: frames beyond the first N of a connection get 0x15,
 /// end the connection, or get no answer at all. A negative N leaves that behaviour off.
 std::function<TSimAnswer(const TSimFrame&)> SimAnswerAfter(int NakAfter, int CloseAfter,

@@ -755,6 +755,27 @@ TEST(FolderWatchTest, FailedMoveIsJournaledAndReportedAsFailure)
     }
 }
 
+#ifdef __linux__
+// Found by the fault campaign: on a full disk the ".err" stayed behind empty or cut short. The
+// place of the ".err" is taken by a link to /dev/full, where every write fails for want of room.
+TEST(FolderWatchTest, ErrorTextThatDoesNotFitLeavesNoPartialFileAndTheReasonInTheJournal)
+{
+    TTempDataFolder Data;
+    TTempDir Dir;
+    const fs::path File = Dir.WriteFile("prices.csv", "1;a;1\r\n");
+    fs::create_directories(Dir.Path() / "error");
+    fs::create_symlink("/dev/full", Dir.Path() / "error" / "prices.csv.err");
+
+    std::string NewPath;
+    EXPECT_FALSE(MoveToSubfolder(Utf8(File), "error", std::string(5000, 'x'), NewPath, false));
+    EXPECT_EQ(ReadFileBytes(Dir.Path() / "error" / "prices.csv"), "1;a;1\r\n");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Dir.Path() / "error" / "prices.csv.err")));
+    EXPECT_TRUE(fs::exists("/dev/full"));
+    EXPECT_EQ(CountOf(Journal(), "| ERROR | cannot move file: cannot write "), 1u) << Journal();
+    EXPECT_EQ(CountOf(Journal(), "prices.csv.err: No space left on device"), 1u) << Journal();
+}
+#endif
+
 // A folder on another file system than `Than`, or nothing: /dev/shm (a memory file system) on
 // Linux; under Wine the same folder through drive Z:, while the temporary folder is on C:. A
 // Windows machine has no second volume to count on.

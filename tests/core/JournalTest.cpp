@@ -1,6 +1,7 @@
 #include "core/Journal/Journal.h"
 
 #include "platform/Environment.h"
+#include "support/FileSizeLimit.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
@@ -413,6 +414,26 @@ TEST_F(JournalTest, WriteFailuresAreSilent)
     EXPECT_NO_THROW(LogInfo("lost too"));
     EXPECT_EQ(ReadFileBytes(FData.DataDir() / "logs"), "in the way");
 }
+
+#ifdef __linux__
+// Found by the fault campaign: on a full disk an entry was written in part, and the next entry
+// ran on from that piece. The file-size limit lets the first bytes of a line through, as a disk
+// with one block left does (the limit stops even root).
+TEST_F(JournalTest, EntryThatDoesNotFitLeavesNoPieceOfALine)
+{
+    LogError("first");
+    const std::string Before = Today();
+    ASSERT_FALSE(Before.empty());
+
+    ASSERT_TRUE(Plumeria::Test::WithFileSizeLimit(Before.size() + 20, [] {
+        LogError("this entry is longer than the room left on the disk");
+    }));
+
+    EXPECT_EQ(Today(), Before);
+    LogError("after");
+    EXPECT_EQ(Today(), Before + std::string(MorningStamp) + " | ERROR | after\r\n");
+}
+#endif
 
 TEST_F(JournalTest, ShutdownDropsLaterEntriesUntilReset)
 {

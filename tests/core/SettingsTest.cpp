@@ -4,6 +4,7 @@
 #include "core/Text/Text.h"
 #include "platform/Autostart.h"
 #include "platform/Environment.h"
+#include "support/FileSizeLimit.h"
 #include "support/ScaleNet.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
@@ -11,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -20,9 +20,6 @@
 #include <string>
 #include <vector>
 
-#ifdef __linux__
-#include <sys/resource.h>
-#endif
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -503,6 +500,59 @@ TEST_F(SettingsTest, SectionsFromScale100OnAreKeptButNotReadBeyondTheCount)
     EXPECT_EQ(Loaded, Settings);
 }
 
+// Found by fuzzing: a "[" line without its "]" became a section named across the line break,
+// written back with one more line on every save.
+TEST_F(SettingsTest, SectionHeaderWithoutBracketIsKeptAsTextAndSavesStayTheSame)
+{
+    const struct
+    {
+        const char* Name;
+        std::string Bytes;
+    } Cases[] = {
+        {"before General",
+         "[Broken\r\nKey=1\r\n[General]\r\nScaleCount=1\r\n[Scale0]\r\nHost=h\r\n"},
+        {"General itself", "[General\nWatchFolder=/x\n[Scale0]\nHost=h\n"},
+        {"indented, CR only", "[General]\rScaleCount=1\r  [Scale0\rHost=h\r[Custom]\rA=1\r"},
+        {"behind a second byte-order mark",
+         "\xEF\xBB\xBF\xEF\xBB\xBF[Broken\r\nKey=1\r\n[General]\r\nScaleCount=0\r\n"},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        const TLoaderSettings First = LoadFrom(Case.Bytes);
+        First.Save();
+        const std::string Saved = ReadFileBytes(Ini());
+        TLoaderSettings Second;
+        Second.Load();
+        EXPECT_EQ(Second, First);
+        Second.Save();
+        EXPECT_EQ(ReadFileBytes(Ini()), Saved);
+        for (const auto& Section : Sections(Saved))
+            EXPECT_EQ(Section.find_first_of("\r\n"), std::string::npos) << Section;
+    }
+    // The broken line does not swallow the sections after it.
+    EXPECT_EQ(LoadFrom(Cases[0].Bytes).Scales.size(), 1u);
+    EXPECT_EQ(LoadFrom(Cases[0].Bytes).Scales[0].Host, "h");
+}
+
+// Found by fuzzing: after a UTF-8 mark, bytes that are not UTF-8 were saved as they were; the
+// saved file (which has no mark) then read as 1251 and changed with every save.
+TEST_F(SettingsTest, BrokenBytesAfterUtf8MarkAreReplacedAndSavesStayTheSame)
+{
+    const std::string Replacement = "\xEF\xBF\xBD";
+    const TLoaderSettings First =
+        LoadFrom("\xEF\xBB\xBF[Custom]\nKey=" + Vesy + "\xFF\n[General]\nWatchFolder=/a\xFE\n");
+    EXPECT_EQ(First.WatchFolder, "/a" + Replacement);
+    First.Save();
+    const std::string Saved = ReadFileBytes(Ini());
+    EXPECT_TRUE(IsValidUtf8(Saved));
+    EXPECT_TRUE(HasLine(SectionLines(Saved, "Custom"), "Key=" + Vesy + Replacement));
+    TLoaderSettings Second;
+    Second.Load();
+    EXPECT_EQ(Second, First);
+    Second.Save();
+    EXPECT_EQ(ReadFileBytes(Ini()), Saved);
+}
+
 TEST_F(SettingsTest, SaveDropsRetiredKeysAndKeepsUnknownOnes)
 {
     WriteIni("; written by hand\n"
@@ -817,22 +867,16 @@ TEST_F(SettingsTest, WriteFailureMidwayKeepsTheOldFileByteIdentical)
     ASSERT_FALSE(Before.empty());
 
     TLoaderSettings Bigger = SampleSettings(60);
-    rlimit Saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Saved), 0);
-    const auto OldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit Limited = Saved;
-    Limited.rlim_cur = Before.size() + 64;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Limited), 0);
     bool Threw = false;
-    try {
-        Bigger.Save();
-    } catch (const std::runtime_error& Error) {
-        Threw = true;
-        EXPECT_NE(std::string(Error.what()).find("settings.ini"), std::string::npos)
-            << Error.what();
-    }
-    setrlimit(RLIMIT_FSIZE, &Saved);
-    std::signal(SIGXFSZ, OldHandler);
+    ASSERT_TRUE(Support::WithFileSizeLimit(Before.size() + 64, [&] {
+        try {
+            Bigger.Save();
+        } catch (const std::runtime_error& Error) {
+            Threw = true;
+            EXPECT_NE(std::string(Error.what()).find("settings.ini"), std::string::npos)
+                << Error.what();
+        }
+    }));
 
     EXPECT_TRUE(Threw);
     EXPECT_EQ(ReadFileBytes(Ini()), Before);

@@ -7,6 +7,7 @@
 #include "platform/Environment.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <stdexcept>
@@ -341,15 +342,25 @@ bool Exists(const std::filesystem::path& Path)
     return std::filesystem::exists(std::filesystem::symlink_status(Path, Ignored));
 }
 
+/// A text that could not be written whole (the disk is full) is removed again: half an
+/// explanation beside the file would read as the whole one. The reason goes to the journal.
 void WriteErrorText(const std::filesystem::path& Path, const std::string& Text)
 {
+    errno = 0;
     std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
     static const char Bom[] = "\xEF\xBB\xBF";
     Out.write(Bom, 3);
     Out.write(Text.data(), static_cast<std::streamsize>(Text.size()));
     Out.close();
-    if (!Out)
-        throw std::runtime_error("cannot write " + PathToUtf8(Path));
+    if (Out)
+        return;
+    const int Error = errno;
+    std::error_code Ignored;
+    if (std::filesystem::is_regular_file(std::filesystem::symlink_status(Path, Ignored)) ||
+        std::filesystem::is_symlink(Path, Ignored))
+        std::filesystem::remove(Path, Ignored);
+    throw std::runtime_error("cannot write " + PathToUtf8(Path) +
+                             (Error != 0 ? ": " + std::generic_category().message(Error) : ""));
 }
 
 } // namespace

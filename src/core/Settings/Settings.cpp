@@ -84,14 +84,42 @@ std::string DecodeLinesUtf8Or1251(std::string_view Bytes)
     return Text;
 }
 
+/// A line that opens a section with "[" but has no "]" is no section. The INI reader skips such
+/// a line but keeps its text as the name of the section the following keys go to, a name with a
+/// line break in it: every save then wrote that broken header again with one more line, and the
+/// file grew with each save. Made a comment, the line stays in the file and changes nothing.
+void CommentOutBrokenSections(std::string& Text)
+{
+    // The reader ends a line at either byte of a line break, and skips blanks before a "[".
+    const auto IsBreak = [](char C) { return C == '\n' || C == '\r'; };
+    for (std::size_t Pos = 0; Pos < Text.size();) {
+        std::size_t Start = Pos;
+        while (Start < Text.size() && (Text[Start] == ' ' || Text[Start] == '\t'))
+            ++Start;
+        std::size_t End = Start;
+        while (End < Text.size() && !IsBreak(Text[End]))
+            ++End;
+        const std::string_view Line(Text.data() + Start, End - Start);
+        if (Line.starts_with('[') && Line.find(']') == std::string_view::npos) {
+            Text.insert(Start, 1, ';');
+            ++End;
+        }
+        Pos = End + 1;
+    }
+}
+
 /// UTF-8 (with or without BOM), UTF-16 with BOM, or else per line UTF-8 or code page 1251.
 std::string DecodeIniBytes(std::string_view Bytes)
 {
     std::string Text;
     bool BigEndian = false;
-    if (Bytes.starts_with("\xEF\xBB\xBF"))
+    if (Bytes.starts_with("\xEF\xBB\xBF")) {
         Text = Bytes.substr(3);
-    else if (Bytes.starts_with("\xFF\xFE"))
+        // A broken byte must not reach the saved file: without its mark, that file would be read
+        // back in 1251 and change again with every save. Only the broken bytes are replaced.
+        if (!IsValidUtf8(Text))
+            Text = Utf16ToUtf8(Utf8ToUtf16(Text));
+    } else if (Bytes.starts_with("\xFF\xFE"))
         Text = Utf16BytesToUtf8(Bytes.substr(2), false);
     else if (Bytes.starts_with("\xFE\xFF"))
         Text = Utf16BytesToUtf8(Bytes.substr(2), true);
@@ -102,6 +130,12 @@ std::string DecodeIniBytes(std::string_view Bytes)
     // The INI reader stops at a NUL; a stray one must not hide the rest of the file (which the
     // next save would then drop).
     std::erase(Text, '\0');
+    // The INI reader skips one byte-order mark at the start (a second one, or one behind a UTF-16
+    // mark, is left in the text); it goes here, so the line after it is judged as the reader sees
+    // it.
+    if (Text.starts_with("\xEF\xBB\xBF"))
+        Text.erase(0, 3);
+    CommentOutBrokenSections(Text);
     return Text;
 }
 
