@@ -8,10 +8,9 @@ namespace {
 /// An append-only handle cannot shorten its file; a second handle with write access can.
 void CutBack(const std::filesystem::path& File, LARGE_INTEGER Size)
 {
-    const HANDLE Handle =
-        CreateFileW(File.c_str(), GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE Handle = CreateFileW(File.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (Handle == INVALID_HANDLE_VALUE)
         return;
     if (SetFilePointerEx(Handle, Size, nullptr, FILE_BEGIN))

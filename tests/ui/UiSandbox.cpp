@@ -7,11 +7,11 @@
 #include <QAbstractScrollArea>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QGuiApplication>
-#include <QWidget>
 #include <QTest>
+#include <QWidget>
 
 namespace Plumeria::Test {
 

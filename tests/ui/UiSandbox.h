@@ -9,11 +9,11 @@
 #include "support/TempDir.h"
 #include "ui/Main/MainWindow.h"
 
-#include <QString>
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QString>
 #include <QTimer>
 #include <QUrl>
 
