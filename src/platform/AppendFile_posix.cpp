@@ -16,10 +16,6 @@ TAppendResult AppendToFile(const std::filesystem::path& File, std::string_view B
     } while (Fd < 0 && errno == EINTR);
     if (Fd < 0)
         return errno == ENOENT ? TAppendResult::arFolderMissing : TAppendResult::arFailed;
-    struct stat Before
-    {
-    };
-    const bool SizeKnown = ::fstat(Fd, &Before) == 0;
     bool Written = true;
     const char* Next = Bytes.data();
     std::size_t Left = Bytes.size();
@@ -34,8 +30,15 @@ TAppendResult AppendToFile(const std::filesystem::path& File, std::string_view B
         Next += Count;
         Left -= static_cast<std::size_t>(Count);
     }
-    if (!Written && SizeKnown && Left < Bytes.size())
-        (void)::ftruncate(Fd, Before.st_size);
+    // Asked only after a failure, so that an ordinary entry costs no more than its three calls;
+    // the file's size is then its old size plus what did get written.
+    const std::size_t Piece = Bytes.size() - Left;
+    struct stat After
+    {
+    };
+    if (!Written && Piece > 0 && ::fstat(Fd, &After) == 0 &&
+        static_cast<std::uintmax_t>(After.st_size) >= Piece)
+        (void)::ftruncate(Fd, After.st_size - static_cast<off_t>(Piece));
     // A close that fails may have lost the bytes (a full or remote disk reports it here).
     if (::close(Fd) != 0 && errno != EINTR)
         Written = false;

@@ -22,16 +22,15 @@ void CutBack(const std::filesystem::path& File, LARGE_INTEGER Size)
 
 TAppendResult AppendToFile(const std::filesystem::path& File, std::string_view Bytes)
 {
-    // FILE_APPEND_DATA alone: every write goes to the end of the file, even when another
-    // process appends between our open and our write.
-    const HANDLE Handle = CreateFileW(File.c_str(), FILE_APPEND_DATA,
+    // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end of the file, even
+    // when another process appends between our open and our write. Reading the attributes
+    // leaves that as it is and lets a failed entry learn the size to cut back to.
+    const HANDLE Handle = CreateFileW(File.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (Handle == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_PATH_NOT_FOUND ? TAppendResult::arFolderMissing
                                                       : TAppendResult::arFailed;
-    LARGE_INTEGER Before{};
-    const bool SizeKnown = GetFileSizeEx(Handle, &Before) != 0;
     bool Written = true;
     const char* Next = Bytes.data();
     std::size_t Left = Bytes.size();
@@ -45,10 +44,18 @@ TAppendResult AppendToFile(const std::filesystem::path& File, std::string_view B
         Next += Count;
         Left -= Count;
     }
+    // Asked only after a failure, so that an ordinary entry costs no more than its three calls;
+    // the file's size is then its old size plus what did get written.
+    const auto Piece = static_cast<LONGLONG>(Bytes.size() - Left);
+    LARGE_INTEGER After{};
+    const bool CutNeeded =
+        !Written && Piece > 0 && GetFileSizeEx(Handle, &After) && After.QuadPart >= Piece;
     if (!CloseHandle(Handle))
         Written = false;
-    if (!Written && SizeKnown && Left < Bytes.size())
-        CutBack(File, Before);
+    if (CutNeeded) {
+        After.QuadPart -= Piece;
+        CutBack(File, After);
+    }
     return Written ? TAppendResult::arDone : TAppendResult::arFailed;
 }
 
