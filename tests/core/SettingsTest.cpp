@@ -515,6 +515,10 @@ TEST_F(SettingsTest, SectionHeaderWithoutBracketIsKeptAsTextAndSavesStayTheSame)
         {"indented, CR only", "[General]\rScaleCount=1\r  [Scale0\rHost=h\r[Custom]\rA=1\r"},
         {"behind a second byte-order mark",
          "\xEF\xBB\xBF\xEF\xBB\xBF[Broken\r\nKey=1\r\n[General]\r\nScaleCount=0\r\n"},
+        // Found by fuzzing: a mark that begins a later line (two files joined) was part of the
+        // first key; saved first in the file, it became the file's mark and was lost on reload.
+        {"mark at the start of a later line", "\xEF\xBB\xBFoeral\x11\r\n\xEF\xBB\xBF"
+                                              "chFolder=/srv/plu\r\n[Extra]\r\nKeep=me\r\n"},
     };
     for (const auto& Case : Cases) {
         SCOPED_TRACE(Case.Name);

@@ -84,6 +84,24 @@ std::string DecodeLinesUtf8Or1251(std::string_view Bytes)
     return Text;
 }
 
+/// Removes every UTF-8 byte-order mark that begins a line (a run of them included).
+void RemoveMarksAtLineStarts(std::string& Text)
+{
+    constexpr std::string_view Mark = "\xEF\xBB\xBF";
+    std::string Kept;
+    Kept.reserve(Text.size());
+    bool LineStart = true;
+    for (std::size_t Pos = 0; Pos < Text.size();) {
+        if (LineStart && std::string_view(Text).substr(Pos).starts_with(Mark)) {
+            Pos += Mark.size();
+            continue;
+        }
+        LineStart = Text[Pos] == '\n' || Text[Pos] == '\r';
+        Kept += Text[Pos++];
+    }
+    Text.swap(Kept);
+}
+
 /// A line that opens a section with "[" but has no "]" is no section. The INI reader skips such
 /// a line but keeps its text as the name of the section the following keys go to, a name with a
 /// line break in it: every save then wrote that broken header again with one more line, and the
@@ -130,11 +148,11 @@ std::string DecodeIniBytes(std::string_view Bytes)
     // The INI reader stops at a NUL; a stray one must not hide the rest of the file (which the
     // next save would then drop).
     std::erase(Text, '\0');
-    // The INI reader skips one byte-order mark at the start (a second one, or one behind a UTF-16
-    // mark, is left in the text); it goes here, so the line after it is judged as the reader sees
-    // it.
-    if (Text.starts_with("\xEF\xBB\xBF"))
-        Text.erase(0, 3);
+    // The INI reader skips one byte-order mark at the start only. Marks also begin lines where
+    // files were joined; left there, a mark became part of the first key or section name, and a
+    // save that put that line first turned it into the file's own mark, read away on the next
+    // load. So every mark that begins a line goes here, before the lines are judged.
+    RemoveMarksAtLineStarts(Text);
     CommentOutBrokenSections(Text);
     return Text;
 }
