@@ -369,6 +369,10 @@ TEST_F(SettingsTest, ScaleKeysLoadWithTheirRulesAndFallbacks)
          [](TScaleConfig& C) { C.Name = Repeat("a", 79); }},
         {"Name=" + Repeat("a", 78) + Emoji + "b\n",
          [&](TScaleConfig& C) { C.Name = Repeat("a", 78) + Emoji; }},
+        // Found by fuzzing: blanks that the cut brings to the end are trimmed as well, or the
+        // next load would trim them and read another name than this one.
+        {"Name=" + Repeat("a", 78) + " \x0F" + Repeat("b", 5) + "\n",
+         [](TScaleConfig& C) { C.Name = Repeat("a", 78); }},
         {"enabled=1\nHOST=h\nkind=cas\n",
          [](TScaleConfig& C) {
              C.Enabled = true;

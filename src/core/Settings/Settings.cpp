@@ -233,7 +233,9 @@ TScaleConfig ReadScale(const TIniReader& Reader, const std::string& Section)
     Scale.FileMask = Trim(Reader.Text(Section, "FileMask", "*"));
     if (Scale.FileMask.empty())
         Scale.FileMask = "*";
-    Scale.Name = Utf16Prefix(Trim(Reader.Text(Section, "Name", "")), MaxScaleNameLength);
+    // Trimmed again after the cut: blanks the cut brings to the end would be trimmed by the next
+    // load, which would then read another name than this one.
+    Scale.Name = Trim(Utf16Prefix(Trim(Reader.Text(Section, "Name", "")), MaxScaleNameLength));
     return Scale;
 }
 
