@@ -43,6 +43,34 @@ TSimAnswer Act(TAction Action)
     return Answer;
 }
 
+/// The upload's journal entries in order, one word each: "tx" and "rx" for the exchanges, "sent"
+/// for an article journaled as sent, "error" for an ERROR; other entries are left out.
+std::string ExchangeShape()
+{
+    std::string Shape;
+    for (const Kit::TJournalEntry& Entry : Kit::JournalEntries()) {
+        const char* Word = nullptr;
+        if (Entry.Level == "EXCH")
+            Word = Entry.Text.find(" dir=tx ") != std::string::npos ? "tx" : "rx";
+        else if (Entry.Level == "INFO" && Entry.Text.find("status=sent") != std::string::npos)
+            Word = "sent";
+        else if (Entry.Level == "ERROR")
+            Word = "error";
+        if (Word)
+            Shape += (Shape.empty() ? "" : " ") + std::string(Word);
+    }
+    return Shape;
+}
+
+/// `Count` times "tx rx sent", then `Tail`.
+std::string SentThen(int Count, const std::string& Tail)
+{
+    std::string Shape;
+    for (int I = 0; I < Count; ++I)
+        Shape += "tx rx sent ";
+    return Tail.empty() ? Shape.substr(0, Shape.size() ? Shape.size() - 1 : 0) : Shape + Tail;
+}
+
 std::vector<std::uint8_t> Frame(const TPluRecord& Item)
 {
     std::vector<std::uint8_t> Bytes;
@@ -129,6 +157,8 @@ TEST_F(DigiDriver, HundredTwentyArticlesAreSentAndJournaled)
     for (std::size_t I = 1; I < Exchanges.size(); I += 2)
         EXPECT_EQ(Exchanges[I], "ip=127.0.0.1 port=" + Port + " dir=rx bytes=1 hex=06");
     EXPECT_TRUE(Kit::JournalTexts("ERROR").empty());
+    // Each frame's lines follow the exchange: its bytes, the answer, then "sent".
+    EXPECT_EQ(ExchangeShape(), SentThen(120, ""));
 }
 
 TEST_F(DigiDriver, ScaleMisbehaviourStopsAtTheArticle)
@@ -175,6 +205,9 @@ TEST_F(DigiDriver, ScaleMisbehaviourStopsAtTheArticle)
         } else {
             EXPECT_NE(Exchanges.back().find("dir=tx"), std::string::npos); // nothing was read
         }
+        // Every article before the failing one is journaled whole, and in order, before the
+        // failing frame's lines and the error.
+        EXPECT_EQ(ExchangeShape(), SentThen(R.SentLines, *R.LastRx ? "tx rx error" : "tx error"));
         Sim.Stop();
     }
 }

@@ -6,6 +6,8 @@
 #include "core/Journal/Journal.h"
 
 #include <exception>
+#include <optional>
+#include <utility>
 
 namespace Plumeria {
 
@@ -67,11 +69,27 @@ TUploadResult UploadFrames(const std::string& Host, std::int32_t Port, std::int3
     TTcpConnection Connection(Socket);
     const bool Verbose = IsLogVerbose();
     std::vector<std::uint8_t> Answer;
+    // At level max the acknowledgement of a frame and its "sent" line are journaled after the
+    // next frame has left, and every frame's own line after it has left: the journal is then
+    // written while the scale reads and answers, not between the frames. The lines keep the
+    // order of the exchange; a failure journals what is pending before its own line.
+    std::optional<std::size_t> Acknowledged; // the frame whose answer waits for its journal lines
+    const auto JournalAcknowledged = [&] {
+        if (!Acknowledged)
+            return;
+        const std::size_t Last = *std::exchange(Acknowledged, std::nullopt);
+        LogExchange(Host, Port, "rx", Answer);
+        if (Verbose)
+            LogInfo(Where + "plu=" + std::to_string(Items[Last].Plu) +
+                    " status=sent bytes=" + std::to_string(Frames[Last].size()));
+    };
     for (std::size_t I = 0; I < Items.size(); ++I) {
         const std::vector<std::uint8_t>& Frame = Frames[I];
-        const std::string Plu = std::to_string(Items[I].Plu);
+        const bool Written = TcpSendAll(Connection.Get(), Frame, Timeout);
+        JournalAcknowledged();
         LogExchange(Host, Port, "tx", Frame);
-        if (!TcpSendAll(Connection.Get(), Frame, Timeout)) {
+        const std::string Plu = std::to_string(Items[I].Plu);
+        if (!Written) {
             Result.Message = "PLU " + Plu + " was not written";
             LogError(Where + Result.Message);
             return Result;
@@ -81,15 +99,15 @@ TUploadResult UploadFrames(const std::string& Host, std::int32_t Port, std::int3
             LogError(Where + Result.Message);
             return Result;
         }
-        LogExchange(Host, Port, "rx", Answer);
         if (Answer.size() != 1 || Answer[0] != DigiAck) {
+            LogExchange(Host, Port, "rx", Answer);
             Result.Message = "PLU " + Plu + " was not acknowledged";
             LogError(Where + Result.Message);
             return Result;
         }
-        if (Verbose)
-            LogInfo(Where + "plu=" + Plu + " status=sent bytes=" + std::to_string(Frame.size()));
+        Acknowledged = I;
     }
+    JournalAcknowledged();
     Connection.Close();
     Result.Status = TUploadStatus::usSent;
     Result.Message = "sent " + std::to_string(Items.size()) + " PLU";
