@@ -94,10 +94,13 @@ protected:
     }
 
     static constexpr int SimPort = -1000000; ///< stands for "the simulator's port"
+    /// Long enough for the simulator to answer on a loaded machine under Wine; only the rows
+    /// where the scale stays silent wait it out.
+    static constexpr int AnswerWaitMs = 1000;
 
     TUploadResult Upload(const std::vector<TPluRecord>& Items, int Port = SimPort,
                          const std::string& Host = "127.0.0.1", const std::string& LocalIp = "",
-                         int TimeoutMs = 100)
+                         int TimeoutMs = AnswerWaitMs)
     {
         return Driver.Upload(Host, Port == SimPort ? Sim.Port() : Port, TimeoutMs, LocalIp,
                              "SM-5300", SourceFile, Items);
