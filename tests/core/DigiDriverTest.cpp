@@ -68,7 +68,10 @@ std::string SentThen(int Count, const std::string& Tail)
     std::string Shape;
     for (int I = 0; I < Count; ++I)
         Shape += "tx rx sent ";
-    return Tail.empty() ? Shape.substr(0, Shape.size() ? Shape.size() - 1 : 0) : Shape + Tail;
+    Shape += Tail;
+    if (!Shape.empty() && Shape.back() == ' ')
+        Shape.pop_back();
+    return Shape;
 }
 
 std::vector<std::uint8_t> Frame(const TPluRecord& Item)
@@ -94,13 +97,10 @@ protected:
     }
 
     static constexpr int SimPort = -1000000; ///< stands for "the simulator's port"
-    /// Long enough for the simulator to answer on a loaded machine under Wine; only the rows
-    /// where the scale stays silent wait it out.
-    static constexpr int AnswerWaitMs = 1000;
 
     TUploadResult Upload(const std::vector<TPluRecord>& Items, int Port = SimPort,
                          const std::string& Host = "127.0.0.1", const std::string& LocalIp = "",
-                         int TimeoutMs = AnswerWaitMs)
+                         int TimeoutMs = Kit::SimAnswerWaitMs)
     {
         return Driver.Upload(Host, Port == SimPort ? Sim.Port() : Port, TimeoutMs, LocalIp,
                              "SM-5300", SourceFile, Items);

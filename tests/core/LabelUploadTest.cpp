@@ -78,10 +78,6 @@ std::function<TSimAnswer(const TSimFrame&)> AnswerAt(int FrameNo, TSimAnswer Spe
 class LabelUpload : public ::testing::Test
 {
 protected:
-    /// Long enough for the simulator to answer on a loaded machine under Wine (100 ms was not);
-    /// only the row where the scale stays silent waits it out.
-    static constexpr int AnswerWaitMs = 1000;
-
     void StartSim(std::function<TSimAnswer(const TSimFrame&)> Answer = {})
     {
         TScaleSimOptions Options;
@@ -91,7 +87,8 @@ protected:
     }
     TUploadResult Send(int Port = 0, const std::string& Host = "127.0.0.1")
     {
-        return UploadLabel(Host, "", Port == 0 ? Sim.Port() : Port, AnswerWaitMs, Folder.Path());
+        return UploadLabel(Host, "", Port == 0 ? Sim.Port() : Port, Kit::SimAnswerWaitMs,
+                           Folder.Path());
     }
     std::string Where() const { return "label ip=127.0.0.1 port=" + std::to_string(Sim.Port()); }
 
@@ -195,7 +192,7 @@ TEST_F(LabelUpload, FileProblemsNameTheFile)
             Dir.WriteFile("f38.dat", R.F38);
         StartSim();
         const TUploadResult Result =
-            UploadLabel("127.0.0.1", "", Sim.Port(), AnswerWaitMs, Dir.Path());
+            UploadLabel("127.0.0.1", "", Sim.Port(), Kit::SimAnswerWaitMs, Dir.Path());
         EXPECT_EQ(Result, (TUploadResult{TUploadStatus::usFailed, R.Message}));
         EXPECT_EQ(Kit::JournalTexts("ERROR"),
                   std::vector<std::string>{std::string("label ip=127.0.0.1 ") + R.Message});
@@ -285,8 +282,9 @@ TEST_F(LabelUpload, PortZeroUsesTheDefaultPort)
     std::string Error;
     if (!Sim.Start(std::move(Options), Error))
         GTEST_SKIP() << Error;
-    EXPECT_EQ(UploadLabel("127.0.0.78", "127.0.0.1", 0, AnswerWaitMs, Folder.Path()).Message,
-              "sent label, 1 format records, 2 texts");
+    EXPECT_EQ(
+        UploadLabel("127.0.0.78", "127.0.0.1", 0, Kit::SimAnswerWaitMs, Folder.Path()).Message,
+        "sent label, 1 format records, 2 texts");
     EXPECT_EQ(Kit::JournalTexts("INFO").front(),
               "digi tcp ip=127.0.0.78 port=2078 bind=127.0.0.1 result=accept");
     EXPECT_EQ(Kit::JournalTexts("INFO").back(),

@@ -14,6 +14,10 @@
 
 namespace Plumeria::Test {
 
+/// The time-out for uploads to the simulator: long enough for it to answer on a loaded machine
+/// under Wine (100 ms was not); only a scale that stays silent makes a test wait it out.
+constexpr int SimAnswerWaitMs = 1000;
+
 struct TJournalEntry
 {
     std::string Level; ///< "INFO", "WARN", "ERROR", "EXCH"

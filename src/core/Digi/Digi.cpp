@@ -6,8 +6,6 @@
 #include "core/Journal/Journal.h"
 
 #include <exception>
-#include <optional>
-#include <utility>
 
 namespace Plumeria {
 
@@ -73,20 +71,17 @@ TUploadResult UploadFrames(const std::string& Host, std::int32_t Port, std::int3
     // next frame has left, and every frame's own line after it has left: the journal is then
     // written while the scale reads and answers, not between the frames. The lines keep the
     // order of the exchange; a failure journals what is pending before its own line.
-    std::optional<std::size_t> Acknowledged; // the frame whose answer waits for its journal lines
-    const auto JournalAcknowledged = [&] {
-        if (!Acknowledged)
-            return;
-        const std::size_t Last = *std::exchange(Acknowledged, std::nullopt);
+    const auto JournalAcknowledged = [&](std::size_t Index) {
         LogExchange(Host, Port, "rx", Answer);
         if (Verbose)
-            LogInfo(Where + "plu=" + std::to_string(Items[Last].Plu) +
-                    " status=sent bytes=" + std::to_string(Frames[Last].size()));
+            LogInfo(Where + "plu=" + std::to_string(Items[Index].Plu) +
+                    " status=sent bytes=" + std::to_string(Frames[Index].size()));
     };
     for (std::size_t I = 0; I < Items.size(); ++I) {
         const std::vector<std::uint8_t>& Frame = Frames[I];
         const bool Written = TcpSendAll(Connection.Get(), Frame, Timeout);
-        JournalAcknowledged();
+        if (I > 0)
+            JournalAcknowledged(I - 1); // Answer still holds that frame's acknowledgement
         LogExchange(Host, Port, "tx", Frame);
         const std::string Plu = std::to_string(Items[I].Plu);
         if (!Written) {
@@ -105,9 +100,9 @@ TUploadResult UploadFrames(const std::string& Host, std::int32_t Port, std::int3
             LogError(Where + Result.Message);
             return Result;
         }
-        Acknowledged = I;
     }
-    JournalAcknowledged();
+    if (!Items.empty())
+        JournalAcknowledged(Items.size() - 1);
     Connection.Close();
     Result.Status = TUploadStatus::usSent;
     Result.Message = "sent " + std::to_string(Items.size()) + " PLU";
