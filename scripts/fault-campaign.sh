@@ -8,9 +8,16 @@
 #   10000-files     ten thousand files dropped at once
 #   100000-unrelated a watched folder holding 100,000 files no mask takes (the cost of one scan)
 #   folder-swap     the watched folder renamed away and made anew while a file is being processed
+#   oldest-first    price lists waiting at start, named and listed out of age order
+#   replaced-while-sent  the back office renames a new list over the file a slow scale is getting
+#   result-folder-full   "processed" full for longer than a retry: each file sent once, moves retried
+#   inline-comment  settings.ini with "ScaleCount=1 ; ..." as people write it by hand
+#   many-starts     eight `plumeria run` started at once on one data folder
+#   paused-writer   the program runs as another user than the back office, whose writer pauses
+#                   12 s halfway through a file
 # After each: no crash (the run stops on SIGTERM with exit 0 and "stopped"), every dropped file is
 # found exactly once and whole (by checksum) in the watched folder tree, settings.ini unchanged,
-# and the journal lines that say why. Needs root for the tmpfs mounts; runs in its own mount and
+# how often each file was sent to the scales, and the journal lines that say why. Needs root for the tmpfs mounts; runs in its own mount and
 # network namespace, so nothing outside is touched and the scales' ports are private.
 #   scripts/fault-campaign.sh [SCENARIO...]     (BUILD=build: where `plumeria` is built)
 set -uo pipefail
@@ -119,7 +126,7 @@ start_sim() {
 
 # start_bad_scale MODE: a scale that misbehaves (python3, loopback only); sets SIM_PORT.
 #   never-reads: accepts and never reads; garbage: answers every read with bytes that are no
-#   answer; cut: reads half a frame's worth and closes.
+#   answer; cut: reads half a frame's worth and closes; slow: acknowledges every frame late.
 start_bad_scale() {
     python3 - "$1" >"$CASE/sim.out" 2>&1 <<'EOF' &
 import socket, sys, time
@@ -146,6 +153,19 @@ while True:
         elif mode == "cut":
             client.recv(12)
             time.sleep(0.05)
+        elif mode == "slow":  # acknowledges each whole frame after 20 ms
+            buffer = b""
+            while True:
+                data = client.recv(65536)
+                if not data:
+                    break
+                buffer += data
+                while len(buffer) >= 8 and len(buffer) >= int.from_bytes(buffer[6:8], "big") + 2:
+                    size = int.from_bytes(buffer[6:8], "big") + 2
+                    buffer = buffer[size:]
+                    print("frame", flush=True)
+                    time.sleep(0.02)
+                    client.sendall(b"\x06")
     except OSError:
         pass
     client.close()
@@ -186,6 +206,19 @@ journal_says() {
     journal | grep -E "$1" | sed 's/^[0-9:. -]*//' | sort | uniq -c | sort -rn | head -"${2:-6}" |
         sed 's/^/      journal: /' | tee -a "$RESULTS"
 }
+
+# The files in the order the scale was given them, and how often each ("name×count").
+sent_files() {
+    journal | sed -n 's/^.*| INFO | file=\(.*\) ip=.* sent [0-9]* PLU$/\1/p' | while read -r Path; do
+        basename "$Path"
+    done
+}
+sent_counts() {
+    local Counts
+    Counts=$(sent_files | sort | uniq -c | awk '{printf " %s×%s", $2, $1}')
+    say "    sent to the scale:${Counts:- nothing}"
+}
+sent_once_each() { [ -z "$(sent_files | sort | uniq -d)" ]; }
 
 where_files_went() {
     local Sub
@@ -267,6 +300,7 @@ scenario_disk_full_results() {
     check "run stopped cleanly" run_stopped_cleanly
     check "every file once and whole (no half copy)" files_whole "$WATCH"
     where_files_went "$WATCH/processed"
+    sent_counts
     journal_says "cannot|error|ERROR"
     umount "$WATCH/processed"
 }
@@ -430,9 +464,150 @@ scenario_folder_swap() {
     journal_says "ERROR|cannot|missing|folder" 8
 }
 
+scenario_newest_wins() {
+    # Waiting at start, dropped in the order bravo, charlie, alpha, delta, aged so that delta is
+    # the oldest and bravo the newest: the scale must get them oldest first.
+    new_case oldest-first
+    start_sim || { say "    scale did not start"; return; }
+    write_settings 500 127.0.0.1 "$SIM_PORT"
+    local Name Age=1
+    for Name in bravo charlie alpha delta; do
+        drop "$Name.csv" 2
+        touch -d "-$Age min" "$WATCH/$Name.csv"
+        Age=$((Age + 1))
+    done
+    start_run || say "    run did not start"
+    wait_until 30 nothing_pending
+    stop_run
+    stop_sim
+    check "run stopped cleanly" run_stopped_cleanly
+    check "every file once and whole" files_whole "$WATCH"
+    say "    sent in the order: $(sent_files | tr '\n' ' ')"
+    check "oldest first, the newest last" test "$(sent_files | tr '\n' ' ')" = \
+        "delta.csv alpha.csv charlie.csv bravo.csv "
+
+    # A slow scale gets prices.csv; meanwhile a new list is renamed over it. The old content is
+    # gone by the back office's own doing; the new one must end in processed/ only after it was
+    # sent whole itself.
+    new_case replaced-while-sent
+    start_bad_scale slow || { say "    scale did not start"; return; }
+    write_settings 3000 127.0.0.1 "$SIM_PORT"
+    start_run || say "    run did not start"
+    drop "prices.csv" 100
+    wait_until 20 grep -q '^frame' "$CASE/sim.out" || say "    the scale saw no frame"
+    plu_text "prices.csv" 3 >"$STAGING/prices.csv"
+    md5sum <"$STAGING/prices.csv" | cut -d' ' -f1 >"$CASE/dropped.sums"
+    mv "$STAGING/prices.csv" "$WATCH/prices.csv"
+    say "    a new prices.csv renamed over the one being sent"
+    wait_until 60 nothing_pending
+    stop_run
+    stop_sim
+    check "run stopped cleanly" run_stopped_cleanly
+    check "the new list once and whole" files_whole "$WATCH"
+    check "the new list is what was filed as sent" test "$(find "$WATCH/processed" -type f \
+        -exec md5sum {} + | cut -d' ' -f1)" = "$(cat "$CASE/dropped.sums")"
+    sent_counts
+    journal_says "replaced|changed|PLU" 6
+
+    # "processed" full for longer than the 30 s after which a file left in place is offered again:
+    # each file is sent once; only its move is tried again.
+    new_case result-folder-full
+    mkdir -p "$WATCH/processed"
+    mount_full "$WATCH/processed" 64k || { say "    SKIP  cannot mount a tmpfs"; return; }
+    fill_up "$WATCH/processed"
+    start_sim || { say "    scale did not start"; return; }
+    write_settings 500 127.0.0.1 "$SIM_PORT"
+    start_run || say "    run did not start"
+    drop "older.csv" 3000
+    sleep 2
+    drop "newer.csv" 3000
+    sleep 40
+    rm -f "$WATCH/processed/.filler"
+    wait_until 45 nothing_pending
+    stop_run
+    stop_sim
+    check "run stopped cleanly" run_stopped_cleanly
+    check "every file once and whole" files_whole "$WATCH"
+    check "each file sent once although its move failed for 40 s" sent_once_each
+    sent_counts
+    where_files_went "$WATCH/processed"
+    journal_says "cannot move|given to the scales|after its earlier" 6
+    umount "$WATCH/processed"
+}
+
+scenario_inline_comment() {
+    new_case inline-comment
+    start_sim || { say "    scale did not start"; return; }
+    write_settings 500 127.0.0.1 "$SIM_PORT"
+    sed -i 's/^ScaleCount=1\r$/ScaleCount=1 ; весы в зале\r/' "$DATA/PlumeriaBridge/settings.ini"
+    md5sum <"$DATA/PlumeriaBridge/settings.ini" >"$CASE/settings.sum"
+    start_run || say "    run did not start"
+    drop "prices.csv" 5
+    wait_until 30 nothing_pending
+    stop_run
+    stop_sim
+    check "run stopped cleanly" run_stopped_cleanly
+    check "settings.ini unchanged" settings_unchanged
+    check "the file was sent to the scale" test "$(sent_files)" = prices.csv
+    sent_counts
+}
+
+scenario_many_starts() {
+    new_case many-starts
+    write_settings 300
+    local I Pids=()
+    for I in 1 2 3 4 5 6 7 8; do
+        ProgramData=$DATA "$TOOL" run >"$CASE/run$I.out" 2>"$CASE/run$I.err" &
+        Pids+=($!)
+    done
+    sleep 3
+    local Running=0
+    for I in "${!Pids[@]}"; do kill -0 "${Pids[$I]}" 2>/dev/null && Running=$((Running + 1)); done
+    for I in "${!Pids[@]}"; do kill -TERM "${Pids[$I]}" 2>/dev/null; wait "${Pids[$I]}" 2>/dev/null; done
+    say "    still running after 3 s: $Running of 8"
+    check "exactly one of eight runs watches" test "$Running" = 1
+    check "nobody fell back to a folder beside the executable" \
+        test -z "$(find "$(dirname "$TOOL")" -maxdepth 1 -name '*.ini' -o -maxdepth 1 -name logs)"
+}
+
+scenario_paused_writer() {
+    new_case paused-writer
+    if ! command -v setpriv >/dev/null || [ "$(id -u)" != 0 ]; then
+        say "    SKIP  needs root and setpriv to run the program as another user"
+        return
+    fi
+    start_sim || { say "    scale did not start"; return; }
+    write_settings 500 127.0.0.1 "$SIM_PORT"
+    chmod -R a+rwX "$CASE"
+    chmod a+x "$ROOT"
+    ProgramData=$DATA setpriv --reuid=nobody --regid=nogroup --clear-groups "$TOOL" run \
+        >"$CASE/run.out" 2>"$CASE/run.err" &
+    RUN_PID=$!
+    wait_until 10 grep -q "^watching " "$CASE/run.out" || say "    run did not start"
+    plu_text "paused.csv" 20 >"$STAGING/paused.csv"
+    md5sum <"$STAGING/paused.csv" | cut -d' ' -f1 >>"$CASE/dropped.sums"
+    # The back office writes the first half, pauses 12 s with the file open, then the rest.
+    (
+        exec 3>"$WATCH/paused.csv"
+        head -c 300 "$STAGING/paused.csv" >&3
+        sleep 12
+        tail -c +301 "$STAGING/paused.csv" >&3
+        exec 3>&-
+    )
+    wait_until 20 nothing_pending
+    stop_run
+    stop_sim
+    check "run stopped cleanly" run_stopped_cleanly
+    check "the file once and whole" files_whole "$WATCH"
+    check "the scale got the whole file, once" test "$(journal | grep -c 'sent 20 PLU')" = 1
+    sent_counts
+    journal_says "sent|PLU|cannot tell" 4
+}
+
 # --- main -------------------------------------------------------------------------------------
 
-ALL=(disk_full_results disk_full_data bad_scales folder_swap unrelated_files many_files)
+ALL=(disk_full_results disk_full_data bad_scales folder_swap newest_wins inline_comment many_starts
+    paused_writer unrelated_files many_files)
 CHOSEN=("$@")
 [ ${#CHOSEN[@]} -eq 0 ] && CHOSEN=("${ALL[@]}")
 say "fault campaign in $ROOT, commit $(git rev-parse --short HEAD 2>/dev/null)"

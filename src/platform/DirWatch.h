@@ -1,7 +1,7 @@
 #pragma once
 // Change notification for one folder (not its subfolders), with a stop signal that wakes every
-// wait. The folder watch only learns "something changed, scan now" from it, and on Linux also which
-// files a writer has closed.
+// wait. The folder watch only learns "something changed, scan now" from it, and on Linux also who
+// opens and closes the folder's files (any user's, the program's own included).
 
 #include <cstdint>
 #include <filesystem>
@@ -9,6 +9,15 @@
 #include <vector>
 
 namespace Plumeria {
+
+/// What happened to one file's open descriptors since the last look (Linux).
+struct TFileUse
+{
+    std::filesystem::path Name; ///< without folder
+    int Opens = 0;              ///< opens seen
+    int Closes = 0;             ///< closes seen, with or without writing
+    bool ClosedAfterWrite = false;
+};
 
 enum class TDirWait
 {
@@ -41,9 +50,14 @@ public:
     bool Request();
     /// Waits up to `Ms` milliseconds for the stop signal or the completion of the request.
     TDirWait Wait(std::uint32_t Ms);
-    /// Names (without folder) of files a writer closed since the last call, where the system
-    /// tells (Linux); always empty elsewhere.
-    std::vector<std::filesystem::path> TakeClosedAfterWrite();
+    /// The opens and closes of the folder's files since the last call, one entry per file, where
+    /// the system tells (Linux); always empty elsewhere. `Overflowed` is set when the system
+    /// dropped events, so the counts cannot be trusted.
+    std::vector<TFileUse> TakeFileUse(bool& Overflowed);
+    /// True when every open and close of the open folder's files is reported, whoever makes it:
+    /// Linux on a local file system. A share written from another machine tells nothing of its
+    /// writers; nor does Windows (where the exclusive-open test always answers).
+    bool ReportsOpens() const;
 
 private:
     struct TImpl;

@@ -110,9 +110,15 @@ TDirWait TDirWatch::Wait(std::uint32_t Ms)
     return TDirWait::dwTimeout;
 }
 
-std::vector<std::filesystem::path> TDirWatch::TakeClosedAfterWrite()
+std::vector<TFileUse> TDirWatch::TakeFileUse(bool& Overflowed)
 {
+    Overflowed = false;
     return {};
+}
+
+bool TDirWatch::ReportsOpens() const
+{
+    return false;
 }
 
 } // namespace Plumeria

@@ -34,6 +34,34 @@ struct TFileStamp
 /// False when it cannot be read or the entry is not a plain file.
 bool FileStampOf(const std::filesystem::path& Path, TFileStamp& Stamp);
 
+/// Which file a path names and in what state: the file itself (its volume and file number) and
+/// its size and modification time. Equal identities taken before and after reading a path mean
+/// the same file, unchanged, was read; a file renamed over it or rewritten in place differs.
+struct TFileIdentity
+{
+    std::uint64_t Volume = 0;
+    std::uint64_t File = 0;
+    TFileStamp Stamp;
+
+    friend bool operator==(const TFileIdentity&, const TFileIdentity&) = default;
+};
+
+/// False when it cannot be read or the entry is not a plain file.
+bool FileIdentityOf(const std::filesystem::path& Path, TFileIdentity& Identity);
+
+/// The longest file name (without folder) the file systems take, in the units of
+/// `FileNameUnits`: bytes of UTF-8 on Linux, UTF-16 code units on Windows.
+inline constexpr std::size_t MaxFileNameUnits = 255;
+std::size_t FileNameUnits(const std::filesystem::path& Name);
+
+/// Reads every byte of a plain file. False with `Error` (a short English message) when it cannot.
+bool ReadWholeFile(const std::filesystem::path& Path, std::string& Bytes, std::string& Error);
+
+/// Creates `Path` as a new file and writes `Bytes` into it, flushed to the disk. Fails when any
+/// entry of that name exists, a link included (a link is never followed). On failure nothing is
+/// left behind and `Error` holds a short English message.
+bool WriteNewFile(const std::filesystem::path& Path, const std::string& Bytes, std::string& Error);
+
 enum class TExclusiveOpen
 {
     eoFree,      ///< nobody else holds the file open; it was opened and closed again at once

@@ -216,6 +216,74 @@ bool FileStampOf(const std::filesystem::path& Path, TFileStamp& Stamp)
     return true;
 }
 
+bool FileIdentityOf(const std::filesystem::path& Path, TFileIdentity& Identity)
+{
+    struct stat Info
+    {
+    };
+    if (::stat(Path.c_str(), &Info) != 0 || !S_ISREG(Info.st_mode))
+        return false;
+    Identity.Volume = static_cast<std::uint64_t>(Info.st_dev);
+    Identity.File = static_cast<std::uint64_t>(Info.st_ino);
+    Identity.Stamp.Size = static_cast<std::int64_t>(Info.st_size);
+    Identity.Stamp.Modified = static_cast<std::int64_t>(Info.st_mtim.tv_sec) * 1000000000 +
+                              static_cast<std::int64_t>(Info.st_mtim.tv_nsec);
+    return true;
+}
+
+std::size_t FileNameUnits(const std::filesystem::path& Name)
+{
+    return Name.native().size();
+}
+
+bool ReadWholeFile(const std::filesystem::path& Path, std::string& Bytes, std::string& Error)
+{
+    Bytes.clear();
+    const int Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (Fd < 0) {
+        Error = "cannot open " + Utf8Of(Path) + ": " + std::generic_category().message(errno);
+        return false;
+    }
+    char Buffer[64 * 1024];
+    for (;;) {
+        const ssize_t Read = ::read(Fd, Buffer, sizeof Buffer);
+        if (Read == 0)
+            break;
+        if (Read < 0) {
+            if (errno == EINTR)
+                continue;
+            Error = "cannot read " + Utf8Of(Path) + ": " + std::generic_category().message(errno);
+            ::close(Fd);
+            Bytes.clear();
+            return false;
+        }
+        Bytes.append(Buffer, static_cast<std::size_t>(Read));
+    }
+    ::close(Fd);
+    return true;
+}
+
+bool WriteNewFile(const std::filesystem::path& Path, const std::string& Bytes, std::string& Error)
+{
+    // O_EXCL with O_CREAT fails on any existing name, a dangling link included, and never
+    // follows a link.
+    const int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (Fd < 0) {
+        Error = "cannot create " + Utf8Of(Path) + ": " + std::generic_category().message(errno);
+        return false;
+    }
+    int Failure = 0;
+    if (!WriteAll(Fd, Bytes.data(), Bytes.size()) || ::fsync(Fd) != 0)
+        Failure = errno;
+    if (::close(Fd) != 0 && Failure == 0)
+        Failure = errno;
+    if (Failure == 0)
+        return true;
+    ::unlink(Path.c_str());
+    Error = "cannot write " + Utf8Of(Path) + ": " + std::generic_category().message(Failure);
+    return false;
+}
+
 TExclusiveOpen TestExclusiveOpen(const std::filesystem::path& Path)
 {
     // O_NONBLOCK: if somebody else holds a lease, fail at once instead of waiting for its break.

@@ -2,6 +2,7 @@
 
 #include "platform/Environment.h"
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 
@@ -139,6 +140,91 @@ bool FileStampOf(const std::filesystem::path& Path, TFileStamp& Stamp)
         (static_cast<std::uint64_t>(Data.ftLastWriteTime.dwHighDateTime) << 32) |
         Data.ftLastWriteTime.dwLowDateTime);
     return true;
+}
+
+bool FileIdentityOf(const std::filesystem::path& Path, TFileIdentity& Identity)
+{
+    // Attributes only, shared every way: asking must never stand in a writer's way.
+    const HANDLE File = CreateFileW(Path.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (File == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION Info{};
+    const bool Ok = GetFileInformationByHandle(File, &Info) &&
+                    !(Info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(File);
+    if (!Ok)
+        return false;
+    Identity.Volume = Info.dwVolumeSerialNumber;
+    Identity.File = (static_cast<std::uint64_t>(Info.nFileIndexHigh) << 32) | Info.nFileIndexLow;
+    Identity.Stamp.Size = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(Info.nFileSizeHigh) << 32) | Info.nFileSizeLow);
+    Identity.Stamp.Modified = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(Info.ftLastWriteTime.dwHighDateTime) << 32) |
+        Info.ftLastWriteTime.dwLowDateTime);
+    return true;
+}
+
+std::size_t FileNameUnits(const std::filesystem::path& Name)
+{
+    return Name.native().size();
+}
+
+bool ReadWholeFile(const std::filesystem::path& Path, std::string& Bytes, std::string& Error)
+{
+    Bytes.clear();
+    // Shared every way: reading a copy must never stand in a writer's way.
+    const HANDLE File = CreateFileW(Path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (File == INVALID_HANDLE_VALUE) {
+        Error = "cannot open " + PathToUtf8(Path) + ": " + SystemMessage(GetLastError());
+        return false;
+    }
+    char Buffer[64 * 1024];
+    for (;;) {
+        DWORD Read = 0;
+        if (!ReadFile(File, Buffer, sizeof Buffer, &Read, nullptr)) {
+            Error = "cannot read " + PathToUtf8(Path) + ": " + SystemMessage(GetLastError());
+            CloseHandle(File);
+            Bytes.clear();
+            return false;
+        }
+        if (Read == 0)
+            break;
+        Bytes.append(Buffer, Read);
+    }
+    CloseHandle(File);
+    return true;
+}
+
+bool WriteNewFile(const std::filesystem::path& Path, const std::string& Bytes, std::string& Error)
+{
+    // CREATE_NEW fails on any existing name, a link included; the reparse flag keeps a link
+    // from ever being followed.
+    const HANDLE File = CreateFileW(Path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (File == INVALID_HANDLE_VALUE) {
+        Error = "cannot create " + PathToUtf8(Path) + ": " + SystemMessage(GetLastError());
+        return false;
+    }
+    DWORD Failure = 0;
+    for (std::size_t Done = 0; Done < Bytes.size() && Failure == 0;) {
+        const DWORD Chunk = static_cast<DWORD>(std::min<std::size_t>(Bytes.size() - Done, 1 << 20));
+        DWORD Written = 0;
+        if (!WriteFile(File, Bytes.data() + Done, Chunk, &Written, nullptr) || Written == 0)
+            Failure = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
+        Done += Written;
+    }
+    if (Failure == 0 && !FlushFileBuffers(File))
+        Failure = GetLastError();
+    CloseHandle(File);
+    if (Failure == 0)
+        return true;
+    DeleteFileW(Path.c_str());
+    Error = "cannot write " + PathToUtf8(Path) + ": " + SystemMessage(Failure);
+    return false;
 }
 
 TExclusiveOpen TestExclusiveOpen(const std::filesystem::path& Path)

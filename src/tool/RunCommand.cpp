@@ -8,6 +8,7 @@
 #include "core/FolderWatch/FolderWatch.h"
 #include "core/Journal/Journal.h"
 #include "core/Processing/ProcessFile.h"
+#include "core/Processing/ReadyFeed.h"
 #include "core/Settings/Settings.h"
 #include "core/Settings/StartUp.h"
 #include "core/Text/Text.h"
@@ -187,17 +188,20 @@ int RunRun(const TArgs& Args)
     TEventLoop Loop;
     TConsoleReporter Reporter;
     std::unique_ptr<TFolderWatch> Watch;
-    const auto ProcessReady = [&](const std::string& FileName) {
+    TProcessMemory Memory;
+    // Ready files are processed one at a time on this thread, oldest first.
+    TReadyFeed Feed(Loop.Poster(), [&](const std::string& FileName) {
         // Nothing may escape into the loop: the watch must keep running.
         try {
-            ProcessFile(FileName, &Settings, Watch.get(), Reporter);
+            ProcessFile(FileName, &Settings, Watch.get(), Reporter, Memory);
         } catch (const std::exception& Error) {
             LogError("file processing failed: " + FileName + " " + Error.what());
         }
-    };
+    });
     try {
-        Watch =
-            std::make_unique<TFolderWatch>(Folder, Settings.FileMask, ProcessReady, Loop.Poster());
+        Watch = std::make_unique<TFolderWatch>(
+            Folder, Settings.FileMask, [&](const std::string& FileName) { Feed.Offer(FileName); },
+            Loop.Poster());
     } catch (const std::exception& Error) {
         LogError(std::string("cannot start the folder watch: ") + Error.what());
         std::fprintf(stderr, "plumeria run: cannot start the folder watch: %s\n", Error.what());

@@ -473,7 +473,8 @@ TEST_P(ProcessFileOutcome, EndsAsItShould)
         WriteBytes(Watched / "processed", "in the way");
 
     const TLocalDateTime Before = LocalNow();
-    ProcessFile(Path, &Settings, Probe.Watch(), Reporter, Hooks);
+    TProcessMemory Memory;
+    ProcessFile(Path, &Settings, Probe.Watch(), Reporter, Memory, Hooks);
     const TLocalDateTime After = LocalNow();
 
     // Where the file went, whole, and what lies beside it.
@@ -563,10 +564,12 @@ TEST_P(ProcessFileOutcome, EndsAsItShould)
         Probe.MoveClock(TFolderWatch::CooldownMs);
         const auto Again = Probe.Offered(1000, 5000ms);
         ASSERT_TRUE(Again.has_value()) << "not offered again after the cool-down";
-        // A file uploaded but not filed away goes the whole road again once it can be moved.
+        // A file uploaded but not filed away is only moved once it can be: sent again, it would
+        // put an older list over a newer one on the scale.
         if (Case.Before == TBefore::bfBlockProcessed) {
-            ProcessFile(*Again, &Settings, Probe.Watch(), Reporter, Hooks);
-            EXPECT_EQ(Sims[0].FrameCount(), 2 * Case.Frames[0]);
+            ProcessFile(*Again, &Settings, Probe.Watch(), Reporter, Memory, Hooks);
+            EXPECT_EQ(Sims[0].FrameCount(), Case.Frames[0]);
+            EXPECT_EQ(Parses, Case.Parses) << "read again for a move alone";
             EXPECT_FALSE(fs::exists(File));
             EXPECT_TRUE(fs::exists(Watched / "processed" / DateFolder(LocalNow()) / "prices.csv"));
         }
@@ -748,6 +751,144 @@ TEST_F(ProcessFileTest, EachScaleGetsTheTextsOfItsOwnCodePage)
     EXPECT_FALSE(Contains(Got866[0].Bytes, Bread866));
     EXPECT_TRUE(Contains(Got1251[0].Bytes, Bread866));
     EXPECT_FALSE(Contains(Got1251[0].Bytes, Raw));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The newest prices win
+
+// The same article, first at yesterday's price, then at today's.
+const char* const OldPrices = "A;1;1234567;10,00;0;0;5;Хлеб вчерашний\r\n";
+const char* const NewPrices = "A;1;1234567;20,00;0;0;5;Хлеб свежий\r\n";
+
+std::string Cp866(const std::string& Utf8)
+{
+    std::string Bytes;
+    EXPECT_TRUE(EncodeCodePage(Utf8, 866, Bytes));
+    return Bytes;
+}
+
+/// Whether the last frame the simulator received carries `Name`.
+bool LastFrameNames(const Tool::TScaleSim& Sim, const std::string& Name)
+{
+    const auto Frames = Sim.Frames();
+    return !Frames.empty() && Contains(Frames.back().Bytes, Cp866(Name));
+}
+
+class NewestPricesTest : public ::testing::Test
+{
+protected:
+    void StartScale(Tool::TScaleSimOptions Options)
+    {
+        fs::create_directories(Watched);
+        Options.BindIp = "127.0.0.27";
+        std::string Error;
+        ASSERT_TRUE(Sim.Start(std::move(Options), Error)) << Error;
+        Settings.WatchFolder = PathToUtf8(Watched);
+        Settings.ConnectTimeoutMs = 300;
+        TScaleConfig Scale;
+        Scale.Enabled = true;
+        Scale.Host = "127.0.0.27";
+        Scale.Port = Sim.Port();
+        Settings.Scales = {Scale};
+    }
+
+    Kit::TTempDataFolder Data;
+    Kit::TTempDir Dir;
+    fs::path Watched = Dir.Path() / "in";
+    Tool::TScaleSim Sim;
+    TLoaderSettings Settings;
+    TRecordingReporter Reporter;
+    TProcessMemory Memory;
+};
+
+// The back office renames a new list over the file while the old one is being sent: the new
+// file is not filed away as sent. It stays, is offered again at once (no cool-down), and is sent
+// whole in its own turn.
+TEST_F(NewestPricesTest, AFileReplacedWhileItIsSentStaysAndIsSentWholeInItsOwnTurn)
+{
+    const fs::path File = Watched / "prices.csv";
+    Tool::TScaleSimOptions Options;
+    Options.OnFrame = [&](const Tool::TSimFrame& Frame) {
+        if (Frame.Connection != 1 || Frame.Number != 1)
+            return;
+        WriteBytes(Watched / "prices.tmp", Cp1251(NewPrices));
+        fs::rename(Watched / "prices.tmp", File);
+    };
+    StartScale(std::move(Options));
+    WriteBytes(File, Cp1251(OldPrices));
+    TWatchProbe Probe(Watched);
+    const auto Reported = Probe.Offered(1000, 5000ms);
+    ASSERT_TRUE(Reported);
+    const std::string Path = *Reported;
+
+    ProcessFile(Path, &Settings, Probe.Watch(), Reporter, Memory);
+    EXPECT_EQ(Kit::ReadFileBytes(File), Cp1251(NewPrices));
+    EXPECT_FALSE(fs::exists(Watched / "processed")) << "the new list was filed as sent";
+    EXPECT_EQ(Kit::CountJournal("WARN", "file=" + Path + " was replaced while it was processed"),
+              1);
+
+    const auto Again = Probe.Offered(1000, 5000ms);
+    ASSERT_TRUE(Again) << "the new file waits for a cool-down it does not need";
+    ProcessFile(*Again, &Settings, Probe.Watch(), Reporter, Memory);
+    EXPECT_FALSE(fs::exists(File));
+    EXPECT_EQ(Kit::ReadFileBytes(Watched / "processed" / DateFolder(LocalNow()) / "prices.csv"),
+              Cp1251(NewPrices));
+    EXPECT_EQ(Sim.Connections(), 2);
+    EXPECT_TRUE(LastFrameNames(Sim, "Хлеб свежий"));
+}
+
+// The result folder cannot be made (something in its way, as with a full disk): each file is
+// uploaded once, and its later turns only try the move. A newer file sent meanwhile stays the
+// last one on the scale, and each failure is journaled once, not at every retry.
+TEST_F(NewestPricesTest, AFailedMoveIsRetriedWithoutANewUploadSoTheNewerListStaysOnTheScale)
+{
+    StartScale({});
+    WriteBytes(Watched / "processed", "in the way");
+    const fs::path Older = Watched / "a.csv";
+    const fs::path Newer = Watched / "b.csv";
+    WriteBytes(Older, Cp1251(OldPrices));
+    WriteBytes(Newer, Cp1251(NewPrices));
+    const std::string OlderPath = PathToUtf8(Older);
+    const std::string NewerPath = PathToUtf8(Newer);
+
+    for (const std::string& Path : {OlderPath, NewerPath, OlderPath, NewerPath, OlderPath})
+        ProcessFile(Path, &Settings, nullptr, Reporter, Memory);
+    EXPECT_EQ(Sim.Connections(), 2) << "a file whose move failed was uploaded again";
+    EXPECT_TRUE(LastFrameNames(Sim, "Хлеб свежий"));
+    EXPECT_TRUE(fs::exists(Older));
+    EXPECT_TRUE(fs::exists(Newer));
+
+    fs::remove(Watched / "processed");
+    for (const std::string& Path : {OlderPath, NewerPath})
+        ProcessFile(Path, &Settings, nullptr, Reporter, Memory);
+    EXPECT_EQ(Sim.Connections(), 2);
+    EXPECT_TRUE(LastFrameNames(Sim, "Хлеб свежий"));
+    const fs::path Today = Watched / "processed" / DateFolder(LocalNow());
+    EXPECT_EQ(Kit::ReadFileBytes(Today / "a.csv"), Cp1251(OldPrices));
+    EXPECT_EQ(Kit::ReadFileBytes(Today / "b.csv"), Cp1251(NewPrices));
+    EXPECT_EQ(Kit::CountJournal("ERROR", "cannot move file: "), 2);
+    EXPECT_EQ(Kit::CountJournal("WARN", "was given to the scales already"), 2);
+    EXPECT_EQ(Kit::CountJournal("INFO", "after its earlier move failed"), 2);
+    EXPECT_EQ(Memory.Size(), 0u);
+}
+
+// A file whose move is due but that was replaced in the meantime is a new file: it is sent.
+TEST_F(NewestPricesTest, ANewFileUnderTheNameOfOneWhoseMoveFailedIsSent)
+{
+    StartScale({});
+    WriteBytes(Watched / "processed", "in the way");
+    const fs::path File = Watched / "prices.csv";
+    WriteBytes(File, Cp1251(OldPrices));
+    const std::string Path = PathToUtf8(File);
+    ProcessFile(Path, &Settings, nullptr, Reporter, Memory);
+    WriteBytes(Watched / "prices.tmp", Cp1251(NewPrices));
+    fs::rename(Watched / "prices.tmp", File);
+    fs::remove(Watched / "processed");
+    ProcessFile(Path, &Settings, nullptr, Reporter, Memory);
+    EXPECT_EQ(Sim.Connections(), 2);
+    EXPECT_TRUE(LastFrameNames(Sim, "Хлеб свежий"));
+    EXPECT_EQ(Kit::ReadFileBytes(Watched / "processed" / DateFolder(LocalNow()) / "prices.csv"),
+              Cp1251(NewPrices));
 }
 
 } // namespace

@@ -27,7 +27,7 @@ namespace {
 
 TUploadResult UploadFrames(const std::string& Host, std::int32_t Port, std::int32_t TimeoutMs,
                            const std::string& LocalIp, const std::string& SourceFile,
-                           const std::vector<TPluRecord>& Items)
+                           const std::vector<TPluRecord>& Items, const TUploadControl& Control)
 {
     TUploadResult Result;
     Result.Status = TUploadStatus::usFailed;
@@ -78,6 +78,14 @@ TUploadResult UploadFrames(const std::string& Host, std::int32_t Port, std::int3
                     " status=sent bytes=" + std::to_string(Frames[Index].size()));
     };
     for (std::size_t I = 0; I < Items.size(); ++I) {
+        if (Control.Cancelled()) {
+            if (I > 0)
+                JournalAcknowledged(I - 1);
+            Result.Message = UploadCancelledMessage;
+            LogWarn(Where + Result.Message + " after " + std::to_string(I) + " of " +
+                    std::to_string(Items.size()) + " PLU");
+            return Result;
+        }
         const std::vector<std::uint8_t>& Frame = Frames[I];
         const bool Written = TcpSendAll(Connection.Get(), Frame, Timeout);
         if (I > 0)
@@ -100,6 +108,8 @@ TUploadResult UploadFrames(const std::string& Host, std::int32_t Port, std::int3
             LogError(Where + Result.Message);
             return Result;
         }
+        if (Control.Progress)
+            Control.Progress(I + 1);
     }
     if (!Items.empty())
         JournalAcknowledged(Items.size() - 1);
@@ -113,13 +123,23 @@ TUploadResult UploadFrames(const std::string& Host, std::int32_t Port, std::int3
 
 TUploadResult TDigiDriver::Upload(const std::string& Host, std::int32_t Port,
                                   std::int32_t TimeoutMs, const std::string& LocalIp,
-                                  const std::string&, const std::string& SourceFile,
+                                  const std::string& Model, const std::string& SourceFile,
                                   const std::vector<TPluRecord>& Items)
+{
+    return UploadControlled(Host, Port, TimeoutMs, LocalIp, Model, SourceFile, Items,
+                            TUploadControl{});
+}
+
+TUploadResult TDigiDriver::UploadControlled(const std::string& Host, std::int32_t Port,
+                                            std::int32_t TimeoutMs, const std::string& LocalIp,
+                                            const std::string&, const std::string& SourceFile,
+                                            const std::vector<TPluRecord>& Items,
+                                            const TUploadControl& Control)
 {
     // The contract is "never throws"; only running out of memory could get here, and the
     // connection is closed by then.
     try {
-        return UploadFrames(Host, Port, TimeoutMs, LocalIp, SourceFile, Items);
+        return UploadFrames(Host, Port, TimeoutMs, LocalIp, SourceFile, Items, Control);
     } catch (const std::exception& Error) {
         TUploadResult Failed{TUploadStatus::usFailed,
                              std::string("upload failed: ") + Error.what()};

@@ -27,6 +27,13 @@ public:
                          const std::string& LocalIp, const std::string& Model,
                          const std::string& SourceFile,
                          const std::vector<TPluRecord>& Items) override;
+    /// The same; a stop request ends the upload between two frames (after the current frame's
+    /// answer or its time-out), and each acknowledged frame is counted.
+    TUploadResult UploadControlled(const std::string& Host, std::int32_t Port,
+                                   std::int32_t TimeoutMs, const std::string& LocalIp,
+                                   const std::string& Model, const std::string& SourceFile,
+                                   const std::vector<TPluRecord>& Items,
+                                   const TUploadControl& Control) override;
 };
 
 } // namespace Plumeria

@@ -8,12 +8,31 @@
 
 #include "core/Types/Types.h"
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace Plumeria {
+
+/// What a caller that sends in the background adds to an upload: a stop request honoured between
+/// two articles (so a scale never gets half an article), and the count of articles the scale has
+/// acknowledged so far. Both are used from the uploading thread.
+struct TUploadControl
+{
+    /// Set by another thread: the upload ends before its next article with usFailed and
+    /// `UploadCancelledMessage`.
+    const std::atomic<bool>* Cancel = nullptr;
+    /// Called after each acknowledged article with the number acknowledged so far.
+    std::function<void(std::size_t Acknowledged)> Progress;
+
+    bool Cancelled() const { return Cancel && Cancel->load(); }
+};
+
+inline constexpr const char* UploadCancelledMessage = "upload cancelled";
 
 class IScaleDriver
 {
@@ -34,6 +53,18 @@ public:
                                  const std::string& LocalIp, const std::string& Model,
                                  const std::string& SourceFile,
                                  const std::vector<TPluRecord>& Items) = 0;
+    /// The same, stopping early when asked and telling how far it got. A make that cannot do
+    /// either ignores `Control`; a stop request is then only seen before the upload starts.
+    virtual TUploadResult UploadControlled(const std::string& Host, std::int32_t Port,
+                                           std::int32_t TimeoutMs, const std::string& LocalIp,
+                                           const std::string& Model, const std::string& SourceFile,
+                                           const std::vector<TPluRecord>& Items,
+                                           const TUploadControl& Control)
+    {
+        if (Control.Cancelled())
+            return {TUploadStatus::usFailed, UploadCancelledMessage};
+        return Upload(Host, Port, TimeoutMs, LocalIp, Model, SourceFile, Items);
+    }
 
 protected:
     IScaleDriver() = default;

@@ -1,5 +1,6 @@
 #include "core/FolderWatch/FolderWatch.h"
 
+#include "core/FolderWatch/ReadyQueue.h"
 #include "core/Journal/Journal.h"
 #include "core/Text/Text.h"
 #include "platform/Clock.h"
@@ -7,9 +8,7 @@
 #include "platform/Environment.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -74,17 +73,24 @@ void TFolderWatch::MarkFinished(const std::string& FileName, bool Success)
         FCooldown[Key] = Now() + CooldownMs;
 }
 
-void TFolderWatch::Publish(const std::string& ReadyPath)
+void TFolderWatch::Publish(std::vector<std::string> ReadyPaths)
 {
-    FPoster([Link = FOnReady, ReadyPath] {
-        TReadyCallback OnReady;
-        {
-            std::lock_guard Guard(Link->Lock);
-            OnReady = Link->OnReady;
-        }
-        // Called outside the link's lock: the callback may well destroy this watch.
-        if (OnReady)
+    if (ReadyPaths.empty())
+        return;
+    SortOldestFirst(ReadyPaths);
+    FPoster([Link = FOnReady, Paths = std::move(ReadyPaths)] {
+        for (const std::string& ReadyPath : Paths) {
+            TReadyCallback OnReady;
+            {
+                std::lock_guard Guard(Link->Lock);
+                OnReady = Link->OnReady;
+            }
+            // Called outside the link's lock: the callback may well destroy this watch (and
+            // with it the callback, so it is looked up again for every file).
+            if (!OnReady)
+                return;
             OnReady(ReadyPath);
+        }
     });
 }
 
@@ -148,8 +154,7 @@ bool TFolderWatch::WatchOnce()
             FStopEvent->Close();
             return true;
         }
-        if (Woken == TDirWait::dwChange)
-            NoteClosedAfterWrite();
+        NoteFileUse();
         Present = Scan();
     }
     FStopEvent->Close();
@@ -186,25 +191,38 @@ bool TFolderWatch::NameText(const std::filesystem::path& Name, std::string& Text
     }
 }
 
-void TFolderWatch::NoteClosedAfterWrite()
+void TFolderWatch::NoteFileUse()
 {
-    const std::vector<std::filesystem::path> Names = FStopEvent->TakeClosedAfterWrite();
-    if (Names.empty() || FOptions.IgnoreCloseEvents)
+    bool Overflowed = false;
+    const std::vector<TFileUse> Files = FStopEvent->TakeFileUse(Overflowed);
+    if (FOptions.IgnoreCloseEvents)
         return;
-    const std::filesystem::path Dir = PathFromUtf8(FDir);
-    for (const std::filesystem::path& Name : Names) {
-        std::string Text;
-        TFileStamp Stamp;
-        if (!NameText(Name, Text) || !Wanted(Text) || !FileStampOf(Dir / Name, Stamp))
-            continue;
-        const std::string Key = KeyOf(PathToUtf8(Dir / Name));
-        std::lock_guard Guard(FLock);
-        TWriterSnap& Writer = FWriters[Key];
-        if (Writer.Stamp != Stamp) {
-            Writer.Stamp = Stamp;
-            Writer.Since = Now();
+    std::lock_guard Guard(FLock);
+    if (Overflowed) {
+        // Events were lost: nobody can say who holds which file, so every file is treated as
+        // one that was there before the watch began.
+        for (auto& [Key, Writer] : FWriters) {
+            Writer.Opens = 0;
+            Writer.FoundAtOpen = true;
         }
-        Writer.ClosedSeen = true;
+        FFirstScanAfterOpen = true;
+    }
+    const std::filesystem::path Dir = PathFromUtf8(FDir);
+    for (const TFileUse& File : Files) {
+        std::string Text;
+        if (!NameText(File.Name, Text) || !Wanted(Text))
+            continue;
+        TWriterSnap& Writer = FWriters[KeyOf(PathToUtf8(Dir / File.Name))];
+        // A close of a descriptor opened before the watch began has no open to match.
+        Writer.Opens = std::max(0, Writer.Opens + File.Opens - File.Closes);
+        TFileStamp Stamp;
+        if (File.ClosedAfterWrite && FileStampOf(Dir / File.Name, Stamp)) {
+            if (Writer.Stamp != Stamp) {
+                Writer.Stamp = Stamp;
+                Writer.Since = Now();
+            }
+            Writer.ClosedSeen = true;
+        }
     }
 }
 
@@ -235,9 +253,19 @@ bool TFolderWatch::QuietEnough(const std::filesystem::path& Path, const std::str
         Writer.Since = Now();
         Writer.ClosedSeen = false;
     }
+    const std::uint64_t Quiet = Now() - Writer.Since;
+    if (!FOptions.IgnoreCloseEvents && FStopEvent->ReportsOpens()) {
+        // Every open since the watch began was seen: a writer that pauses halfway still holds
+        // the file, however long it pauses. Only a file that was there before the watch began
+        // may have a writer nobody saw open it.
+        if (Writer.Opens > 0)
+            return false;
+        if (Writer.ClosedSeen || !Writer.FoundAtOpen)
+            return true;
+        return Quiet >= FOptions.FoundQuietMs;
+    }
     if (Writer.ClosedSeen)
         return true;
-    const std::uint64_t Quiet = Now() - Writer.Since;
     if (Writer.FoundAtOpen && Quiet >= FOptions.FoundQuietMs)
         return true;
     if (!std::exchange(FWarnedNoClose, true))
@@ -268,10 +296,11 @@ bool TFolderWatch::Scan()
     const std::uint64_t ScanNow = Now();
     FNextDue = NoneDue;
     std::vector<std::string> ListedKeys;
+    std::vector<std::string> Ready;
 
     for (const std::filesystem::path& NamePath : Names) {
         if (FStop)
-            return true;
+            break;
         std::string Name;
         if (!NameText(NamePath, Name) || !Wanted(Name))
             continue;
@@ -310,8 +339,12 @@ bool TFolderWatch::Scan()
             FSeen.erase(Seen);
             FWriters.erase(Key);
         }
-        Publish(FullText);
+        Ready.push_back(FullText);
     }
+    // Files taken as ready stay pending however the scan ended, so they must reach the consumer.
+    Publish(std::move(Ready));
+    if (FStop)
+        return true;
     std::sort(ListedKeys.begin(), ListedKeys.end());
     ForgetUnlisted(ListedKeys);
     return true;
@@ -342,31 +375,42 @@ bool Exists(const std::filesystem::path& Path)
     return std::filesystem::exists(std::filesystem::symlink_status(Path, Ignored));
 }
 
-/// A text that could not be written whole (the disk is full) is removed again: half an
-/// explanation beside the file would read as the whole one. The reason goes to the journal.
+/// The explanation beside a refused file. Created new: an existing file of that name (a user's
+/// file moved there earlier) or a link is never written through. A text that could not be
+/// written whole (the disk is full) is removed again: half an explanation beside the file would
+/// read as the whole one.
 void WriteErrorText(const std::filesystem::path& Path, const std::string& Text)
 {
-    errno = 0;
-    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-    static const char Bom[] = "\xEF\xBB\xBF";
-    Out.write(Bom, 3);
-    Out.write(Text.data(), static_cast<std::streamsize>(Text.size()));
-    Out.close();
-    if (Out)
-        return;
-    const int Error = errno;
-    std::error_code Ignored;
-    if (std::filesystem::is_regular_file(std::filesystem::symlink_status(Path, Ignored)) ||
-        std::filesystem::is_symlink(Path, Ignored))
-        std::filesystem::remove(Path, Ignored);
-    throw std::runtime_error("cannot write " + PathToUtf8(Path) +
-                             (Error != 0 ? ": " + std::generic_category().message(Error) : ""));
+    std::string Error;
+    if (!WriteNewFile(Path, "\xEF\xBB\xBF" + Text, Error))
+        throw std::runtime_error(Error);
+}
+
+bool NameFits(const std::string& Name)
+{
+    return FileNameUnits(PathFromUtf8(Name)) <= MaxFileNameUnits;
+}
+
+/// `Stem` + `Tail`, with whole characters dropped from the end of `Stem` until the name with
+/// `Companion` after it fits the file systems' name limit. A name that cannot be made to fit is
+/// returned whole: its move then fails with the system's reason.
+std::string FittedName(std::string Stem, const std::string& Tail, const std::string& Companion)
+{
+    const auto Fits = [&] { return NameFits(Stem + Tail + Companion); };
+    while (!Stem.empty() && !Fits()) {
+        std::size_t Cut = Stem.size() - 1;
+        while (Cut > 0 && (static_cast<unsigned char>(Stem[Cut]) & 0xC0) == 0x80)
+            --Cut;
+        Stem.erase(Cut);
+    }
+    return Stem + Tail;
 }
 
 } // namespace
 
 std::filesystem::path UniqueTargetPath(const std::filesystem::path& Folder,
-                                       const std::filesystem::path& Name, TLocalDateTime (*Clock)())
+                                       const std::filesystem::path& Name, TLocalDateTime (*Clock)(),
+                                       const std::string& Companion)
 {
     std::error_code Error;
     std::filesystem::create_directories(Folder, Error);
@@ -375,24 +419,30 @@ std::filesystem::path UniqueTargetPath(const std::filesystem::path& Folder,
             "cannot create folder", Folder,
             Error ? Error : std::make_error_code(std::errc::not_a_directory));
 
+    // The file and its explanation are one pair: a name is free only when both are.
+    const auto Free = [&](const std::filesystem::path& Candidate) {
+        return !Exists(Candidate) &&
+               (Companion.empty() || !Exists(PathFromUtf8(PathToUtf8(Candidate) + Companion)));
+    };
     std::filesystem::path Candidate = Folder / Name;
-    if (!Exists(Candidate))
+    if (Free(Candidate) && NameFits(PathToUtf8(Name) + Companion))
         return Candidate;
     const std::string Stem = PathToUtf8(Name.stem());
     const std::string Extension = PathToUtf8(Name.extension());
     for (int I = 1; I <= TargetNameAttempts; ++I) {
         const TLocalDateTime Now = Clock();
-        Candidate =
-            Folder / PathFromUtf8(Stem + "-" + TwoDigits(Now.Hour) + TwoDigits(Now.Minute) +
-                                  TwoDigits(Now.Second) + "-" + std::to_string(I) + Extension);
-        if (!Exists(Candidate))
+        const std::string Tail = "-" + TwoDigits(Now.Hour) + TwoDigits(Now.Minute) +
+                                 TwoDigits(Now.Second) + "-" + std::to_string(I) + Extension;
+        Candidate = Folder / PathFromUtf8(FittedName(Stem, Tail, Companion));
+        if (Free(Candidate))
             return Candidate;
     }
     return Candidate;
 }
 
 bool MoveToSubfolder(const std::string& FileName, const std::string& Folder,
-                     const std::string& ErrorText, std::string& NewPath, bool ByDate)
+                     const std::string& ErrorText, std::string& NewPath, bool ByDate,
+                     std::string& Failure)
 {
     try {
         const std::filesystem::path Source = PathFromUtf8(FileName);
@@ -400,23 +450,35 @@ bool MoveToSubfolder(const std::string& FileName, const std::string& Folder,
         if (ByDate)
             TargetFolder /= DateFolderName(LocalNow());
 
-        const std::filesystem::path Target = UniqueTargetPath(TargetFolder, Source.filename());
+        const std::string Companion = ErrorText.empty() ? "" : ".err";
+        const std::filesystem::path Target =
+            UniqueTargetPath(TargetFolder, Source.filename(), &LocalNow, Companion);
         std::string Error;
         if (!MoveFileNoReplace(Source, Target, Error))
             throw std::runtime_error(Error);
         NewPath = PathToUtf8(Target);
         if (!ErrorText.empty())
-            WriteErrorText(PathFromUtf8(NewPath + ".err"), ErrorText);
+            WriteErrorText(PathFromUtf8(NewPath + Companion), ErrorText);
         return true;
-    } catch (const std::filesystem::filesystem_error& Failure) {
+    } catch (const std::filesystem::filesystem_error& Error) {
         // Only the target folder's creation reports this way.
-        LogError("cannot move file: cannot create folder " + PathToUtf8(Failure.path1()) + ": " +
-                 Failure.code().message());
+        Failure =
+            "cannot create folder " + PathToUtf8(Error.path1()) + ": " + Error.code().message();
         return false;
-    } catch (const std::exception& Failure) {
-        LogError(std::string("cannot move file: ") + Failure.what());
+    } catch (const std::exception& Error) {
+        Failure = Error.what();
         return false;
     }
+}
+
+bool MoveToSubfolder(const std::string& FileName, const std::string& Folder,
+                     const std::string& ErrorText, std::string& NewPath, bool ByDate)
+{
+    std::string Failure;
+    if (MoveToSubfolder(FileName, Folder, ErrorText, NewPath, ByDate, Failure))
+        return true;
+    LogError("cannot move file: " + Failure);
+    return false;
 }
 
 } // namespace Plumeria

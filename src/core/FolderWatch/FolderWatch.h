@@ -49,9 +49,11 @@ struct TFolderWatchOptions
     /// long a file that was there when the folder was opened must keep its size and modification
     /// time before it is taken...
     std::uint32_t FoundQuietMs = 3000;
-    /// ...and any other file (no close event can come on a share written from another machine).
+    /// ...and any other file where the system does not report every open and close (a share
+    /// written from another machine).
     std::uint32_t NoCloseQuietMs = 10000;
-    /// As if the system told nothing of writers closing files (tests of such a share).
+    /// As if the system told nothing of writers opening and closing files (tests of such a
+    /// share).
     bool IgnoreCloseEvents = false;
 };
 
@@ -93,8 +95,11 @@ private:
     bool WatchOnce();
     /// False when the folder is not there (any more).
     bool Scan();
-    void Publish(const std::string& ReadyPath);
-    void NoteClosedAfterWrite();
+    /// Queues one call that reports every file of `ReadyPaths` in turn, oldest first, so that a
+    /// consumer sees all files that became ready together before it picks one.
+    void Publish(std::vector<std::string> ReadyPaths);
+    /// Takes in who opened and closed which file since the last wait.
+    void NoteFileUse();
     /// The name is one the watch reports at all (no "~" prefix, matches the mask list).
     bool Wanted(const std::string& Name) const;
     /// The name as UTF-8; false (journalled once per watch) when it cannot be converted.
@@ -131,6 +136,7 @@ private:
         std::uint64_t Since = 0;  ///< tick from which the file has had this stamp
         bool ClosedSeen = false;  ///< a writer was seen closing it with this stamp
         bool FoundAtOpen = false; ///< it was there when the folder was opened
+        int Opens = 0;            ///< descriptors opened since the watch began and not closed
     };
     std::map<std::string, TWriterSnap> FWriters;
     bool FWarnedMissing = false;
@@ -145,18 +151,29 @@ private:
 
 /// Moves `FileName` into the subfolder `Folder` of its own folder (and further into a
 /// "yyyy-mm-dd" folder of today's local date when `ByDate`), under a name no file has there yet.
-/// A non-empty `ErrorText` is written beside it as target + ".err" (UTF-8 with a byte-order mark).
-/// On failure journals "cannot move file: " + the reason and returns false; the file then stays
-/// where it was (a failed ".err" write also returns false, though the file has moved).
+/// A non-empty `ErrorText` is written beside it as target + ".err" (UTF-8 with a byte-order mark),
+/// a name chosen together with the target's so that neither exists, and created as a new file
+/// (never over an existing one, never through a link). On failure journals "cannot move file: " +
+/// the reason and returns false; the file then stays where it was (a failed ".err" write also
+/// returns false, though the file has moved).
 bool MoveToSubfolder(const std::string& FileName, const std::string& Folder,
                      const std::string& ErrorText, std::string& NewPath, bool ByDate);
 
+/// The same without the journal: on failure `Failure` holds the reason (for a caller that
+/// retries a move and journals it once).
+bool MoveToSubfolder(const std::string& FileName, const std::string& Folder,
+                     const std::string& ErrorText, std::string& NewPath, bool ByDate,
+                     std::string& Failure);
+
 /// Creates `Folder` (with parents) and returns `Folder`/`Name` when no such file exists, else the
 /// first free "name-hhnnss-i.ext" for i = 1..1000 (the local time from `Clock`, taken anew for
-/// each attempt), else the last candidate. Throws std::filesystem::filesystem_error when the
-/// folder cannot be created.
+/// each attempt), else the last candidate. With a `Companion` suffix (".err") a name is free only
+/// when the name with the suffix is free too. A renamed candidate has its name part shortened
+/// (never within a character) so that it fits the file systems' name limit, the suffix
+/// included. Throws std::filesystem::filesystem_error when the folder cannot be created.
 std::filesystem::path UniqueTargetPath(const std::filesystem::path& Folder,
                                        const std::filesystem::path& Name,
-                                       TLocalDateTime (*Clock)() = &LocalNow);
+                                       TLocalDateTime (*Clock)() = &LocalNow,
+                                       const std::string& Companion = {});
 
 } // namespace Plumeria

@@ -8,9 +8,12 @@
 #include "core/Text/Text.h"
 #include "platform/Environment.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <map>
+#include <thread>
 #include <vector>
 
 namespace Plumeria {
@@ -29,8 +32,10 @@ class TFileRun
 {
 public:
     TFileRun(const std::string& FileName, const TLoaderSettings& Settings,
-             IProcessReporter& Reporter, const TProcessHooks& Hooks)
-        : FPath(FileName), FName(FileName), FSettings(Settings), FReporter(Reporter), FHooks(Hooks)
+             IProcessReporter& Reporter, TProcessMemory& Memory, const TProcessHooks& Hooks,
+             const TProcessContext& Context)
+        : FPath(FileName), FName(FileName), FSettings(Settings), FReporter(Reporter),
+          FMemory(Memory), FHooks(Hooks), FContext(Context)
     {
     }
 
@@ -38,7 +43,8 @@ public:
     void Run()
     {
         try {
-            Decide();
+            if (!RetryDueMove())
+                Decide();
         } catch (const std::exception& Failure) {
             ReadFailed(Failure.what());
         } catch (...) {
@@ -47,13 +53,38 @@ public:
         FCache.clear();
     }
 
-    /// The file went into its result folder.
-    bool Moved() const { return FMoved; }
+    /// The file went away: into its result folder, or another file took its place (which the
+    /// watch must then take as new).
+    bool Gone() const { return FMoved || FReplaced; }
 
 private:
+    /// A file the scales took earlier and whose move failed: only the move is tried again, as
+    /// long as the file is still the one that was sent. False when there is no such move due.
+    bool RetryDueMove()
+    {
+        const TProcessMemory::TMoveDue* Due = FMemory.MoveDue(FPath);
+        if (!Due)
+            return false;
+        TFileIdentity Now;
+        if (!FileIdentityOf(PathFromUtf8(FPath), Now) || !(Now == Due->Identity)) {
+            // Another file under the same name: it has not been sent anywhere yet.
+            FMemory.Forget(FPath);
+            return false;
+        }
+        std::string NewPath;
+        std::string Failure;
+        FMoved = MoveToSubfolder(FPath, Due->Folder, Due->ErrorText, NewPath, Due->ByDate, Failure);
+        if (FMoved) {
+            LogInfo("file=" + FPath + " moved to " + NewPath + " after its earlier move failed");
+            FMemory.Forget(FPath);
+        }
+        return true;
+    }
+
     void Decide()
     {
         FName = PathToUtf8(PathFromUtf8(FPath).filename());
+        FIdentityKnown = FileIdentityOf(PathFromUtf8(FPath), FIdentity);
         FirstPass();
         if (FEnabled > 0 && FMatching == 0) {
             Skipped();
@@ -64,12 +95,24 @@ private:
             FArticles = Parsed.Items.size();
             FRejected = Parsed.Rejected();
         }
+        if (Replaced()) {
+            // What was parsed may be half the old file and half the new one: nothing of it is
+            // sent, and the file there now is taken as a new one.
+            LogWarn("file=" + FPath + " changed while it was read; it stays for its own turn");
+            return;
+        }
         if (FRejected) {
             Refused();
             return;
         }
         JournalWarnings();
         SecondPass();
+        if (Cancelled()) {
+            LogWarn("file=" + FPath +
+                    " was not finished: sending was stopped; it stays for its "
+                    "next turn");
+            return;
+        }
         if (FEnabled == 0)
             LogInfo("file=" + FPath + " parsed " + std::to_string(FArticles) +
                     " PLU, no enabled scales");
@@ -144,8 +187,19 @@ private:
         return Chosen;
     }
 
+    /// One scale's share of the second pass.
+    struct TUpload
+    {
+        const TScaleConfig* Scale = nullptr;
+        int CodePage = 1251;
+        const TPluParseResult* Parsed = nullptr;
+        TUploadResult Result;
+        std::exception_ptr Failure; ///< what escaped the upload; raised again once all ended
+    };
+
     void SecondPass()
     {
+        std::vector<TUpload> Uploads;
         for (const TScaleConfig* Scale : Recipients()) {
             if (!HasHost(*Scale)) {
                 LogWarn("skipped scale with empty host");
@@ -157,36 +211,145 @@ private:
                 ++FFailed;
                 continue;
             }
-            UploadTo(*Scale);
+            TUpload& Upload = Uploads.emplace_back();
+            Upload.Scale = Scale;
+            Upload.CodePage = NormalizeCodePage(Scale->FileCodePage);
+            Upload.Parsed = &ParsedFor(Upload.CodePage);
         }
+        RunUploads(Uploads);
+        for (const TUpload& Upload : Uploads)
+            if (Upload.Failure)
+                std::rethrow_exception(Upload.Failure);
+        if (Cancelled())
+            return;
+        for (const TUpload& Upload : Uploads) {
+            const TScaleConfig& Scale = *Upload.Scale;
+            FArticles = Upload.Parsed->Items.size();
+            LogInfo("file=" + FPath + " ip=" + Scale.Host + " name=" + Trim(Scale.Name) +
+                    " kind=" + std::string(ScaleKindId(Scale.Kind)) +
+                    " cp=" + std::to_string(Upload.CodePage) + " mask=" + Scale.FileMask + " " +
+                    Upload.Result.Message);
+            if (Upload.Result.Status == TUploadStatus::usSent)
+                ++FSent;
+            else if (Upload.Result.Status == TUploadStatus::usFailed)
+                ++FFailed;
+        }
+        TellScalesDone(Uploads);
     }
 
-    void UploadTo(const TScaleConfig& Scale)
+    /// Every upload, at most `MaxParallel` at a time, each scale on one connection of its own.
+    void RunUploads(std::vector<TUpload>& Uploads)
     {
-        const int CodePage = NormalizeCodePage(Scale.FileCodePage);
-        const TPluParseResult& Parsed = ParsedFor(CodePage);
-        FArticles = Parsed.Items.size();
+        FUploaded = static_cast<int>(Uploads.size());
+        const std::size_t Parallel =
+            std::min<std::size_t>(std::max<std::size_t>(FContext.MaxParallel, 1), Uploads.size());
+        if (Parallel <= 1) {
+            for (TUpload& Upload : Uploads)
+                UploadTo(Upload);
+            return;
+        }
+        std::atomic<std::size_t> Next{0};
+        std::vector<std::thread> Workers;
+        Workers.reserve(Parallel);
+        for (std::size_t I = 0; I < Parallel; ++I)
+            Workers.emplace_back([&] {
+                for (std::size_t Index; (Index = Next++) < Uploads.size();)
+                    UploadTo(Uploads[Index]);
+            });
+        for (std::thread& Worker : Workers)
+            Worker.join();
+    }
 
-        TUploadResult Result;
-        {
+    /// One scale's upload; may run on a thread of its own, so it touches nothing but `Upload`.
+    void UploadTo(TUpload& Upload) const
+    {
+        const TScaleConfig& Scale = *Upload.Scale;
+        try {
+            std::string Why;
+            if (FContext.BeforeUpload && !FContext.BeforeUpload(Scale, Why)) {
+                Upload.Result = {TUploadStatus::usFailed, Why};
+                return;
+            }
+            TUploadControl Control;
+            Control.Cancel = FContext.Cancel;
+            if (FContext.Progress)
+                Control.Progress = [&, Total = Upload.Parsed->Items.size()](std::size_t Sent) {
+                    FContext.Progress(Scale, Sent, Total);
+                };
             const TScaleDriverRef Driver = FHooks.CreateDriver ? FHooks.CreateDriver(Scale.Kind)
                                                                : CreateScaleDriver(Scale.Kind);
-            Result = Driver->Upload(Scale.Host, Scale.Port, FSettings.ConnectTimeoutMs,
-                                    FSettings.AdapterIp, Scale.Model, FPath, Parsed.Items);
+            Upload.Result = Driver->UploadControlled(
+                Scale.Host, Scale.Port, FSettings.ConnectTimeoutMs, FSettings.AdapterIp,
+                Scale.Model, FPath, Upload.Parsed->Items, Control);
+        } catch (...) {
+            // An upload thread must not end the program; the file's guard hears of it.
+            Upload.Failure = std::current_exception();
         }
-        LogInfo("file=" + FPath + " ip=" + Scale.Host + " name=" + Trim(Scale.Name) + " kind=" +
-                std::string(ScaleKindId(Scale.Kind)) + " cp=" + std::to_string(CodePage) +
-                " mask=" + Scale.FileMask + " " + Result.Message);
-        if (Result.Status == TUploadStatus::usSent)
-            ++FSent;
-        else if (Result.Status == TUploadStatus::usFailed)
-            ++FFailed;
     }
 
+    bool Cancelled() const { return FContext.Cancel && FContext.Cancel->load(); }
+
+    /// Each scale's outcome to whoever keeps them; a scale that did not take the file gets the
+    /// bytes that were sent to the others, if they are still what was read.
+    void TellScalesDone(const std::vector<TUpload>& Uploads)
+    {
+        if (!FContext.ScaleDone)
+            return;
+        std::string Bytes;
+        bool HaveBytes = false;
+        for (const TUpload& Upload : Uploads)
+            if (Upload.Result.Status == TUploadStatus::usFailed && !HaveBytes)
+                HaveBytes = ReadSentBytes(Bytes);
+        for (const TUpload& Upload : Uploads) {
+            const bool Missed = Upload.Result.Status == TUploadStatus::usFailed;
+            FContext.ScaleDone(*Upload.Scale, Upload.Result, Upload.Parsed->Items.size(),
+                               Missed && HaveBytes ? &Bytes : nullptr);
+        }
+    }
+
+    /// The file's bytes, only while it is still the file that was read.
+    bool ReadSentBytes(std::string& Bytes)
+    {
+        if (!FIdentityKnown || Replaced())
+            return false;
+        std::string Error;
+        if (!ReadWholeFile(PathFromUtf8(FPath), Bytes, Error)) {
+            LogError("file=" + FPath + " cannot be kept for the scales that missed it: " + Error);
+            return false;
+        }
+        return !Replaced();
+    }
+
+    /// True (and remembered) when the file at the path is no longer the one that was read.
+    bool Replaced()
+    {
+        if (FIdentityKnown && !FReplaced) {
+            TFileIdentity Now;
+            FReplaced = !FileIdentityOf(PathFromUtf8(FPath), Now) || !(Now == FIdentity);
+        }
+        return FReplaced;
+    }
+
+    /// Moves the file that was read; a file that took its place meanwhile stays for its own turn.
     bool Move(const char* Folder, const std::string& ErrorText, bool ByDate)
     {
+        if (Replaced()) {
+            LogWarn("file=" + FPath +
+                    " was replaced while it was processed; the new file stays for its own turn");
+            return false;
+        }
         std::string NewPath;
-        FMoved = MoveToSubfolder(FPath, Folder, ErrorText, NewPath, ByDate);
+        std::string Failure;
+        FMoved = MoveToSubfolder(FPath, Folder, ErrorText, NewPath, ByDate, Failure);
+        if (!FMoved) {
+            LogError("cannot move file: " + Failure);
+            if (FUploaded > 0 && FIdentityKnown) {
+                FMemory.RememberMove(FPath, {FIdentity, Folder, ErrorText, ByDate});
+                LogWarn("file=" + FPath +
+                        " was given to the scales already; only its move into \"" + Folder +
+                        "\" is retried, without a new upload");
+            }
+        }
         return FMoved;
     }
 
@@ -235,7 +398,13 @@ private:
     std::string FName; ///< the file name without folder (the whole path until known)
     const TLoaderSettings& FSettings;
     IProcessReporter& FReporter;
+    TProcessMemory& FMemory;
     const TProcessHooks& FHooks;
+    const TProcessContext& FContext;
+    TFileIdentity FIdentity; ///< the file as it was before it was first read
+    bool FIdentityKnown = false;
+    bool FReplaced = false;
+    int FUploaded = 0; ///< drivers given the file
 
     std::map<int, TPluParseResult> FCache; ///< 866 and 1251 at most, for this call only
     int FEnabled = 0;
@@ -249,14 +418,39 @@ private:
 
 } // namespace
 
+const TProcessMemory::TMoveDue* TProcessMemory::MoveDue(const std::string& FileName) const
+{
+    const auto Found = FMoves.find(FileName);
+    return Found == FMoves.end() ? nullptr : &Found->second;
+}
+
+void TProcessMemory::RememberMove(const std::string& FileName, TMoveDue Due)
+{
+    FMoves[FileName] = std::move(Due);
+}
+
+void TProcessMemory::Forget(const std::string& FileName)
+{
+    FMoves.erase(FileName);
+}
+
 void ProcessFile(const std::string& FileName, const TLoaderSettings* Settings, TFolderWatch* Watch,
                  IProcessReporter& Reporter)
 {
-    ProcessFile(FileName, Settings, Watch, Reporter, TProcessHooks{});
+    TProcessMemory Memory;
+    ProcessFile(FileName, Settings, Watch, Reporter, Memory, TProcessHooks{});
 }
 
 void ProcessFile(const std::string& FileName, const TLoaderSettings* Settings, TFolderWatch* Watch,
                  IProcessReporter& Reporter, const TProcessHooks& Hooks)
+{
+    TProcessMemory Memory;
+    ProcessFile(FileName, Settings, Watch, Reporter, Memory, Hooks);
+}
+
+void ProcessFile(const std::string& FileName, const TLoaderSettings* Settings, TFolderWatch* Watch,
+                 IProcessReporter& Reporter, TProcessMemory& Memory, const TProcessHooks& Hooks,
+                 const TProcessContext& Context)
 {
     if (!Settings) {
         // Nothing to decide with; the file stays, but the watch must not keep it pending for good.
@@ -264,18 +458,18 @@ void ProcessFile(const std::string& FileName, const TLoaderSettings* Settings, T
             Watch->MarkFinished(FileName, false);
         return;
     }
-    TFileRun Run(FileName, *Settings, Reporter, Hooks);
+    TFileRun Run(FileName, *Settings, Reporter, Memory, Hooks, Context);
     try {
         Run.Run();
     } catch (...) {
         // Only a reporter failing while it reports a read failure gets here. The watch must
         // still hear of the file, or it would never offer it again.
         if (Watch)
-            Watch->MarkFinished(FileName, Run.Moved());
+            Watch->MarkFinished(FileName, Run.Gone());
         throw;
     }
     if (Watch)
-        Watch->MarkFinished(FileName, Run.Moved());
+        Watch->MarkFinished(FileName, Run.Gone());
 }
 
 } // namespace Plumeria

@@ -151,14 +151,15 @@ void TfrmMain::StartWatch()
     StopWatch();
     if (FPaused || !FSettings)
         return;
-    // Ready files arrive from the watch thread; the window's event loop runs them here.
-    TPoster Poster = [this](TPostedCall Call) {
-        QMetaObject::invokeMethod(this, std::move(Call), Qt::QueuedConnection);
-    };
+    // Ready files arrive from the watch thread; the window's event loop runs them here, oldest
+    // first.
+    if (!FFeed)
+        FFeed = std::make_unique<TReadyFeed>(
+            Poster(), [this](const std::string& FileName) { ProcessFile(FileName); });
     try {
         FWatch = std::make_unique<TFolderWatch>(
             Trim(FSettings->WatchFolder), FSettings->FileMask,
-            [this](const std::string& FileName) { ProcessFile(FileName); }, std::move(Poster));
+            [this](const std::string& FileName) { FFeed->Offer(FileName); }, Poster());
     } catch (const std::exception& Error) {
         LogError(std::string("cannot start the folder watch: ") + Error.what());
     }
@@ -169,13 +170,23 @@ void TfrmMain::StopWatch()
     std::unique_ptr<TFolderWatch> Taken = std::move(FWatch);
     FWatch.reset();
     Taken.reset(); // waits for the watch thread
+    // Files reported and not processed yet: the next watch offers them again.
+    if (FFeed)
+        FFeed->Clear();
+}
+
+TPoster TfrmMain::Poster()
+{
+    return [this](TPostedCall Call) {
+        QMetaObject::invokeMethod(this, std::move(Call), Qt::QueuedConnection);
+    };
 }
 
 void TfrmMain::ProcessFile(const std::string& FileName)
 {
     // Nothing may escape into the event loop: the watch must keep running.
     try {
-        ::Plumeria::ProcessFile(FileName, FSettings.get(), FWatch.get(), *this);
+        ::Plumeria::ProcessFile(FileName, FSettings.get(), FWatch.get(), *this, FProcessMemory);
     } catch (const std::exception& Error) {
         LogError("file processing failed: " + FileName + " " + Error.what());
     } catch (...) {

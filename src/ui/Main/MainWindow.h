@@ -5,6 +5,7 @@
 // until asked for; closing it hides it again, and only the menu's exit entry ends the program.
 
 #include "core/Processing/ProcessFile.h"
+#include "core/Processing/ReadyFeed.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -105,6 +106,8 @@ private:
     void FormDestroy();
     void StartWatch();
     void StopWatch();
+    /// Queues a call to this window's thread without waiting.
+    TPoster Poster();
     bool TrayAvailable() const;
     /// The data folder's watch lock; false when another watcher holds it.
     bool AcquireWatchLock();
@@ -127,6 +130,9 @@ private:
 
     std::unique_ptr<TLoaderSettings> FSettings;
     std::unique_ptr<TFolderWatch> FWatch;
+    /// The watch's ready files, processed one at a time, oldest first.
+    std::unique_ptr<TReadyFeed> FFeed;
+    TProcessMemory FProcessMemory;
     QSystemTrayIcon* FTray = nullptr;
     std::unique_ptr<QMenu> FMenu;
     QAction* FPauseItem = nullptr;
