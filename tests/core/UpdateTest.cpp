@@ -635,9 +635,9 @@ TEST_F(UpdateLocksTest, SilentNewProgramIsUndoneAndALockTakenMeanwhileIsReported
     // The new program takes the data folder's watch lock while the old one has let it go, and
     // never reports: the old one puts itself back but must not watch beside it.
     const fs::path PidFile = ExeDir.Path() / "new.pid";
-    const std::string Program = "#!/bin/sh\necho $$ > '" + PidFile.string() +
-                                "'\nexec /usr/bin/flock -n -o '" +
-                                (Data.DataDir() / "watch.lock").string() + "' sleep 60\n";
+    const std::string Program = "#!/bin/sh\nexec 9<'" + (Data.DataDir() / "watch.lock").string() +
+                                "'\n/usr/bin/flock -n 9 || exit 1\necho $$ > '" +
+                                PidFile.string() + "'\nexec sleep 60\n";
     Options.StartReportWaitMs = 2000;
     Server->Serve(VersionPath, "1.0.4\r\n");
     Server->Serve(ArchivePath, BuildZip({{UpdateExeName(), Program, true}}));
@@ -665,9 +665,8 @@ TEST_F(UpdateLocksTest, SilentNewProgramIsUndoneAndALockTakenMeanwhileIsReported
     ReportStartedWell();
     EXPECT_EQ(InstalledVersion(), "");
 
-    // It runs in a session and process group of its own: the lock holder and its sleep end
-    // together.
-    Support::RunProcess("/bin/kill", {"--", "-" + Trim(NewPid)}, 10000);
+    const auto Killed = Support::RunProcess("/bin/kill", {Trim(NewPid)}, 10000);
+    EXPECT_EQ(Killed.ExitCode, 0) << NewPid << Killed.Err;
 }
 
 TEST_F(UpdateTest, ReplaceExeKeepsTheOldFileAsBackup)
