@@ -102,8 +102,7 @@ bool KeepAsBackup(const std::filesystem::path& File, const std::filesystem::path
     const int Code = errno;
     // Only a file system that cannot link at all falls back to the rename; an existing backup
     // or a missing file is a failure either way.
-    if (Code != EPERM && Code != EOPNOTSUPP && Code != EMLINK &&
-        Code != ENOSYS) {
+    if (Code != EPERM && Code != EOPNOTSUPP && Code != EMLINK && Code != ENOSYS) {
         Error = SystemMessage(Code);
         return false;
     }

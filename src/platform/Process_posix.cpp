@@ -64,8 +64,7 @@ bool MakeExecutable(const std::filesystem::path& Path, std::string& Error)
     return true;
 }
 
-bool StartDetached(const std::filesystem::path& Path, std::string& Error,
-                   std::uint64_t* ProcessId)
+bool StartDetached(const std::filesystem::path& Path, std::string& Error, std::uint64_t* ProcessId)
 {
     // Everything the children need is prepared here: after fork nothing may allocate.
     const std::string Program = Path.string();
@@ -115,7 +114,8 @@ bool StartDetached(const std::filesystem::path& Path, std::string& Error,
     while (waitpid(Middle, &Status, 0) < 0 && errno == EINTR) {
     }
     pid_t Grandchild = 0;
-    if (read(IdPipe[0], &Grandchild, sizeof(Grandchild)) != static_cast<ssize_t>(sizeof(Grandchild)))
+    if (read(IdPipe[0], &Grandchild, sizeof(Grandchild)) !=
+        static_cast<ssize_t>(sizeof(Grandchild)))
         Grandchild = 0;
     close(IdPipe[0]);
     int ChildError = 0;

@@ -24,8 +24,7 @@ bool MakeExecutable(const std::filesystem::path&, std::string&)
     return true;
 }
 
-bool StartDetached(const std::filesystem::path& Path, std::string& Error,
-                   std::uint64_t* ProcessId)
+bool StartDetached(const std::filesystem::path& Path, std::string& Error, std::uint64_t* ProcessId)
 {
     // The shell may hand the start to COM; it asks for an apartment on the calling thread.
     const HRESULT Com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);

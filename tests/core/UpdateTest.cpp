@@ -636,8 +636,8 @@ TEST_F(UpdateLocksTest, SilentNewProgramIsUndoneAndALockTakenMeanwhileIsReported
     // never reports: the old one puts itself back but must not watch beside it.
     const fs::path PidFile = ExeDir.Path() / "new.pid";
     const std::string Program = "#!/bin/sh\nexec 9<'" + (Data.DataDir() / "watch.lock").string() +
-                                "'\n/usr/bin/flock -n 9 || exit 1\necho $$ > '" +
-                                PidFile.string() + "'\nexec sleep 60\n";
+                                "'\n/usr/bin/flock -n 9 || exit 1\necho $$ > '" + PidFile.string() +
+                                "'\nexec sleep 60\n";
     Options.StartReportWaitMs = 2000;
     Server->Serve(VersionPath, "1.0.4\r\n");
     Server->Serve(ArchivePath, BuildZip({{UpdateExeName(), Program, true}}));
@@ -814,9 +814,8 @@ TEST_F(UpdateTest, KilledWhileWritingTheNewProgramLeavesTheOldOneWhole)
 
     RemovePreviousBackup(Options);
     EXPECT_EQ(Support::ListFolder(ExeDir.Path()), std::vector<std::string>{UpdateExeName()});
-    EXPECT_EQ(JournalLines(),
-              std::vector<std::string>{"INFO | removed an unfinished new exe: " +
-                                       PathToUtf8(NewExePath(Options))});
+    EXPECT_EQ(JournalLines(), std::vector<std::string>{"INFO | removed an unfinished new exe: " +
+                                                       PathToUtf8(NewExePath(Options))});
 }
 
 TEST_F(UpdateTest, BackupStaysUntilTheNewProgramHasRunWell)

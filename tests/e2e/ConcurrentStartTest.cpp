@@ -33,7 +33,8 @@ constexpr int EndTimeoutMs = 15000;
 /// Waits until at most one of `Runs` is still running; false when that takes too long.
 bool WaitForAllButOne(std::vector<std::unique_ptr<TRunningTool>>& Runs)
 {
-    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(EndTimeoutMs);
+    const auto Deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(EndTimeoutMs);
     for (;;) {
         int Running = 0;
         for (auto& Run : Runs)

@@ -37,9 +37,8 @@ protected:
     void Install()
     {
         fs::copy_file(PLUMERIA_STANDIN_PATH, Exe);
-        fs::permissions(Exe, fs::perms::owner_all | fs::perms::group_read |
-                                 fs::perms::group_exec | fs::perms::others_read |
-                                 fs::perms::others_exec);
+        fs::permissions(Exe, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
         Current = Support::ReadFileBytes(Exe);
         Installed.ExePath = Exe;
     }
@@ -62,7 +61,8 @@ protected:
     void ExpectOldProgramOnly()
     {
         EXPECT_EQ(Support::ReadFileBytes(Exe), Current);
-        EXPECT_EQ(Support::ListFolder(InstallDir.Path()), std::vector<std::string>{UpdateExeName()});
+        EXPECT_EQ(Support::ListFolder(InstallDir.Path()),
+                  std::vector<std::string>{UpdateExeName()});
         EXPECT_EQ(Support::RunProcess(Exe, {"try-lock"}, 60000).ExitCode, 0);
         EXPECT_FALSE(fs::exists(Data.DataDir() / "update-installed.txt"))
             << "a version that never ran was recorded";

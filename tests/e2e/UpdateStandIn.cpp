@@ -60,7 +60,8 @@ void EndLikeTheProgram()
     return 0;
 }
 
-[[maybe_unused]] int RunUpdate(const std::string& Site, const std::string& CaFile, bool KilledMidWrite)
+[[maybe_unused]] int RunUpdate(const std::string& Site, const std::string& CaFile,
+                               bool KilledMidWrite)
 {
     if (!StartLikeTheProgram())
         return 2;
