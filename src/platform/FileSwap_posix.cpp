@@ -92,4 +92,32 @@ bool WriteNewFile(const std::filesystem::path& Path, std::span<const std::uint8_
     return true;
 }
 
+bool KeepAsBackup(const std::filesystem::path& File, const std::filesystem::path& Backup,
+                  std::string& Error)
+{
+    if (link(File.c_str(), Backup.c_str()) == 0) {
+        SyncFolderOf(Backup);
+        return true;
+    }
+    const int Code = errno;
+    // Only a file system that cannot link at all falls back to the rename; an existing backup
+    // or a missing file is a failure either way.
+    if (Code != EPERM && Code != EOPNOTSUPP && Code != EMLINK && Code != ENOSYS) {
+        Error = SystemMessage(Code);
+        return false;
+    }
+    return RenameNoReplace(File, Backup, Error);
+}
+
+bool RenameOver(const std::filesystem::path& From, const std::filesystem::path& To,
+                std::string& Error)
+{
+    if (rename(From.c_str(), To.c_str()) != 0) {
+        Error = SystemMessage(errno);
+        return false;
+    }
+    SyncFolderOf(To);
+    return true;
+}
+
 } // namespace Plumeria

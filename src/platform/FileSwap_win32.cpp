@@ -15,8 +15,9 @@ namespace Plumeria {
 bool RenameNoReplace(const std::filesystem::path& From, const std::filesystem::path& To,
                      std::string& Error)
 {
-    // MoveFileW never replaces an existing target, and it may rename a running executable.
-    if (!MoveFileW(From.c_str(), To.c_str())) {
+    // Without MOVEFILE_REPLACE_EXISTING an existing target is never replaced; a running
+    // executable may be renamed.
+    if (!MoveFileExW(From.c_str(), To.c_str(), MOVEFILE_WRITE_THROUGH)) {
         Error = Win32::SystemMessage(GetLastError());
         return false;
     }
@@ -50,6 +51,25 @@ bool WriteNewFile(const std::filesystem::path& Path, std::span<const std::uint8_
         return false;
     }
     if (!CloseHandle(File)) {
+        Error = Win32::SystemMessage(GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool KeepAsBackup(const std::filesystem::path& File, const std::filesystem::path& Backup,
+                  std::string& Error)
+{
+    // The name of a running executable cannot be replaced, a link to it would not help: the
+    // file itself is moved aside.
+    return RenameNoReplace(File, Backup, Error);
+}
+
+bool RenameOver(const std::filesystem::path& From, const std::filesystem::path& To,
+                std::string& Error)
+{
+    if (!MoveFileExW(From.c_str(), To.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         Error = Win32::SystemMessage(GetLastError());
         return false;
     }

@@ -1,7 +1,9 @@
 #pragma once
 // Executables of this platform: their file name suffix, making a freshly written file runnable,
-// and starting a program that lives on after the process that started it has ended.
+// starting a program that lives on after the process that started it has ended, and asking
+// whether it still runs.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -19,7 +21,16 @@ bool MakeExecutable(const std::filesystem::path& Path, std::string& Error);
 /// it, detached from this process (its own session on Linux, with the standard streams on
 /// /dev/null), so that it keeps running when this process ends. On Windows: ShellExecuteExW
 /// with the verb "open" in a normal window. False with the system's message in `Error` when
-/// the program could not be started.
-bool StartDetached(const std::filesystem::path& Path, std::string& Error);
+/// the program could not be started. `ProcessId`, when given, receives the new process's id
+/// (0 when the system did not tell it).
+bool StartDetached(const std::filesystem::path& Path, std::string& Error,
+                   std::uint64_t* ProcessId = nullptr);
+
+/// This process's id.
+std::uint64_t CurrentProcessId();
+
+/// False once the process `Id` has ended (a process that has ended but was not yet reaped
+/// counts as ended); true while it runs or when that cannot be told.
+bool ProcessRunning(std::uint64_t Id);
 
 } // namespace Plumeria

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -63,30 +64,39 @@ bool MakeExecutable(const std::filesystem::path& Path, std::string& Error)
     return true;
 }
 
-bool StartDetached(const std::filesystem::path& Path, std::string& Error)
+bool StartDetached(const std::filesystem::path& Path, std::string& Error, std::uint64_t* ProcessId)
 {
     // Everything the children need is prepared here: after fork nothing may allocate.
     const std::string Program = Path.string();
     char* const Argv[] = {const_cast<char*>(Program.c_str()), nullptr};
 
-    // The grandchild reports a failed exec through this pipe; a successful exec closes it.
+    // The grandchild reports a failed exec through this pipe; a successful exec closes it. The
+    // middle child tells the grandchild's id through the other one.
     int ErrorPipe[2];
     if (pipe2(ErrorPipe, O_CLOEXEC) != 0) {
         Error = SystemMessage(errno);
+        return false;
+    }
+    int IdPipe[2];
+    if (pipe2(IdPipe, O_CLOEXEC) != 0) {
+        Error = SystemMessage(errno);
+        close(ErrorPipe[0]);
+        close(ErrorPipe[1]);
         return false;
     }
 
     const pid_t Middle = fork();
     if (Middle < 0) {
         Error = SystemMessage(errno);
-        close(ErrorPipe[0]);
-        close(ErrorPipe[1]);
+        for (const int Fd : {ErrorPipe[0], ErrorPipe[1], IdPipe[0], IdPipe[1]})
+            close(Fd);
         return false;
     }
     if (Middle == 0) {
         // A double fork: the middle child leaves our session and ends at once, so the program
         // is adopted by init, never becomes our zombie and does not share our fate.
         close(ErrorPipe[0]);
+        close(IdPipe[0]);
         if (setsid() < 0)
             ReportAndExit(ErrorPipe[1], errno);
         const pid_t Grandchild = fork();
@@ -94,13 +104,20 @@ bool StartDetached(const std::filesystem::path& Path, std::string& Error)
             ReportAndExit(ErrorPipe[1], errno);
         if (Grandchild == 0)
             RunGrandchild(Program.c_str(), Argv, ErrorPipe[1]);
+        [[maybe_unused]] const ssize_t Told = write(IdPipe[1], &Grandchild, sizeof(Grandchild));
         _exit(0);
     }
 
     close(ErrorPipe[1]);
+    close(IdPipe[1]);
     int Status = 0;
     while (waitpid(Middle, &Status, 0) < 0 && errno == EINTR) {
     }
+    pid_t Grandchild = 0;
+    if (read(IdPipe[0], &Grandchild, sizeof(Grandchild)) !=
+        static_cast<ssize_t>(sizeof(Grandchild)))
+        Grandchild = 0;
+    close(IdPipe[0]);
     int ChildError = 0;
     ssize_t Got;
     do {
@@ -115,7 +132,33 @@ bool StartDetached(const std::filesystem::path& Path, std::string& Error)
         Error = "cannot learn whether the program started";
         return false;
     }
+    if (ProcessId)
+        *ProcessId = Grandchild > 0 ? static_cast<std::uint64_t>(Grandchild) : 0;
     return true;
+}
+
+std::uint64_t CurrentProcessId()
+{
+    return static_cast<std::uint64_t>(getpid());
+}
+
+bool ProcessRunning(std::uint64_t Id)
+{
+    if (Id == 0)
+        return true;
+    if (kill(static_cast<pid_t>(Id), 0) != 0 && errno == ESRCH)
+        return false;
+    // A process that ended stays a zombie until its parent reaps it, and init in a container
+    // may never do so: the state letter after the command's closing parenthesis tells.
+    std::ifstream Stat("/proc/" + std::to_string(Id) + "/stat");
+    std::string Text;
+    if (!std::getline(Stat, Text))
+        return true;
+    const std::size_t Close = Text.rfind(')');
+    if (Close == std::string::npos || Close + 2 >= Text.size())
+        return true;
+    const char State = Text[Close + 2];
+    return State != 'Z' && State != 'X';
 }
 
 } // namespace Plumeria

@@ -5,6 +5,7 @@
 #include "core/Update/Update.h"
 
 #include "core/Journal/Journal.h"
+#include "core/Text/Text.h"
 #include "platform/Environment.h"
 #include "platform/Process.h"
 #include "platform/SingleInstance.h"
@@ -49,10 +50,38 @@ bool HasRunBits(const fs::path& Path)
            (Perms & fs::perms::others_exec) != fs::perms::none;
 }
 
-/// A program in the form the platform runs it: here a shell script that leaves a marker.
+/// A program in the form the platform runs it: here a shell script that leaves a marker and
+/// lives on a little, as a program that started well does.
 std::string MarkerProgram(const fs::path& Marker)
 {
-    return "#!/bin/sh\necho started > '" + Marker.string() + "'\n";
+    return "#!/bin/sh\necho started > '" + Marker.string() + "'\nsleep 2\n";
+}
+
+/// The part of a new program that a shell script cannot play: once the script has shown that
+/// it runs, its good start is reported from here, through the program's own code.
+class TReportWhenStarted
+{
+public:
+    explicit TReportWhenStarted(fs::path Marker)
+        : FThread([Marker = std::move(Marker)](std::stop_token Stop) {
+              while (!Stop.stop_requested()) {
+                  if (fs::exists(Marker)) {
+                      ReportStartedWell();
+                      return;
+                  }
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+              }
+          })
+    {
+    }
+
+private:
+    std::jthread FThread;
+};
+
+std::string InstalledVersion()
+{
+    return ReadFileBytes(DataFolder() / "update-installed.txt");
 }
 
 /// The executable in a temporary folder, with its own data folder.
@@ -155,7 +184,11 @@ TEST_F(UpdateServerTest, VersionFileDecidesWhetherToDownload)
         Server->Serve(VersionPath, Case.Body);
         Server->Serve(ArchivePath, BuildZip({{UpdateExeName(), NewProgram, true}}));
 
-        const bool MustEnd = CheckForUpdate(true, Options);
+        bool MustEnd = false;
+        {
+            TReportWhenStarted NewProgramReports(Marker);
+            MustEnd = CheckForUpdate(true, Options);
+        }
 
         std::vector<std::string> Expected = {"INFO | update check: " + VersionUrl()};
         if (!Case.Remote) {
@@ -168,6 +201,9 @@ TEST_F(UpdateServerTest, VersionFileDecidesWhetherToDownload)
                 Expected.push_back("INFO | update: exe replaced (" +
                                    std::to_string(NewProgram.size()) + " bytes)");
                 Expected.push_back("INFO | update: launching new process");
+                Expected.push_back("INFO | update: started well; installed version " +
+                                   std::string(Case.Remote));
+                Expected.push_back("INFO | update: the new exe reported a good start");
             }
         }
         EXPECT_EQ(JournalLines(), Expected);
@@ -178,9 +214,13 @@ TEST_F(UpdateServerTest, VersionFileDecidesWhetherToDownload)
             EXPECT_TRUE(HasRunBits(Exe));
             EXPECT_EQ(ReadFileBytes(BackupPath(Options)), "old program");
             EXPECT_TRUE(WaitForFile(Marker, 10000)) << "the new program did not run";
+            EXPECT_EQ(InstalledVersion(), std::string(Case.Remote) + "\r\n");
+            EXPECT_EQ(Support::ListFolder(DataFolder()),
+                      (std::vector<std::string>{"logs", "update-installed.txt"}));
         } else {
             EXPECT_EQ(Server->Requests(), std::vector<std::string>{VersionPath});
             ExpectUntouched();
+            EXPECT_EQ(InstalledVersion(), "");
         }
     }
 }
@@ -368,9 +408,12 @@ TEST_F(UpdateServerTest, TheSameRemoteVersionIsInstalledOnce)
     const fs::path Marker = ExeDir.Path() / "started.txt";
     Server->Serve(VersionPath, "1.0.4\r\n");
     Server->Serve(ArchivePath, BuildZip({{UpdateExeName(), MarkerProgram(Marker), true}}));
-    EXPECT_TRUE(CheckForUpdate(true, Options));
-    EXPECT_TRUE(WaitForFile(Marker, 10000));
+    {
+        TReportWhenStarted NewProgramReports(Marker);
+        EXPECT_TRUE(CheckForUpdate(true, Options));
+    }
     RemovePreviousBackup(Options);
+    fs::remove(Marker);
 
     fs::remove(LogFilePath());
     EXPECT_FALSE(CheckForUpdate(true, Options));
@@ -388,8 +431,10 @@ TEST_F(UpdateServerTest, TheSameRemoteVersionIsInstalledOnce)
     Server->Serve(VersionPath, "1.0.5\r\n");
     Server->Serve(ArchivePath,
                   BuildZip({{UpdateExeName(), MarkerProgram(Marker) + "# 1.0.5\n", true}}));
+    TReportWhenStarted NewProgramReports(Marker);
     EXPECT_TRUE(CheckForUpdate(true, Options));
     EXPECT_EQ(Server->Requests().back(), ArchivePath);
+    EXPECT_EQ(InstalledVersion(), "1.0.5\r\n");
 }
 
 TEST_F(UpdateTest, ExecutableMemberIsFoundByItsNameAfterBackslashOrColon)
@@ -512,41 +557,116 @@ TEST_F(UpdateServerTest, StalledResponseEndsAtTheTimeOut)
     EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(20));
 }
 
-TEST_F(UpdateServerTest, UnstartableNewExecutableIsUndoneAndTheOldOneRunsOn)
+/// This process plays the running program, with its locks in a session folder of its own.
+class UpdateLocksTest : public UpdateServerTest
 {
-    // This process plays the running program, with its locks in a session folder of its own.
-    Support::TTempDir Runtime;
-    Support::TScopedEnv RuntimeDir("XDG_RUNTIME_DIR", Runtime.Path().string());
-    ASSERT_TRUE(AcquireSingleInstance());
-    ASSERT_EQ(AcquireDataFolderLock(DataFolder(), 0), TFolderLockResult::flTaken);
+protected:
+    void SetUp() override
+    {
+        UpdateServerTest::SetUp();
+        if (IsSkipped())
+            return;
+        ASSERT_TRUE(AcquireSingleInstance());
+        ASSERT_EQ(AcquireDataFolderLock(DataFolder(), 0), TFolderLockResult::flTaken);
+    }
+    void TearDown() override
+    {
+        ReleaseDataFolderLock();
+        ReleaseSingleInstance();
+    }
 
-    // Written and in place, but not something the system can start.
+    /// Another process cannot take the lock file `Lock` (this one holds it).
+    static bool HeldForReal(const fs::path& Lock)
+    {
+        return Support::RunProcess("/usr/bin/flock", {"-n", Lock.string(), "true"}, 10000)
+                   .ExitCode == 1;
+    }
+
+    Support::TTempDir Runtime;
+    Support::TScopedEnv RuntimeDir{"XDG_RUNTIME_DIR", Runtime.Path().string()};
+};
+
+TEST_F(UpdateLocksTest, NewProgramThatDoesNotStartWellIsUndoneAndTheOldOneRunsOn)
+{
+    struct TCase
+    {
+        const char* Title;
+        std::string Program;
+        std::string Failure; ///< the entry between the launch and the restore
+    };
+    const std::vector<TCase> Cases = {
+        // Written and in place, but not something the system can start.
+        {"not a program", "not a program", "ERROR | update: failed to start the new exe"},
+        // Starts, but dies before it could report, as one missing a library does.
+        {"ends at once", "#!/bin/sh\nexit 1\n",
+         "ERROR | update: the new exe ended before it reported a good start"},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Title);
+        fs::remove(LogFilePath());
+        Server->Reset();
+        Server->Serve(VersionPath, "1.0.4\r\n");
+        Server->Serve(ArchivePath, BuildZip({{UpdateExeName(), Case.Program, true}}));
+        EXPECT_FALSE(CheckForUpdate(true, Options));
+        const auto Entries = JournalLines();
+        ASSERT_GE(Entries.size(), 3u);
+        EXPECT_EQ(std::vector<std::string>(Entries.end() - 3, Entries.end()),
+                  (std::vector<std::string>{
+                      "INFO | update: launching new process",
+                      Case.Failure,
+                      "ERROR | update: previous exe restored; running on",
+                  }));
+        ExpectUntouched();
+        EXPECT_EQ(Support::ListFolder(ExeDir.Path()), std::vector<std::string>{UpdateExeName()});
+        EXPECT_EQ(InstalledVersion(), "") << "a version that never ran was recorded";
+        EXPECT_EQ(Support::ListFolder(Data.DataDir()),
+                  (std::vector<std::string>{"logs", "watch.lock"}));
+        EXPECT_TRUE(SingleInstanceHeld());
+        EXPECT_EQ(HeldDataFolderLock(), DataFolder());
+#ifndef _WIN32
+        EXPECT_TRUE(HeldForReal(Runtime.Path() / "PlumeriaBridge.lock"));
+        EXPECT_TRUE(HeldForReal(Data.DataDir() / "watch.lock"));
+#endif
+    }
+}
+
+TEST_F(UpdateLocksTest, SilentNewProgramIsUndoneAndALockTakenMeanwhileIsReportedLost)
+{
+    // The new program takes the data folder's watch lock while the old one has let it go, and
+    // never reports: the old one puts itself back but must not watch beside it.
+    const fs::path PidFile = ExeDir.Path() / "new.pid";
+    const std::string Program = "#!/bin/sh\nexec 9<'" + (Data.DataDir() / "watch.lock").string() +
+                                "'\n/usr/bin/flock -n 9 || exit 1\necho $$ > '" + PidFile.string() +
+                                "'\nexec sleep 60\n";
+    Options.StartReportWaitMs = 2000;
     Server->Serve(VersionPath, "1.0.4\r\n");
-    Server->Serve(ArchivePath, BuildZip({{UpdateExeName(), "not a program", true}}));
+    Server->Serve(ArchivePath, BuildZip({{UpdateExeName(), Program, true}}));
     EXPECT_FALSE(CheckForUpdate(true, Options));
+    ASSERT_TRUE(WaitForFile(PidFile, 1000));
+    const std::string NewPid = ReadFileBytes(PidFile);
+
     const auto Entries = JournalLines();
-    ASSERT_GE(Entries.size(), 3u);
-    EXPECT_EQ(std::vector<std::string>(Entries.end() - 3, Entries.end()),
+    ASSERT_GE(Entries.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(Entries.end() - 4, Entries.end()),
               (std::vector<std::string>{
                   "INFO | update: launching new process",
-                  "ERROR | update: failed to start the new exe",
+                  "ERROR | update: the new exe did not report a good start within 2 s",
                   "ERROR | update: previous exe restored; running on",
+                  "ERROR | update: cannot take the watch lock again: another program is watching "
+                  "with the data folder " +
+                      PathToUtf8(Data.DataDir()) + "; this one does not watch",
               }));
-    ExpectUntouched();
-    EXPECT_EQ(Support::ListFolder(ExeDir.Path()), std::vector<std::string>{UpdateExeName()});
+    EXPECT_EQ(ReadFileBytes(Exe), "old program");
+    EXPECT_FALSE(fs::exists(BackupPath(Options)));
+    EXPECT_EQ(InstalledVersion(), "");
     EXPECT_TRUE(SingleInstanceHeld());
-    EXPECT_EQ(HeldDataFolderLock(), DataFolder());
-#ifndef _WIN32
-    // Held for real: another process cannot take either lock.
-    for (const fs::path& Lock :
-         {Runtime.Path() / "PlumeriaBridge.lock", Data.DataDir() / "watch.lock"}) {
-        EXPECT_EQ(
-            Support::RunProcess("/usr/bin/flock", {"-n", Lock.string(), "true"}, 10000).ExitCode, 1)
-            << Lock;
-    }
-#endif
-    ReleaseDataFolderLock();
-    ReleaseSingleInstance();
+    EXPECT_TRUE(HeldDataFolderLock().empty());
+    // Late words from the silent program find nothing to report.
+    ReportStartedWell();
+    EXPECT_EQ(InstalledVersion(), "");
+
+    const auto Killed = Support::RunProcess("/bin/kill", {Trim(NewPid)}, 10000);
+    EXPECT_EQ(Killed.ExitCode, 0) << NewPid << Killed.Err;
 }
 
 TEST_F(UpdateTest, ReplaceExeKeepsTheOldFileAsBackup)
@@ -584,6 +704,7 @@ TEST_F(UpdateTest, RenameThatKeepsFailingIsRetriedFiveTimes)
     // Five pauses of 500 ms, the last one included.
     EXPECT_GE(Elapsed, std::chrono::milliseconds(2500));
     ExpectUntouched();
+    EXPECT_EQ(Support::ListFolder(ExeDir.Path()), std::vector<std::string>{UpdateExeName()});
 }
 
 TEST_F(UpdateTest, RenameThatSucceedsOnARetryGoesOn)
@@ -637,6 +758,7 @@ TEST_F(UpdateTest, FailedWritePutsTheOldExecutableBack)
     EXPECT_EQ(JournalLines(), std::vector<std::string>{
                                   "ERROR | update: write new exe failed: No space left on device"});
     ExpectUntouched();
+    EXPECT_EQ(Support::ListFolder(ExeDir.Path()), std::vector<std::string>{UpdateExeName()});
 }
 
 TEST_F(UpdateTest, NewFileMissingAfterWritePutsTheOldExecutableBack)
@@ -652,13 +774,8 @@ TEST_F(UpdateTest, NewFileMissingAfterWritePutsTheOldExecutableBack)
 
 TEST_F(UpdateTest, RealWriteFailureIsReportedWithTheSystemsMessage)
 {
-    // The executable's name is taken by a folder once the old file has moved away.
-    Options.RenameFile = [&](const fs::path& From, const fs::path& To, std::string&) {
-        fs::rename(From, To);
-        if (From == Exe)
-            fs::create_directory(Exe);
-        return true;
-    };
+    // The new program's own name is taken by a folder that cannot be removed.
+    ExeDir.WriteFile(NewExePath(Options).filename().string() + "/keep.txt", "keep");
     EXPECT_FALSE(ReplaceExe(Exe, Bytes("new"), Options));
     const auto Entries = JournalLines();
     ASSERT_EQ(Entries.size(), 1u);
@@ -666,6 +783,70 @@ TEST_F(UpdateTest, RealWriteFailureIsReportedWithTheSystemsMessage)
     EXPECT_EQ(Entries[0].rfind(Prefix, 0), 0u) << Entries[0];
     EXPECT_GT(Entries[0].size(), Prefix.size());
     ExpectUntouched();
+}
+
+TEST_F(UpdateTest, KilledWhileWritingTheNewProgramLeavesTheOldOneWhole)
+{
+    // The process dies part-way through writing: nothing after the write runs. The old program
+    // must still be there, whole and runnable, and the next start clears the half-written file.
+    ExeDir.WriteFile(UpdateExeName(), "#!/bin/sh\nexit 0\n");
+    fs::permissions(Exe, fs::perms::owner_all);
+    struct TKilled
+    {
+    };
+    Options.WriteFile = [&](const fs::path& Path, std::span<const std::uint8_t> Data,
+                            std::string&) -> bool {
+        EXPECT_NE(Path, Exe) << "the new program is written over the running one";
+        EXPECT_FALSE(fs::exists(BackupPath(Options))) << "the old program left its name first";
+        std::ofstream(Path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(Data.data()),
+                   static_cast<std::streamsize>(Data.size() / 2));
+        throw TKilled{};
+    };
+    EXPECT_THROW(ReplaceExe(Exe, Bytes("a new program, written only half"), Options), TKilled);
+
+    EXPECT_EQ(ReadFileBytes(Exe), "#!/bin/sh\nexit 0\n");
+    EXPECT_FALSE(fs::exists(BackupPath(Options)));
+#ifndef _WIN32
+    EXPECT_EQ(Support::RunProcess(Exe, {}, 10000).ExitCode, 0);
+#endif
+    ASSERT_TRUE(fs::exists(NewExePath(Options)));
+
+    RemovePreviousBackup(Options);
+    EXPECT_EQ(Support::ListFolder(ExeDir.Path()), std::vector<std::string>{UpdateExeName()});
+    EXPECT_EQ(JournalLines(), std::vector<std::string>{"INFO | removed an unfinished new exe: " +
+                                                       PathToUtf8(NewExePath(Options))});
+}
+
+TEST_F(UpdateTest, BackupStaysUntilTheNewProgramHasRunWell)
+{
+    const fs::path Backup = BackupPath(Options);
+    const fs::path Pending = Data.DataDir() / "update-pending.txt";
+    ExeDir.WriteFile(Backup.filename().string(), "old program");
+    fs::create_directories(Data.DataDir());
+    std::ofstream(Pending, std::ios::binary) << "1.0.4\r\n";
+
+    // The new program's first start: the old one waits for its word, the backup is its way back.
+    RemovePreviousBackup(Options);
+    EXPECT_EQ(ReadFileBytes(Backup), "old program");
+    ReportStartedWell();
+    EXPECT_FALSE(fs::exists(Pending));
+    EXPECT_EQ(ReadFileBytes(Data.DataDir() / "update-started.txt"), "1.0.4\r\n");
+    EXPECT_EQ(InstalledVersion(), "1.0.4\r\n");
+
+    // Its next start: it has run well, the backup goes.
+    fs::remove(Data.DataDir() / "update-started.txt");
+    RemovePreviousBackup(Options);
+    EXPECT_FALSE(fs::exists(Backup));
+    EXPECT_EQ(JournalLines(), (std::vector<std::string>{
+                                  "INFO | update: started well; installed version 1.0.4",
+                                  "INFO | removed previous exe backup",
+                              }));
+
+    // A start that no update waits for reports nothing.
+    ReportStartedWell();
+    EXPECT_EQ(Support::ListFolder(Data.DataDir()),
+              (std::vector<std::string>{"logs", "update-installed.txt"}));
 }
 
 TEST_F(UpdateTest, PreviousBackupIsRemovedAtStart)

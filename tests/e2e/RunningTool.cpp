@@ -34,6 +34,11 @@ std::string MakeOutputDir()
 } // namespace
 
 TRunningTool::TRunningTool(const std::vector<std::string>& Args)
+    : TRunningTool(PLUMERIA_TOOL_PATH, Args)
+{
+}
+
+TRunningTool::TRunningTool(const std::string& Program, const std::vector<std::string>& Args)
     : FDir((RequireTemporaryDataFolder(), MakeOutputDir()))
 {
     posix_spawn_file_actions_t Actions;
@@ -43,7 +48,7 @@ TRunningTool::TRunningTool(const std::vector<std::string>& Args)
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&Actions, 2, (FDir + "/stderr").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<std::string> Storage{PLUMERIA_TOOL_PATH};
+    std::vector<std::string> Storage{Program};
     Storage.insert(Storage.end(), Args.begin(), Args.end());
     std::vector<char*> Argv;
     for (auto& Arg : Storage)

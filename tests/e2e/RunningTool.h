@@ -14,6 +14,8 @@ class TRunningTool
 public:
     /// Starts the tool with `Args`; throws std::runtime_error when it cannot be started.
     explicit TRunningTool(const std::vector<std::string>& Args);
+    /// The same with another copy of the tool (one placed in a folder of the test's own).
+    TRunningTool(const std::string& Program, const std::vector<std::string>& Args);
     ~TRunningTool();
     TRunningTool(const TRunningTool&) = delete;
     TRunningTool& operator=(const TRunningTool&) = delete;

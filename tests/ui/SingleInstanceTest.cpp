@@ -5,6 +5,7 @@
 #include "UiSandbox.h"
 
 #include "core/Settings/Settings.h"
+#include "platform/SingleInstance.h"
 #include "ui/Common/MessageBox.h"
 
 #include <QApplication>
@@ -167,6 +168,38 @@ private Q_SLOTS:
         QVERIFY(Beside.waitForFinished(10000));
         QCOMPARE(Beside.exitCode(), 2);
         QVERIFY(Beside.readAllStandardError().contains("another program is already watching"));
+    }
+
+    void AnUndoneUpdateThatLostTheWatchLockDoesNotWatchAndSaysSo()
+    {
+        // An update lets the locks go while the new program starts; when it is undone, a
+        // `plumeria run` may have taken the data folder meanwhile.
+        TUiSandbox Box;
+        WriteQuietSettings();
+        QProcess Run;
+        TMainOptions Options = Box.Options();
+        Options.CheckForUpdate = [&Run](bool) {
+            ReleaseDataFolderLock();
+            Run.start(QStringLiteral(PLUMERIA_TOOL_PROGRAM_PATH), {QStringLiteral("run")});
+            if (!Run.waitForStarted(10000))
+                return false;
+            QElapsedTimer Waited;
+            Waited.start();
+            while (!Run.readAllStandardOutput().contains("watching ") && Waited.elapsed() < 20000)
+                Run.waitForReadyRead(100);
+            return false;
+        };
+        PresetMessageAnswer(QMessageBox::Ok);
+        {
+            TfrmMain Tray(Options);
+            QVERIFY(Tray.EndRequested());
+            QVERIFY(Tray.Watch() == nullptr);
+        }
+        const std::vector<TShownMessage> Shown = TakeShownMessages();
+        QCOMPARE(Shown.size(), std::size_t(1));
+        QCOMPARE(Shown[0].Text, QStringLiteral("PlumeriaBridge is already running."));
+        QCOMPARE(Run.state(), QProcess::Running);
+        Stop(Run);
     }
 
     void ASecondStartRightAfterTheFirstLetGoTakesOver()

@@ -3,6 +3,7 @@
 #include "core/Text/Text.h"
 #include "platform/AppendFile.h"
 #include "platform/Environment.h"
+#include "platform/Process.h"
 
 #include <atomic>
 #include <cerrno>
@@ -55,6 +56,15 @@ std::string FormatDate(const TLocalDateTime& T)
     return Buffer;
 }
 
+/// A probe file name no other process and no other probe of ours uses: with one shared name,
+/// programs starting together remove each other's probe and take a good folder for a bad one.
+std::string UniqueProbeName()
+{
+    static std::atomic<unsigned> Counter{0};
+    return "write.probe." + std::to_string(CurrentProcessId()) + "." +
+           std::to_string(Counter.fetch_add(1));
+}
+
 /// True when `Dir` can be created and a file written into it and removed again.
 bool IsUsableFolder(const fs::path& Dir)
 {
@@ -63,7 +73,7 @@ bool IsUsableFolder(const fs::path& Dir)
         fs::create_directories(Dir, Error);
         if (Error || !fs::is_directory(Dir, Error))
             return false;
-        const fs::path Probe = Dir / "write.probe";
+        const fs::path Probe = Dir / UniqueProbeName();
         {
             std::ofstream Out(Probe, std::ios::binary | std::ios::trunc);
             Out << "ok";

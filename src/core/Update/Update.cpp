@@ -45,6 +45,11 @@ std::filesystem::path BackupFor(const std::filesystem::path& Exe)
     return Backup;
 }
 
+std::filesystem::path NewExeFor(const std::filesystem::path& Exe)
+{
+    return Exe.parent_path() / PathFromUtf8(PathToUtf8(Exe.filename()) + ".new");
+}
+
 /// Present as a directory entry, a dangling link included: anything that blocks a rename.
 bool EntryExists(const std::filesystem::path& Path)
 {
@@ -71,18 +76,28 @@ int MsLeft(TClock::time_point Deadline)
     return Left < 1 ? 1 : static_cast<int>(Left);
 }
 
+std::filesystem::path InData(std::string_view Name)
+{
+    return DataFolder() / PathFromUtf8(std::string(Name));
+}
+
 std::filesystem::path InstalledRecord()
 {
-    return DataFolder() / PathFromUtf8(std::string(UpdateInstalledFileName));
+    return InData(UpdateInstalledFileName);
+}
+
+std::string FirstLineOf(const std::filesystem::path& Path)
+{
+    std::ifstream In(Path, std::ios::binary);
+    std::string Line;
+    std::getline(In, Line);
+    return Trim(Line);
 }
 
 /// The remote version installed last, "" when none was.
 std::string LastInstalledVersion()
 {
-    std::ifstream In(InstalledRecord(), std::ios::binary);
-    std::string Line;
-    std::getline(In, Line);
-    return Trim(Line);
+    return FirstLineOf(InstalledRecord());
 }
 
 bool RememberInstalled(const std::string& Version, std::string& Error)
@@ -139,30 +154,110 @@ struct THeldLocks
         ReleaseDataFolderLock();
         ReleaseSingleInstance();
     }
+    /// A lock that another program took meanwhile stays lost, and says so.
     void Retake() const
     {
-        if (Instance)
-            AcquireSingleInstance();
-        if (!DataFolder.empty())
-            AcquireDataFolderLock(DataFolder, SingleInstanceWaitMs);
+        if (Instance && !AcquireSingleInstance())
+            LogError("update: cannot take the single-instance lock again: another instance "
+                     "is running");
+        if (DataFolder.empty())
+            return;
+        switch (AcquireDataFolderLock(DataFolder, SingleInstanceWaitMs)) {
+        case TFolderLockResult::flTaken:
+            break;
+        case TFolderLockResult::flBusy:
+            LogError("update: cannot take the watch lock again: another program is watching "
+                     "with the data folder " +
+                     PathToUtf8(DataFolder) + "; this one does not watch");
+            break;
+        case TFolderLockResult::flFailed:
+            LogError("update: cannot take the watch lock again: " + PathToUtf8(DataFolder) +
+                     "; this one does not watch");
+            break;
+        }
     }
 };
 
-/// The new program is removed and the backup goes back under the executable's name.
+/// The new program is taken away and the backup goes back under the executable's name.
 void PutOldExeBack(const std::filesystem::path& Exe, const TUpdateOptions& Options)
 {
-    std::error_code Error;
-    std::filesystem::remove(Exe, Error);
-    std::string RenameError;
+    // Moved aside rather than deleted: a new program that still runs (hung) keeps Windows from
+    // deleting its file, not from renaming it. What is left there goes at the next start.
+    const std::filesystem::path Aside = NewExeFor(Exe);
+    std::error_code Ignored;
+    std::filesystem::remove(Aside, Ignored);
+    std::string Failure;
+    if (!RenameNoReplace(Exe, Aside, Failure) && EntryExists(Exe)) {
+        std::error_code Error;
+        std::filesystem::remove(Exe, Error);
+        if (Error)
+            Failure = Error.message();
+    }
     const bool Renamed =
-        !Error && (Options.RenameFile ? Options.RenameFile(BackupFor(Exe), Exe, RenameError)
-                                      : RenameNoReplace(BackupFor(Exe), Exe, RenameError));
+        !EntryExists(Exe) && (Options.RenameFile ? Options.RenameFile(BackupFor(Exe), Exe, Failure)
+                                                 : RenameNoReplace(BackupFor(Exe), Exe, Failure));
+    std::filesystem::remove(Aside, Ignored);
     if (!Renamed) {
-        LogError("update: cannot put the previous exe back: " +
-                 (Error ? Error.message() : RenameError));
+        LogError("update: cannot put the previous exe back: " + Failure);
         return;
     }
     LogError("update: previous exe restored; running on");
+}
+
+/// The word the new program is to give: the remote version in the pending file, with no
+/// stale report beside it.
+bool ExpectStartReport(const std::string& Remote, std::string& Error)
+{
+    std::error_code Ignored;
+    std::filesystem::remove(InData(UpdateStartedFileName), Ignored);
+    try {
+        WriteFileAtomically(InData(UpdatePendingFileName), Remote + "\r\n");
+        return true;
+    } catch (const std::exception& Failure) {
+        Error = Failure.what();
+        return false;
+    }
+}
+
+enum class TStartReport
+{
+    srReported,
+    srEnded,  ///< the new process ended without reporting
+    srSilent, ///< it did not report in time
+};
+
+/// Takes the report seen, so that the next update's wait starts clean.
+bool TakeReport()
+{
+    std::error_code Error;
+    if (!EntryExists(InData(UpdateStartedFileName)))
+        return false;
+    std::filesystem::remove(InData(UpdateStartedFileName), Error);
+    return true;
+}
+
+/// Waits for the new program `Id` to report its good start. Without one, the pending file is
+/// taken back, so that a late start finds nothing to report; a report that came in just before
+/// still counts.
+TStartReport WaitForStartReport(std::uint64_t Id, int WaitMs)
+{
+    const TClock::time_point Deadline = TClock::now() + std::chrono::milliseconds(WaitMs);
+    TStartReport Outcome = TStartReport::srSilent;
+    for (;;) {
+        if (TakeReport())
+            return TStartReport::srReported;
+        if (!ProcessRunning(Id)) {
+            Outcome = TStartReport::srEnded;
+            break;
+        }
+        if (TClock::now() >= Deadline)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::error_code Error;
+    if (!std::filesystem::remove(InData(UpdatePendingFileName), Error) && TakeReport())
+        return TStartReport::srReported;
+    return Outcome;
 }
 
 /// Download, take out, compare and replace. True when the new program is in place.
@@ -227,16 +322,55 @@ std::filesystem::path BackupPath(const TUpdateOptions& Options)
     return BackupFor(ExeOf(Options));
 }
 
+std::filesystem::path NewExePath(const TUpdateOptions& Options)
+{
+    return NewExeFor(ExeOf(Options));
+}
+
 void RemovePreviousBackup(const TUpdateOptions& Options)
 {
+    const std::filesystem::path NewFile = NewExePath(Options);
+    if (EntryExists(NewFile)) {
+        std::error_code Error;
+        if (std::filesystem::remove(NewFile, Error))
+            LogInfo("removed an unfinished new exe: " + PathToUtf8(NewFile));
+        else if (Error)
+            LogInfo("cannot delete an unfinished new exe: " + Error.message());
+    }
     const std::filesystem::path Backup = BackupPath(Options);
     if (!EntryExists(Backup))
+        return;
+    // The first start of an update's new program: it has not run well yet, and the backup is
+    // what the old program falls back to.
+    if (EntryExists(InData(UpdatePendingFileName)))
         return;
     std::error_code Error;
     if (std::filesystem::remove(Backup, Error))
         LogInfo("removed previous exe backup");
     else if (Error)
         LogInfo("cannot delete previous exe backup: " + Error.message());
+}
+
+void ReportStartedWell()
+{
+    const std::filesystem::path Pending = InData(UpdatePendingFileName);
+    const std::filesystem::path Started = InData(UpdateStartedFileName);
+    if (!EntryExists(Pending))
+        return;
+    // The rename is the report: the old program either sees it or has taken the pending file
+    // back already, never both.
+    std::string Error;
+    if (!RenameNoReplace(Pending, Started, Error)) {
+        if (EntryExists(Pending))
+            LogError("update: cannot report a good start: " + Error);
+        return;
+    }
+    const std::string Version = FirstLineOf(Started);
+    if (!RememberInstalled(Version, Error)) {
+        LogError("update: cannot remember the installed version: " + Error);
+        return;
+    }
+    LogInfo("update: started well; installed version " + Version);
 }
 
 std::size_t HttpGet(std::string_view Url, TByteStream& Stream, int TimeoutMs,
@@ -317,12 +451,12 @@ bool ExtractExe(const TByteStream& Archive, TByteStream& Output)
 bool ReplaceExe(const std::filesystem::path& ExePath, const TByteStream& NewData,
                 const TUpdateOptions& Options)
 {
-    const auto Rename = [&](const std::filesystem::path& From, const std::filesystem::path& To) {
-        std::string Error;
-        return Options.RenameFile ? Options.RenameFile(From, To, Error)
-                                  : RenameNoReplace(From, To, Error);
-    };
     const std::filesystem::path Backup = BackupFor(ExePath);
+    const std::filesystem::path NewFile = NewExeFor(ExePath);
+    const auto RemoveNewFile = [&] {
+        std::error_code Ignored;
+        std::filesystem::remove(NewFile, Ignored);
+    };
 
     if (EntryExists(Backup)) {
         std::error_code Error;
@@ -330,57 +464,66 @@ bool ReplaceExe(const std::filesystem::path& ExePath, const TByteStream& NewData
             LogInfo("update: cannot delete old backup: " + Error.message());
     }
 
-    bool Renamed = false;
+    // The new program is whole, on disk and runnable under its own name before the running one
+    // is touched: a failure or a kill up to here leaves the old one as it was.
+    RemoveNewFile();
+    std::string Error;
+    if (!WriteThrough(Options, NewFile, NewData, Error)) {
+        LogError("update: write new exe failed: " + Error);
+        RemoveNewFile();
+        return false;
+    }
+    if (!EntryExists(NewFile)) {
+        LogError("update: new exe is missing after write");
+        return false;
+    }
+    if (!MakeExecutable(NewFile, Error)) {
+        LogError("update: write new exe failed: " + Error);
+        RemoveNewFile();
+        return false;
+    }
+
+    bool Kept = false;
     for (int Attempt = 1; Attempt <= UpdateRenameAttempts; ++Attempt) {
-        if (Rename(ExePath, Backup)) {
-            Renamed = true;
+        std::string KeepError;
+        if (Options.RenameFile ? Options.RenameFile(ExePath, Backup, KeepError)
+                               : KeepAsBackup(ExePath, Backup, KeepError)) {
+            Kept = true;
             break;
         }
         LogInfo("update: rename busy, retry " + std::to_string(Attempt) + "/" +
                 std::to_string(UpdateRenameAttempts));
         std::this_thread::sleep_for(std::chrono::milliseconds(UpdateRenamePauseMs));
     }
-    if (!Renamed) {
+    if (!Kept) {
         LogError("update: cannot rename running exe");
+        RemoveNewFile();
         return false;
     }
 
-    // From here on the executable's name must end up holding a runnable file: the new one, or
-    // the old one moved back.
-    const auto RestoreBackup = [&] {
-        if (EntryExists(Backup))
-            Rename(Backup, ExePath);
-    };
-
-    std::string Error;
-    const bool Written = WriteThrough(Options, ExePath, NewData, Error);
-    const auto WriteFailed = [&] {
-        LogError("update: write new exe failed: " + Error);
-        std::error_code Ignored;
-        std::filesystem::remove(ExePath, Ignored);
-        RestoreBackup();
-        return false;
-    };
-    if (!Written)
-        return WriteFailed();
-
-    if (!EntryExists(ExePath)) {
-        LogError("update: new exe is missing after write");
-        RestoreBackup();
+    if (!RenameOver(NewFile, ExePath, Error)) {
+        LogError("update: cannot put the new exe in place: " + Error);
+        // The old program goes back under its name; where it never left it (a link), the
+        // extra name goes.
+        std::string Ignored;
+        if (!EntryExists(ExePath))
+            RenameNoReplace(Backup, ExePath, Ignored);
+        else {
+            std::error_code Unused;
+            std::filesystem::remove(Backup, Unused);
+        }
+        RemoveNewFile();
         return false;
     }
-    // A file that may not be run is no better than one that failed to write.
-    if (!MakeExecutable(ExePath, Error))
-        return WriteFailed();
 
     LogInfo("update: exe replaced (" + std::to_string(NewData.size()) + " bytes)");
     return true;
 }
 
-bool StartNewExe(const std::filesystem::path& ExePath)
+bool StartNewExe(const std::filesystem::path& ExePath, std::uint64_t* ProcessId)
 {
     std::string Error;
-    if (!StartDetached(ExePath, Error)) {
+    if (!StartDetached(ExePath, Error, ProcessId)) {
         LogError("update: failed to start the new exe");
         return false;
     }
@@ -427,20 +570,38 @@ bool CheckForUpdate(bool AutoUpdate, const TUpdateOptions& Options)
         return false;
 
     std::string Error;
-    if (!RememberInstalled(Remote, Error)) {
-        LogError("update: cannot remember the installed version: " + Error);
+    if (!ExpectStartReport(Remote, Error)) {
+        LogError("update: cannot write " + PathToUtf8(InData(UpdatePendingFileName)) + ": " +
+                 Error);
         PutOldExeBack(Exe, Options);
         return false;
     }
     const THeldLocks Locks;
     Locks.Release();
     LogInfo("update: launching new process");
-    if (!StartNewExe(Exe)) {
+    std::uint64_t Started = 0;
+    if (!StartNewExe(Exe, &Started)) {
+        std::error_code Ignored;
+        std::filesystem::remove(InData(UpdatePendingFileName), Ignored);
         PutOldExeBack(Exe, Options);
         Locks.Retake();
         return false;
     }
-    return true;
+    switch (WaitForStartReport(Started, Options.StartReportWaitMs)) {
+    case TStartReport::srReported:
+        LogInfo("update: the new exe reported a good start");
+        return true;
+    case TStartReport::srEnded:
+        LogError("update: the new exe ended before it reported a good start");
+        break;
+    case TStartReport::srSilent:
+        LogError("update: the new exe did not report a good start within " +
+                 std::to_string(Options.StartReportWaitMs / 1000) + " s");
+        break;
+    }
+    PutOldExeBack(Exe, Options);
+    Locks.Retake();
+    return false;
 }
 
 } // namespace Plumeria

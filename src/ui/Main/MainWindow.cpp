@@ -76,19 +76,25 @@ void TfrmMain::FormCreate()
     const bool Single = AcquireSingleInstance();
     if (Single)
         FStarted = true;
-    if (!Single || !AcquireWatchLock()) {
+    const auto EndAsSecondInstance = [this] {
         ShowMessageBox(nullptr, QStringLiteral("PlumeriaBridge is already running."),
                        QStringLiteral("PlumeriaBridge"), TMessageIcon::miInformation);
         FAllowClose = true;
         FEndRequested = true;
+    };
+    if (!Single || !AcquireWatchLock()) {
+        EndAsSecondInstance();
         return;
     }
 
     RemovePreviousBackup();
+    // Holding both locks is a good start: an update that started us waits for this word.
+    ReportStartedWell();
 
     FSettings = std::make_unique<TLoaderSettings>();
     StartWithSettings(*FSettings, &ApplyAutostart);
 
+    const bool WatchLocked = !HeldDataFolderLock().empty();
     const bool Replaced = FOptions.CheckForUpdate ? FOptions.CheckForUpdate(FSettings->AutoUpdate)
                                                   : CheckForUpdate(FSettings->AutoUpdate);
     if (Replaced) {
@@ -96,6 +102,12 @@ void TfrmMain::FormCreate()
         ReleaseSingleInstance();
         FAllowClose = true;
         FEndRequested = true;
+        return;
+    }
+    // An update that was undone lets the locks go for a while; another program that took one
+    // meanwhile is the one running now (the update journalled which lock was lost).
+    if (!SingleInstanceHeld() || (WatchLocked && HeldDataFolderLock().empty())) {
+        EndAsSecondInstance();
         return;
     }
 
