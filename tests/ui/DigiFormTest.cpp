@@ -487,9 +487,11 @@ private Q_SLOTS:
         const QStringList Expected = QStringList{LineOf(Scales[0].Host, Scales[0].Port)}
                                      << ForeignLines(Net);
         QCOMPARE(Sorted(D.Lines()), Sorted(Expected));
-        QCOMPARE(D.Status(), QStringLiteral("Поиск закончен. Найдено %1 (адаптер %2).")
+        QCOMPARE(D.Status(), QStringLiteral("Поиск закончен. Найдено %1 (через %2).")
                                  .arg(Expected.size())
                                  .arg(Adapter));
+        QCOMPARE(D.Get<QLabel>("lblStatus")->toolTip(),
+                 QStringLiteral("Адаптер выбран системой: %1").arg(Adapter));
         QVERIFY(JournalText().find("digi search adapter=" + Own +
                                    " timeout=100 port=2000+last octet (system choice)") !=
                 std::string::npos);

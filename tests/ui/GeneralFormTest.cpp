@@ -203,7 +203,7 @@ private Q_SLOTS:
             auto* List = Find<QComboBox>(Dialog, "cmbAdapter");
             QCOMPARE(List->count(), 4);
             QCOMPARE(List->itemText(0), QStringLiteral("Выбирает система"));
-            QCOMPARE(List->itemText(1), QStringLiteral("10.0.0.5  (адаптер не найден)"));
+            QCOMPARE(List->itemText(1), QStringLiteral("10.0.0.5  (не найден)"));
             QCOMPARE(List->currentIndex(), 1);
         });
         QCOMPARE(Saved.AdapterIp, std::string("10.0.0.5"));

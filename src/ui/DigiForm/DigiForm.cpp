@@ -329,6 +329,9 @@ void TfrmDigi::btnSearchClick()
     ShowStatus(FChosenAdapter.empty()
                    ? QStringLiteral("Проверка порта 2000 + последний октет...")
                    : QStringLiteral("Адаптер не выбран, поиск через %1...").arg(QtText(Adapter)));
+    lblStatus->setToolTip(FChosenAdapter.empty()
+                              ? QString()
+                              : QStringLiteral("Адаптер выбран системой: %1").arg(QtText(Adapter)));
     LogInfo("digi search adapter=" + Adapter + " timeout=" + std::to_string(TimeoutMs) +
             " port=2000+last octet" + (FChosenAdapter.empty() ? "" : " (system choice)"));
     StartSearch(Adapter, TimeoutMs);
@@ -350,11 +353,18 @@ bool TfrmDigi::SearchAdapter(std::string& Adapter)
     return true;
 }
 
-QString TfrmDigi::WithChosenAdapter(const QString& Text) const
+void TfrmDigi::ShowSearchStatus(const QString& Text, const QString& End)
 {
-    if (FChosenAdapter.empty())
-        return Text;
-    return Text + QStringLiteral(" (адаптер %1)").arg(QtText(FChosenAdapter));
+    // The adapter the system chose is named wherever the one status line has room for it; the
+    // line's hint always names it.
+    if (!FChosenAdapter.empty()) {
+        const QString Named = Text + QStringLiteral(" (через %1)").arg(QtText(FChosenAdapter)) + End;
+        if (lblStatus->fontMetrics().horizontalAdvance(Named) <= lblStatus->width()) {
+            ShowStatus(Named);
+            return;
+        }
+    }
+    ShowStatus(Text + End);
 }
 
 void TfrmDigi::StartSearch(const std::string& Adapter, std::int32_t TimeoutMs)
@@ -412,8 +422,8 @@ void TfrmDigi::SearchProgress(std::int32_t Checked, std::int32_t Total, std::int
 {
     if (FCancel)
         return;
-    ShowStatus(WithChosenAdapter(
-        QStringLiteral("Поиск %1/%2, найдено %3").arg(Checked).arg(Total).arg(FFound)));
+    ShowSearchStatus(QStringLiteral("Поиск %1/%2, найдено %3").arg(Checked).arg(Total).arg(FFound),
+                     QString());
 }
 
 void TfrmDigi::SearchEnded()
@@ -424,7 +434,7 @@ void TfrmDigi::SearchEnded()
     const QString Found = (FCancel ? QStringLiteral("Поиск остановлен. Найдено %1")
                                    : QStringLiteral("Поиск закончен. Найдено %1"))
                               .arg(FFound);
-    ShowStatus(WithChosenAdapter(Found) + QLatin1Char('.'));
+    ShowSearchStatus(Found, QStringLiteral("."));
 }
 
 } // namespace Plumeria

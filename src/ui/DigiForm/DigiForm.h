@@ -79,7 +79,7 @@ private:
     void SetPortText(std::int32_t Port);
     bool SearchAdapter(std::string& Adapter);
     void StartSearch(const std::string& Adapter, std::int32_t TimeoutMs);
-    QString WithChosenAdapter(const QString& Text) const;
+    void ShowSearchStatus(const QString& Text, const QString& End);
     void SearchHit(const TDigiHit& Hit);
     void SearchProgress(std::int32_t Checked, std::int32_t Total, std::int32_t Found);
     void SearchEnded();

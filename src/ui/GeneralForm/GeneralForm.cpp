@@ -165,7 +165,7 @@ void TfrmGeneral::FillAdapters(const std::string& AdapterIp)
     if (!Present) {
         // Kept, so that saving does not quietly change it, but marked: every connect from it
         // fails until the adapter is back or another one is chosen.
-        cmbAdapter->insertItem(1, QStringLiteral("%1  (адаптер не найден)").arg(QtText(Stored)),
+        cmbAdapter->insertItem(1, QStringLiteral("%1  (не найден)").arg(QtText(Stored)),
                                QtText(Stored));
         LogWarn("adapter " + Stored + " not found among the local adapters");
     }
