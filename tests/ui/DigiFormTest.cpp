@@ -469,7 +469,8 @@ private Q_SLOTS:
     {
         const TLoopbackNetwork Net = QuietLoopbackNetwork();
         Tool::TScaleSim Sims[1];
-        const std::vector<TDigiHit> Scales = StartSimsOnDefaultPorts(Sims, {40, 41, 42}, Net.Prefix);
+        const std::vector<TDigiHit> Scales =
+            StartSimsOnDefaultPorts(Sims, {40, 41, 42}, Net.Prefix);
         QCOMPARE(Scales.size(), std::size_t{1});
         // The adapter list as the platform would give it: the first one is the system's choice.
         const std::string Own = Net.Prefix + "1";
@@ -547,9 +548,9 @@ private Q_SLOTS:
         }
         QCoreApplication::processEvents();
         // The attempt that would have waited three seconds was given up when the dialog went.
-        QVERIFY(JournalText().find("digi tcp ip=" + SlowIp + " port=" +
-                                   std::to_string(2000 + SlowHost) + " bind=" + Net.Prefix +
-                                   "1 result=cancelled") != std::string::npos);
+        QVERIFY(JournalText().find(
+                    "digi tcp ip=" + SlowIp + " port=" + std::to_string(2000 + SlowHost) +
+                    " bind=" + Net.Prefix + "1 result=cancelled") != std::string::npos);
     }
 
 private:

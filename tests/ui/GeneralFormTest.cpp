@@ -72,14 +72,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("Typed");
         QTest::addColumn<QString>("Shown");
         QTest::addColumn<int>("Stored"); // -1: refused, the dialog stays open
-        QTest::newRow("spaces around") << " 250 " << "250" << 250;
-        QTest::newRow("lowest") << "100" << "100" << 100;
-        QTest::newRow("highest") << "3000" << "3000" << 3000;
-        QTest::newRow("below 100") << "99" << "99" << -1;
-        QTest::newRow("above 3000") << "3001" << "3001" << -1;
-        QTest::newRow("letters never get in") << "abc" << "" << -1;
-        QTest::newRow("letters among digits") << "7a5b0" << "750" << 750;
-        QTest::newRow("empty") << "" << "" << -1;
+        QTest::newRow("spaces around") << " 250 "
+                                       << "250" << 250;
+        QTest::newRow("lowest") << "100"
+                                << "100" << 100;
+        QTest::newRow("highest") << "3000"
+                                 << "3000" << 3000;
+        QTest::newRow("below 100") << "99"
+                                   << "99" << -1;
+        QTest::newRow("above 3000") << "3001"
+                                    << "3001" << -1;
+        QTest::newRow("letters never get in") << "abc"
+                                              << "" << -1;
+        QTest::newRow("letters among digits") << "7a5b0"
+                                              << "750" << 750;
+        QTest::newRow("empty") << ""
+                               << "" << -1;
     }
     void TheTimeOutTakesDigitsAndRefusesWhatItCannotStore()
     {

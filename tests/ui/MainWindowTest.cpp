@@ -284,7 +284,8 @@ private Q_SLOTS:
         }
         Window.ShowMainWindow();
         for (int C = 0; C < 5; ++C)
-            QVERIFY2(DrawsGridLines(List, List->topLevelItem(1), C), qPrintable(QString::number(C)));
+            QVERIFY2(DrawsGridLines(List, List->topLevelItem(1), C),
+                     qPrintable(QString::number(C)));
 
         // A change of the settings shows after the refresh that follows it.
         Window.Settings()->Scales.erase(Window.Settings()->Scales.begin());

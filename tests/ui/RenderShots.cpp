@@ -280,7 +280,8 @@ int main(int Argc, char** Argv)
     Ok = Save(DigiDialogShot(false), Out, "digi-dialog.png") && Ok;
     Ok = Save(DigiDialogShot(true), Out, "digi-dialog-editing.png") && Ok;
     Ok = Save(ScalesWindowShot(), Out, "scales-window.png") && Ok;
-    Ok = Save(DigiDialogShot(false, QStringLiteral("Поиск закончен. Найдено 3 (через 192.168.1.10).")),
+    Ok = Save(DigiDialogShot(false,
+                             QStringLiteral("Поиск закончен. Найдено 3 (через 192.168.1.10).")),
               Out, "digi-dialog-system-adapter.png") &&
          Ok;
     Ok = Save(GeneralDialogShot("192.168.100.5"), Out, "general-dialog.png") && Ok;

@@ -283,7 +283,8 @@ private Q_SLOTS:
         QCOMPARE(D.Item(1)->text(0), QStringLiteral("scale.local"));
         QTRY_COMPARE(D.State(1), QStringLiteral("Не в сети"));
         for (int Column = 0; Column < 4; ++Column)
-            QVERIFY2(DrawsGridLines(D.List(), D.Item(0), Column), qPrintable(QString::number(Column)));
+            QVERIFY2(DrawsGridLines(D.List(), D.Item(0), Column),
+                     qPrintable(QString::number(Column)));
     }
 
     void RemovingAScaleAsksFirst()

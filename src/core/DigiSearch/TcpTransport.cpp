@@ -22,9 +22,8 @@ std::string WaitConnected(TSocketHandle Socket, int TimeoutMs, const TConnectCan
     int Error = 0;
     if (!Cancelled)
         return SocketWaitConnected(Socket, TimeoutMs, Error) == TWaitResult::wrReady ? ""
-                                                                                      : "timeout";
-    const auto Deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+                                                                                     : "timeout";
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
     for (;;) {
         if (Cancelled())
             return "cancelled";

@@ -33,9 +33,8 @@ void RunOnlineProbe(const TProbeSnapshot& Snapshot, const std::atomic<bool>& Can
             const std::string Bind = ChooseBindAddress(Target.Host, Snapshot.Adapter);
             // A closing window or a newer generation cuts the attempt short: its result would
             // be dropped anyway.
-            Up = TcpProbe(Target.Host, Target.Port, Snapshot.TimeoutMs, Bind, [&] {
-                return Cancel.load() || CurrentGen.load() != Snapshot.Gen;
-            });
+            Up = TcpProbe(Target.Host, Target.Port, Snapshot.TimeoutMs, Bind,
+                          [&] { return Cancel.load() || CurrentGen.load() != Snapshot.Gen; });
         }
         if (OnResult)
             OnResult(Snapshot.Gen, static_cast<int>(I), Up, Target.Host);

@@ -358,7 +358,8 @@ void TfrmDigi::ShowSearchStatus(const QString& Text, const QString& End)
     // The adapter the system chose is named wherever the one status line has room for it; the
     // line's hint always names it.
     if (!FChosenAdapter.empty()) {
-        const QString Named = Text + QStringLiteral(" (через %1)").arg(QtText(FChosenAdapter)) + End;
+        const QString Named =
+            Text + QStringLiteral(" (через %1)").arg(QtText(FChosenAdapter)) + End;
         if (lblStatus->fontMetrics().horizontalAdvance(Named) <= lblStatus->width()) {
             ShowStatus(Named);
             return;

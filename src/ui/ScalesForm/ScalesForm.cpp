@@ -1,7 +1,7 @@
 #include "ui/ScalesForm/ScalesForm.h"
 
-#include "core/OnlineProbe/OnlineProbe.h"
 #include "core/Journal/Journal.h"
+#include "core/OnlineProbe/OnlineProbe.h"
 #include "core/Settings/ScaleEntry.h"
 #include "core/Types/PostingThread.h"
 #include "ui/Common/Controls.h"
