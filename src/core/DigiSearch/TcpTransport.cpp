@@ -12,7 +12,9 @@ namespace Plumeria {
 namespace {
 
 constexpr std::uint32_t AddressNone = 0xFFFFFFFFu;
-/// How often a cancellable connect looks at its cancel check while it waits.
+/// A cancellable connect first waits this long without asking (a scale that answers at all
+/// mostly answers by then), then looks at its cancel check this often.
+constexpr int FirstSliceMs = 100;
 constexpr int CancelSliceMs = 25;
 
 /// Waits for the connect to complete, at most `TimeoutMs`; with a cancel check the wait is cut
@@ -24,15 +26,16 @@ std::string WaitConnected(TSocketHandle Socket, int TimeoutMs, const TConnectCan
         return SocketWaitConnected(Socket, TimeoutMs, Error) == TWaitResult::wrReady ? ""
                                                                                      : "timeout";
     const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
-    for (;;) {
-        if (Cancelled())
+    for (bool First = true;; First = false) {
+        if (!First && Cancelled())
             return "cancelled";
         const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               Deadline - std::chrono::steady_clock::now())
                               .count();
         if (Left <= 0)
             return "timeout";
-        const int Slice = static_cast<int>(std::min<long long>(Left, CancelSliceMs));
+        const int Slice =
+            static_cast<int>(std::min<long long>(Left, First ? FirstSliceMs : CancelSliceMs));
         switch (SocketWaitConnected(Socket, Slice, Error)) {
         case TWaitResult::wrReady:
             return "";

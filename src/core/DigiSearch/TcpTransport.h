@@ -8,7 +8,7 @@
 //
 // Re-entrant: the interface thread, the scan workers and the probe thread call it at once.
 // Nothing throws; every failure is a false result. A connect can be given a cancel check: the
-// wait for the scale then ends within a few dozen milliseconds of the check answering true
+// wait for the scale then ends within about a tenth of a second of the check answering true
 // (result word "cancelled"), so a window that closes never waits for a time-out.
 
 #include "platform/Sockets.h"
