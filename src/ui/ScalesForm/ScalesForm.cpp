@@ -39,7 +39,7 @@ TfrmScales::~TfrmScales()
     FProbeCancel = true;
     FProbePending = false;
     ++FProbeGen;
-    // The attempt in progress sees the cancel within a few dozen milliseconds; the calls the
+    // The attempt in progress sees the cancel within about a tenth of a second; the calls the
     // thread queued for this window are dropped with it.
     FProbeThread.reset();
 }
