@@ -232,24 +232,27 @@ TEST_F(DigiDriver, NoConnectionGivesOneMessage)
         std::string LocalIp;
         std::string Word;
         std::string Bind;
+        std::string Message = "scale did not accept the connection";
     };
+    // An adapter that no longer exists is named in the message, not left to a bind error.
+    const std::string Missing = "адаптер 192.0.2.1 не найден";
     const Row Rows[] = {
         {Closed, "", "refused", "-"},
         {Unanswered.Port(), "", "timeout", "-"},
         {Sim.Port(), "1.2.3", "bad bind address", "1.2.3"},
         {Sim.Port(), " \t127.0.0.300 ", "bad bind address", "127.0.0.300"}, // trimmed first
-        {Sim.Port(), "192.0.2.1", "bind error " + std::to_string(Kit::AddressNotAvailableError()),
-         "192.0.2.1"},
+        {Sim.Port(), "192.0.2.1",
+         "bind error " + std::to_string(Kit::AddressNotAvailableError()) + " (" + Missing + ")",
+         "192.0.2.1", "scale did not accept the connection: " + Missing},
     };
     for (const Row& R : Rows) {
         SCOPED_TRACE(R.Word);
         const auto ErrorsBefore = Kit::JournalTexts("ERROR").size();
         const TUploadResult Result = Upload(Kit::MakeArticles(2), R.Port, "127.0.0.1", R.LocalIp);
-        EXPECT_EQ(Result,
-                  (TUploadResult{TUploadStatus::usFailed, "scale did not accept the connection"}));
+        EXPECT_EQ(Result, (TUploadResult{TUploadStatus::usFailed, R.Message}));
         const auto Errors = Kit::JournalTexts("ERROR");
         ASSERT_EQ(Errors.size(), ErrorsBefore + 1);
-        EXPECT_EQ(Errors.back(), Where(R.Port) + "scale did not accept the connection");
+        EXPECT_EQ(Errors.back(), Where(R.Port) + R.Message);
         EXPECT_EQ(Kit::JournalTexts("INFO").back(),
                   "digi tcp ip=127.0.0.1 port=" + std::to_string(R.Port) + " bind=" + R.Bind +
                       " result=" + R.Word);

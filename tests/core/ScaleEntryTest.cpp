@@ -3,7 +3,7 @@
 // and the on-line probe with its generations.
 
 #include "core/Settings/ScaleEntry.h"
-#include "core/DigiSearch/OnlineProbe.h"
+#include "core/OnlineProbe/OnlineProbe.h"
 #include "core/Settings/GeneralEntry.h"
 #include "core/Text/Text.h"
 #include "core/Types/PostingThread.h"

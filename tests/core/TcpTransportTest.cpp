@@ -132,7 +132,8 @@ TEST_F(TcpTransport, FailedConnectsJournalTheirWordAndCloseTheSocket)
     ASSERT_TRUE(Unanswered.Ready());
     StartSim();
     const std::string BindErrorWord =
-        "bind error " + std::to_string(Kit::AddressNotAvailableError());
+        "bind error " + std::to_string(Kit::AddressNotAvailableError()) +
+        " (адаптер 192.0.2.1 не найден)"; // named, so the user need not decode the number
     struct Row
     {
         const char* Host;
@@ -182,6 +183,30 @@ TEST_F(TcpTransport, FailedConnectsJournalTheirWordAndCloseTheSocket)
     }
     EXPECT_EQ(Kit::OpenDescriptorCount(), DescriptorsBefore);
     EXPECT_EQ(Sim.Connections(), 0);
+}
+
+TEST_F(TcpTransport, ACancelledWaitGivesUpAndAFastAnswerIsNeverAskedAbout)
+{
+    Kit::TUnansweredEndpoint Unanswered;
+    ASSERT_TRUE(Unanswered.Ready());
+    StartSim();
+    // A scale that never answers: the attempt ends once the check says so, with its own word,
+    // instead of waiting out the time-out.
+    int Asked = 0;
+    TSocketHandle Socket = 77;
+    EXPECT_FALSE(TcpConnect("127.0.0.1", "", Unanswered.Port(), 30000, Socket,
+                            [&Asked] { return ++Asked >= 3; }));
+    EXPECT_EQ(Socket, NoSocket);
+    EXPECT_EQ(Asked, 3);
+    EXPECT_EQ(JournalTexts("INFO").back(),
+              TcpLine("127.0.0.1", Unanswered.Port(), "-", "cancelled"));
+    // A scale that answers at once is connected before the check is ever asked.
+    Asked = 0;
+    EXPECT_TRUE(TcpProbe("127.0.0.1", Sim.Port(), 3000, "", [&Asked] {
+        ++Asked;
+        return true;
+    }));
+    EXPECT_EQ(Asked, 0);
 }
 
 TEST_F(TcpTransport, ProbeConnectsAndClosesAtOnce)

@@ -75,7 +75,7 @@ private:
                 SkipBlanks();
                 Expect(':');
                 SkipBlanks();
-                Value.Members.emplace_back(std::move(Key), ParseValue(Depth + 1));
+                Value.Members.push_back({std::move(Key), ParseValue(Depth + 1)});
                 SkipBlanks();
                 if (Peek() == ',') {
                     ++FPos;
@@ -281,7 +281,7 @@ std::vector<std::string> TJsonValue::Keys() const
 {
     std::vector<std::string> Out;
     for (const auto& Member : Members)
-        Out.push_back(Member.first);
+        Out.push_back(Member.Name);
     return Out;
 }
 

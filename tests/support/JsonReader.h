@@ -13,6 +13,8 @@
 
 namespace Plumeria::Test {
 
+struct TJsonMember;
+
 class TJsonValue
 {
 public:
@@ -31,8 +33,10 @@ public:
     std::string Number; ///< the number's text as written
     std::string String; ///< UTF-8
     std::vector<TJsonValue> Array;
-    /// Members in the order written (keys may repeat in JSON; tests check they do not).
-    std::vector<std::pair<std::string, TJsonValue>> Members;
+    /// Members in the order written (keys may repeat in JSON; tests check they do not). A
+    /// vector of a type completed below: a pair would need TJsonValue complete here, which
+    /// clang with libstdc++ refuses.
+    std::vector<TJsonMember> Members;
 
     bool IsObject() const { return Kind == TKind::jkObject; }
     bool IsArray() const { return Kind == TKind::jkArray; }
@@ -46,6 +50,13 @@ public:
     std::int64_t Int() const;
     /// Member names in order.
     std::vector<std::string> Keys() const;
+};
+
+/// One member of an object: its name and its value.
+struct TJsonMember
+{
+    std::string Name;
+    TJsonValue Value;
 };
 
 /// Parses exactly one JSON value (surrounding white space allowed). Throws std::runtime_error

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <random>
 #include <system_error>
 
 #ifdef _WIN32
@@ -132,7 +133,8 @@ int AddressNotAvailableError()
 }
 
 std::vector<TDigiHit> StartSimsOnDefaultPorts(std::span<Tool::TScaleSim> Sims,
-                                              const std::vector<int>& Candidates)
+                                              const std::vector<int>& Candidates,
+                                              const std::string& Network)
 {
     const TLogLevel Level = GetLogLevel();
     SetLogLevel(TLogLevel::llErrors); // the availability probes are nobody's business
@@ -140,7 +142,7 @@ std::vector<TDigiHit> StartSimsOnDefaultPorts(std::span<Tool::TScaleSim> Sims,
     for (const int N : Candidates) {
         if (Started.size() == Sims.size())
             break;
-        const std::string Ip = "127.0.0." + std::to_string(N);
+        const std::string Ip = Network + std::to_string(N);
         if (TcpProbe(Ip, 2000 + N, 200, ""))
             continue; // taken by someone else
         Tool::TScaleSimOptions Options;
@@ -152,6 +154,32 @@ std::vector<TDigiHit> StartSimsOnDefaultPorts(std::span<Tool::TScaleSim> Sims,
     }
     SetLogLevel(Level);
     return Started;
+}
+
+TLoopbackNetwork QuietLoopbackNetwork()
+{
+    const TLogLevel Level = GetLogLevel();
+    SetLogLevel(TLogLevel::llErrors);
+    std::random_device Seed;
+    std::mt19937 Random(Seed());
+    std::uniform_int_distribution<int> Second(1, 254); // 127.0.y. is left to the other tests
+    std::uniform_int_distribution<int> Third(0, 255);
+    TLoopbackNetwork Quietest;
+    for (int Attempt = 0; Attempt < 8; ++Attempt) {
+        TLoopbackNetwork Tried;
+        Tried.Prefix =
+            "127." + std::to_string(Second(Random)) + "." + std::to_string(Third(Random)) + ".";
+        // Loopback refuses at once where nothing listens, so the whole network takes moments.
+        for (int N = 1; N <= 254; ++N)
+            if (TcpProbe(Tried.Prefix + std::to_string(N), 2000 + N, 200, ""))
+                Tried.Listening.push_back(N);
+        if (Quietest.Prefix.empty() || Tried.Listening.size() < Quietest.Listening.size())
+            Quietest = std::move(Tried);
+        if (Quietest.Listening.empty())
+            break;
+    }
+    SetLogLevel(Level);
+    return Quietest;
 }
 
 TUnansweredEndpoint::TUnansweredEndpoint(const std::string& Ip, int Port)

@@ -44,12 +44,28 @@ int OpenDescriptorCount();
 /// WSAEADDRNOTAVAIL): the number the transport journals as "bind error N".
 int AddressNotAvailableError();
 
-/// Starts one simulator per element of `Sims` on 127.0.0.N at its DIGI default port 2000 + N,
-/// taking N from `Candidates` in order and skipping ports that something already answers.
-/// Returns the scales started, as a scan would report them (fewer than asked when the
-/// candidates ran out). The availability probes stay out of the journal.
+/// Starts one simulator per element of `Sims` on `Network`N (127.0.0.N by default) at its DIGI
+/// default port 2000 + N, taking N from `Candidates` in order and skipping ports that something
+/// already answers. Returns the scales started, as a scan would report them (fewer than asked
+/// when the candidates ran out). The availability probes stay out of the journal.
 std::vector<TDigiHit> StartSimsOnDefaultPorts(std::span<Tool::TScaleSim> Sims,
-                                              const std::vector<int>& Candidates);
+                                              const std::vector<int>& Candidates,
+                                              const std::string& Network = "127.0.0.");
+
+/// A loopback /24 network for a scan, and the hosts of it whose DIGI default port something
+/// else already answers.
+struct TLoopbackNetwork
+{
+    std::string Prefix;         ///< "127.x.y."
+    std::vector<int> Listening; ///< host numbers N whose port 2000 + N answered, ascending
+};
+
+/// A loopback /24 network "127.x.y." picked at random (never 127.0.y.), with as few hosts as
+/// possible answering their DIGI default port: the first one tried where none does, else the
+/// quietest of a few. Only a program listening on all addresses at a DIGI default port answers
+/// in every network; its hosts are in `Listening`, so a test knows what a scan finds besides its
+/// own simulators. The checking probes stay out of the journal.
+TLoopbackNetwork QuietLoopbackNetwork();
 
 /// A listening socket on a loopback address (127.0.0.1 and any free port by default) whose
 /// accept queue is full and never drained: further connection attempts get no answer and run

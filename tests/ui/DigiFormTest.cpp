@@ -1,6 +1,9 @@
 // The DIGI scale dialog driven through its controls, offscreen: typed scales, the automatic
-// port, the status texts of every refused entry, duplicates, and a search of 127.0.0.0/24 that
-// finds simulated scales on their default ports and is stopped with "Стоп".
+// port, the status texts of every refused entry, duplicates, found lines shown only on a click
+// with what was typed kept, and searches of a loopback network picked at random and checked free
+// that find simulated scales on their default ports, are stopped with "Стоп", go through the
+// adapter the system would choose when none is configured, and give up their connects when the
+// dialog closes. The adapter list is always the test's own: no real adapter is ever scanned.
 
 #include "UiSandbox.h"
 
@@ -17,17 +20,63 @@
 #include <QTest>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 using namespace Plumeria;
 using namespace Plumeria::Test;
 
 namespace {
 
-// A dialog in adding mode over `Settings`, shown, with its controls at hand.
+std::vector<TNetAdapter> NoAdapters()
+{
+    return {};
+}
+
+QString LineOf(const std::string& Host, int Port)
+{
+    return QString::fromStdString(Host) + QLatin1Char(':') + QString::number(Port) +
+           QStringLiteral("   *");
+}
+
+// The lines a search of `Net` lists for what other programs keep listening there.
+QStringList ForeignLines(const TLoopbackNetwork& Net)
+{
+    QStringList Lines;
+    for (const int N : Net.Listening)
+        Lines << LineOf(Net.Prefix + std::to_string(N), 2000 + N);
+    return Lines;
+}
+
+// The first host number from `From` on whose DIGI port nothing listens yet.
+int QuietHost(const TLoopbackNetwork& Net, int From)
+{
+    while (std::find(Net.Listening.begin(), Net.Listening.end(), From) != Net.Listening.end())
+        ++From;
+    return From;
+}
+
+// What the journal line of each probe of a search from host 1 of `Net` contains (the test's
+// own connects bind to nothing).
+std::string ScanProbe(const TLoopbackNetwork& Net)
+{
+    return " bind=" + Net.Prefix + "1 result=";
+}
+
+QStringList Sorted(QStringList Lines)
+{
+    Lines.sort();
+    return Lines;
+}
+
+// A dialog in adding mode over `Settings`, shown, with its controls at hand. Its adapters are
+// `Adapters`, none unless a test gives some.
 struct TDigiDriver
 {
-    explicit TDigiDriver(const TLoaderSettings& Settings, const TScaleConfig* Editing = nullptr)
+    explicit TDigiDriver(const TLoaderSettings& Settings, const TScaleConfig* Editing = nullptr,
+                         TAdapterSource Adapters = NoAdapters)
+        : Dialog(nullptr, std::move(Adapters))
     {
         Dialog.Prepare(&Settings, Editing ? *Editing : TScaleConfig{}, Editing != nullptr);
         Dialog.show();
@@ -48,6 +97,20 @@ struct TDigiDriver
         for (int I = 0; I < List->count(); ++I)
             Result << List->item(I)->text();
         return Result;
+    }
+    /// A mouse click on found line `Row`.
+    void ClickLine(int Row)
+    {
+        auto* List = Get<QListWidget>("lbFound");
+        QTest::mouseClick(List->viewport(), Qt::LeftButton, {},
+                          List->visualItemRect(List->item(Row)).center());
+    }
+    /// Types a scale and collects it with "Добавить".
+    void AddTyped(const QString& Name, const QString& Host)
+    {
+        Type("edtName", Name);
+        Type("edtHost", Host);
+        Click("btnAdd");
     }
 
     TfrmDigi Dialog;
@@ -138,9 +201,20 @@ private Q_SLOTS:
         QTest::newRow("last octet 255") << "10.0.0.255"
                                         << ""
                                         << "*" << PortText;
+        // A port that is no port says what a port is; the DIGI rule is for the derived one.
+        const QString RangeText = QStringLiteral("Порт — число от 0 до 65535");
         QTest::newRow("port too high") << "10.0.0.7"
                                        << "65536"
-                                       << "*" << PortText;
+                                       << "*" << RangeText;
+        QTest::newRow("negative port") << "10.0.0.7"
+                                       << "-1"
+                                       << "*" << RangeText;
+        QTest::newRow("port beyond 32 bits") << "10.0.0.7"
+                                             << "99999999999"
+                                             << "*" << RangeText;
+        QTest::newRow("port with letters") << "10.0.0.7"
+                                           << "20a7"
+                                           << "*" << RangeText;
         QTest::newRow("no host") << "  "
                                  << "2001"
                                  << "*" << QStringLiteral("Укажите адрес");
@@ -251,52 +325,136 @@ private Q_SLOTS:
         QVERIFY(!Scale.Enabled);
     }
 
+    void FocusMovingIntoTheListLeavesTheTypedFieldsAlone()
+    {
+        TLoaderSettings Settings;
+        TDigiDriver D(Settings);
+        D.Dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&D.Dialog));
+        D.AddTyped(QStringLiteral("Мясо"), QStringLiteral("10.0.0.21"));
+        D.AddTyped(QString(), QStringLiteral("10.0.0.22"));
+        D.Type("edtHost", QStringLiteral("10.0.0.30"));
+        D.Type("edtMask", QStringLiteral("fish*.csv"));
+
+        // Shift+Tab from the name field makes line 0 current: the typed scale stays as it is.
+        D.Edit("edtName")->setFocus();
+        QTest::keyClick(D.Edit("edtName"), Qt::Key_Backtab, Qt::ShiftModifier);
+        auto* List = D.Get<QListWidget>("lbFound");
+        QCOMPARE(QApplication::focusWidget(), List);
+        QCOMPARE(D.Edit("edtHost")->text(), QStringLiteral("10.0.0.30"));
+        QCOMPARE(D.Edit("edtPort")->text(), QStringLiteral("2030"));
+        QCOMPARE(D.Edit("edtMask")->text(), QStringLiteral("fish*.csv"));
+
+        // "Добавить" collects it and empties the address; a click on the line that is already
+        // current shows it.
+        D.Click("btnAdd");
+        QCOMPARE(D.Lines().size(), 3);
+        List->setCurrentRow(0);
+        D.ClickLine(0);
+        QCOMPARE(D.Edit("edtHost")->text(), QStringLiteral("10.0.0.21"));
+        QCOMPARE(D.Edit("edtName")->text(), QStringLiteral("Мясо"));
+        QCOMPARE(D.Edit("edtMask")->text(), QStringLiteral("*"));
+    }
+
+    void WhatIsTypedForAFoundLineIsKept()
+    {
+        TLoaderSettings Settings;
+        Settings.Scales = {MakeScale("", "10.0.0.9", 2009, TScaleKind::skDigi, "SM-100", "*")};
+        TDigiDriver D(Settings);
+        D.AddTyped(QStringLiteral("Мясо"), QStringLiteral("10.0.0.21"));
+        D.AddTyped(QString(), QStringLiteral("10.0.0.22"));
+
+        // An edit of line 0 stays with line 0 when line 1 is clicked; line 1 has no name, and
+        // line 0's does not come along.
+        D.ClickLine(0);
+        D.Type("edtMask", QStringLiteral("meat*.csv"));
+        D.ClickLine(1);
+        QCOMPARE(D.Lines(), (QStringList{QStringLiteral("Мясо   10.0.0.21:2021   meat*.csv"),
+                                         QStringLiteral("10.0.0.22:2022   *")}));
+        QCOMPARE(D.Edit("edtHost")->text(), QStringLiteral("10.0.0.22"));
+        QCOMPARE(D.Edit("edtName")->text(), QString());
+        QCOMPARE(D.Edit("edtMask")->text(), QStringLiteral("*"));
+
+        // A field that cannot be read keeps the user on the line they edited.
+        D.Type("edtPort", QStringLiteral("70000"));
+        D.ClickLine(0);
+        QCOMPARE(D.Status(), QStringLiteral("Порт — число от 0 до 65535"));
+        QCOMPARE(D.Edit("edtHost")->text(), QStringLiteral("10.0.0.22"));
+        QCOMPARE(D.Get<QListWidget>("lbFound")->currentRow(), 1);
+        // So does a host that is configured already.
+        D.Type("edtPort", QString());
+        D.Type("edtHost", QStringLiteral("10.0.0.9"));
+        D.ClickLine(0);
+        QCOMPARE(D.Status(), QStringLiteral("Такие весы уже есть"));
+        QCOMPARE(D.Edit("edtHost")->text(), QStringLiteral("10.0.0.9"));
+
+        // A new host typed over a line becomes a line of its own when another line is clicked.
+        D.Type("edtHost", QStringLiteral("10.0.0.23"));
+        D.ClickLine(0);
+        QCOMPARE(D.Lines().size(), 3);
+        QCOMPARE(D.Lines()[2], QStringLiteral("10.0.0.23:2023   *"));
+
+        // "Готово" keeps what was typed for a host collected before, selected or not.
+        D.Get<QListWidget>("lbFound")->clearSelection();
+        D.Type("edtName", QStringLiteral("Рыба"));
+        D.Type("edtHost", QStringLiteral("10.0.0.22"));
+        D.Click("btnOk");
+        QCOMPARE(D.Dialog.result(), int(QDialog::Accepted));
+        const std::vector<TScaleConfig>& Results = D.Dialog.Results();
+        QCOMPARE(Results.size(), std::size_t{3});
+        QCOMPARE(Results[0].FileMask, std::string("meat*.csv"));
+        QCOMPARE(Results[1].Name, std::string("Рыба"));
+        QCOMPARE(Results[2].Name, std::string());
+    }
+
     void ASearchFindsTheSimulatorsAndStopEndsIt()
     {
+        // A loopback network of the test's own: whatever listens on 127.0.0.x cannot get in, and
+        // a program listening on all addresses is known before the search starts.
+        const TLoopbackNetwork Net = QuietLoopbackNetwork();
         Tool::TScaleSim Sims[2];
-        const std::vector<TDigiHit> Scales = StartSimsOnDefaultPorts(Sims, {23, 57, 88, 133});
+        const std::vector<TDigiHit> Scales =
+            StartSimsOnDefaultPorts(Sims, {23, 57, 88, 133}, Net.Prefix);
         QCOMPARE(Scales.size(), std::size_t{2});
         // One host of the network that never answers keeps the search running until "Стоп".
-        TUnansweredEndpoint Slow("127.0.0.201", 2201);
+        const int SlowHost = QuietHost(Net, 201);
+        TUnansweredEndpoint Slow(Net.Prefix + std::to_string(SlowHost), 2000 + SlowHost);
         QVERIFY(Slow.Ready());
 
         TLoaderSettings Settings;
-        Settings.AdapterIp = " 127.0.0.1 ";
+        Settings.AdapterIp = " " + Net.Prefix + "1 ";
         Settings.ConnectTimeoutMs = 3000;
-        // A scale already configured is counted but not listed.
+        // A scale already configured is neither listed nor counted.
         Settings.Scales = {MakeScale("", Scales[1].Host.c_str(), 0, TScaleKind::skDigi, "", "*")};
         TDigiDriver D(Settings);
         auto* Search = D.Get<QPushButton>("btnSearch");
         D.Click("btnSearch");
         QCOMPARE(Search->text(), QStringLiteral("Стоп"));
         QVERIFY(D.Dialog.Searching());
-        QVERIFY(JournalText().find("digi search adapter=127.0.0.1 timeout=3000 "
-                                   "port=2000+last octet") != std::string::npos);
+        QVERIFY(JournalText().find("digi search adapter=" + Net.Prefix +
+                                   "1 timeout=3000 port=2000+last octet\r\n") != std::string::npos);
 
-        // Lines are "host:port   mask". Anything listed besides the unconfigured simulator is
-        // a real listener that some other program on this machine keeps on a DIGI default port.
-        const auto LineOf = [](const TDigiHit& Hit) {
-            return QString::fromStdString(Hit.Host) + QLatin1Char(':') + QString::number(Hit.Port) +
-                   QStringLiteral("   *");
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(D.Lines().contains(LineOf(Scales[0])), 10000);
-        QVERIFY(D.Dialog.Searching()); // the silent host is still being waited for
+        // Every other host has answered: the silent one is still being waited for.
+        QTRY_COMPARE_WITH_TIMEOUT(CountJournal("INFO", ScanProbe(Net)), 252, 10000);
+        QVERIFY(D.Dialog.Searching());
         D.Click("btnSearch");
         QCOMPARE(D.Status(), QStringLiteral("Остановка поиска..."));
         QTRY_VERIFY_WITH_TIMEOUT(!D.Dialog.Searching(), 10000);
-        const QStringList Listed = D.Lines();
-        QVERIFY2(!Listed.contains(LineOf(Scales[1])), qPrintable(Listed.join(QLatin1Char('|'))));
-        QCOMPARE(Listed.count(LineOf(Scales[0])), 1);
-        // The configured scale is counted though not listed.
-        QCOMPARE(D.Status(),
-                 QStringLiteral("Поиск остановлен. Найдено %1.").arg(Listed.size() + 1));
+        const QStringList Expected = QStringList{LineOf(Scales[0].Host, Scales[0].Port)}
+                                     << ForeignLines(Net);
+        QCOMPARE(Sorted(D.Lines()), Sorted(Expected));
+        QCOMPARE(D.Status(), QStringLiteral("Поиск остановлен. Найдено %1.").arg(Expected.size()));
         QCOMPARE(Search->text(), QStringLiteral("Поиск"));
         for (const TDigiHit& Scale : Scales)
             QVERIFY(JournalText().find("digi candidate ip=" + Scale.Host +
                                        " port=" + std::to_string(Scale.Port)) != std::string::npos);
+        // The silent host's attempt was given up, not waited out.
+        QVERIFY(JournalText().find("digi tcp ip=" + Net.Prefix + std::to_string(SlowHost) +
+                                   " port=" + std::to_string(2000 + SlowHost) + " bind=" +
+                                   Net.Prefix + "1 result=cancelled") != std::string::npos);
         // Found scales come back disabled, as SM-100 in code page 1251.
         D.Click("btnOk");
-        QCOMPARE(D.Dialog.Results().size(), std::size_t(Listed.size()));
+        QCOMPARE(D.Dialog.Results().size(), std::size_t(Expected.size()));
         const auto Found =
             std::find_if(D.Dialog.Results().begin(), D.Dialog.Results().end(),
                          [&](const TScaleConfig& Config) { return Config.Host == Scales[0].Host; });
@@ -305,32 +463,94 @@ private Q_SLOTS:
         QVERIFY(!Found->Enabled);
         QCOMPARE(Found->Model, std::string("SM-100"));
         QCOMPARE(Found->FileCodePage, 1251);
-        const TLogLevel Level = GetLogLevel();
-        SetLogLevel(TLogLevel::llErrors); // the checking probes stay out of the journal
-        for (const TScaleConfig& Other : D.Dialog.Results()) {
-            if (Other.Host != Scales[0].Host)
-                QVERIFY2(TcpProbe(Other.Host, Other.Port, 500, ""), Other.Host.c_str());
-        }
-        SetLogLevel(Level);
     }
 
-    void ClosingDuringASearchWaitsForItsThreads()
+    void WithoutAnAdapterTheSystemsChoiceIsSearched()
     {
-        TUnansweredEndpoint Slow("127.0.0.201", 2201);
+        const TLoopbackNetwork Net = QuietLoopbackNetwork();
+        Tool::TScaleSim Sims[1];
+        const std::vector<TDigiHit> Scales =
+            StartSimsOnDefaultPorts(Sims, {40, 41, 42}, Net.Prefix);
+        QCOMPARE(Scales.size(), std::size_t{1});
+        // The adapter list as the platform would give it: the first one is the system's choice.
+        const std::string Own = Net.Prefix + "1";
+        const TAdapterSource Adapters = [Own] {
+            return std::vector<TNetAdapter>{{Own, "test0"}, {"10.99.0.2", "test1"}};
+        };
+        TLoaderSettings Settings;
+        Settings.AdapterIp.clear();
+        Settings.ConnectTimeoutMs = 100;
+        TDigiDriver D(Settings, nullptr, Adapters);
+        D.Click("btnSearch");
+        const QString Adapter = QString::fromStdString(Own);
+        QCOMPARE(D.Status(), QStringLiteral("Адаптер не выбран, поиск через %1...").arg(Adapter));
+        QTRY_VERIFY_WITH_TIMEOUT(!D.Dialog.Searching(), 10000);
+        const QStringList Expected = QStringList{LineOf(Scales[0].Host, Scales[0].Port)}
+                                     << ForeignLines(Net);
+        QCOMPARE(Sorted(D.Lines()), Sorted(Expected));
+        QCOMPARE(D.Status(), QStringLiteral("Поиск закончен. Найдено %1 (через %2).")
+                                 .arg(Expected.size())
+                                 .arg(Adapter));
+        QCOMPARE(D.Get<QLabel>("lblStatus")->toolTip(),
+                 QStringLiteral("Адаптер выбран системой: %1").arg(Adapter));
+        QVERIFY(JournalText().find("digi search adapter=" + Own +
+                                   " timeout=100 port=2000+last octet (system choice)") !=
+                std::string::npos);
+        QVERIFY(JournalText().find("bind=" + Own + " result=accept") != std::string::npos);
+    }
+
+    void AStopBeforeTheEndCallWasHandledStartsNoSecondSearch()
+    {
+        const TLoopbackNetwork Net = QuietLoopbackNetwork();
+        TLoaderSettings Settings;
+        Settings.AdapterIp = Net.Prefix + "1";
+        Settings.ConnectTimeoutMs = 100;
+        TDigiDriver D(Settings);
+        auto* Search = D.Get<QPushButton>("btnSearch");
+        Search->click();
+        // Every host answers at once. Without the event loop running, the search thread ends
+        // and its end call waits in the queue: the button still says "Стоп".
+        const std::string Probe = ScanProbe(Net);
+        for (int Wait = 0; Wait < 500 && CountJournal("INFO", Probe) < 253; ++Wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        QCOMPARE(CountJournal("INFO", Probe), 253);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        QCOMPARE(Search->text(), QStringLiteral("Стоп"));
+        Search->click();
+        QCOMPARE(D.Status(), QStringLiteral("Остановка поиска..."));
+        QTRY_VERIFY(!D.Dialog.Searching());
+        QCOMPARE(Search->text(), QStringLiteral("Поиск"));
+        QCOMPARE(D.Status(),
+                 QStringLiteral("Поиск остановлен. Найдено %1.").arg(ForeignLines(Net).size()));
+        QTest::qWait(100);
+        QCOMPARE(CountJournal("INFO", "digi search adapter="), 1);
+        QCOMPARE(CountJournal("INFO", Probe), 253);
+    }
+
+    void ClosingDuringASearchGivesUpItsConnects()
+    {
+        const TLoopbackNetwork Net = QuietLoopbackNetwork();
+        const int SlowHost = QuietHost(Net, 201);
+        const std::string SlowIp = Net.Prefix + std::to_string(SlowHost);
+        TUnansweredEndpoint Slow(SlowIp, 2000 + SlowHost);
         QVERIFY(Slow.Ready());
         TLoaderSettings Settings;
-        Settings.AdapterIp = "127.0.0.1";
-        Settings.ConnectTimeoutMs = 1000;
+        Settings.AdapterIp = Net.Prefix + "1";
+        Settings.ConnectTimeoutMs = 3000;
         {
             auto D = std::make_unique<TDigiDriver>(Settings);
             D->Click("btnSearch");
-            QTRY_VERIFY(D->Status().startsWith(QStringLiteral("Поиск ")));
+            // Every host but the silent one has answered; its attempt is under way.
+            QTRY_COMPARE_WITH_TIMEOUT(CountJournal("INFO", ScanProbe(Net)), 252, 10000);
             D->Click("btnCancel");
             QVERIFY(!D->Dialog.isVisible());
             // Destroyed with hits and progress possibly still queued: they are dropped.
         }
         QCoreApplication::processEvents();
-        QVERIFY(JournalText().find("digi tcp ip=127.0.0.201 port=2201") != std::string::npos);
+        // The attempt that would have waited three seconds was given up when the dialog went.
+        QVERIFY(JournalText().find(
+                    "digi tcp ip=" + SlowIp + " port=" + std::to_string(2000 + SlowHost) +
+                    " bind=" + Net.Prefix + "1 result=cancelled") != std::string::npos);
     }
 
 private:

@@ -1,12 +1,15 @@
 // The general settings dialog driven through its controls, offscreen: what it collects from the
-// typed values, the live journal level taken back on every close but "Сохранить", the adapter
-// list rules, the folder picker and help buttons, and the main window applying what it saved.
+// typed values, a time-out it refuses, the live journal level taken back on every close but
+// "Сохранить", the adapter list with the system's choice and a missing adapter, the folder
+// picker and help buttons, and the main window applying what it saved or saying it could not.
 
 #include "UiSandbox.h"
 
 #include "core/Journal/Journal.h"
 #include "platform/Environment.h"
+#include "support/ScaleNet.h"
 #include "ui/Common/FolderPicker.h"
+#include "ui/Common/MessageBox.h"
 #include "ui/GeneralForm/GeneralForm.h"
 
 #include <QAction>
@@ -15,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
@@ -63,29 +67,54 @@ private Q_SLOTS:
         SetLogLevel(TLogLevel::llMaximum);
     }
 
-    void TheTimeOutIsReadOrDefaulted_data()
+    void TheTimeOutTakesDigitsAndRefusesWhatItCannotStore_data()
     {
         QTest::addColumn<QString>("Typed");
-        QTest::addColumn<int>("Stored");
-        QTest::newRow("spaces around") << " 250 " << 250;
-        QTest::newRow("below 100") << "99" << 500;
-        QTest::newRow("above 3000") << "3001" << 500;
-        QTest::newRow("not a number") << "abc" << 500;
-        QTest::newRow("empty") << "" << 500;
-        QTest::newRow("lowest") << "100" << 100;
-        QTest::newRow("highest") << "3000" << 3000;
+        QTest::addColumn<QString>("Shown");
+        QTest::addColumn<int>("Stored"); // -1: refused, the dialog stays open
+        QTest::newRow("spaces around") << " 250 "
+                                       << "250" << 250;
+        QTest::newRow("lowest") << "100"
+                                << "100" << 100;
+        QTest::newRow("highest") << "3000"
+                                 << "3000" << 3000;
+        QTest::newRow("below 100") << "99"
+                                   << "99" << -1;
+        QTest::newRow("above 3000") << "3001"
+                                    << "3001" << -1;
+        QTest::newRow("letters never get in") << "abc"
+                                              << "" << -1;
+        QTest::newRow("letters among digits") << "7a5b0"
+                                              << "750" << 750;
+        QTest::newRow("empty") << ""
+                               << "" << -1;
     }
-    void TheTimeOutIsReadOrDefaulted()
+    void TheTimeOutTakesDigitsAndRefusesWhatItCannotStore()
     {
         QFETCH(QString, Typed);
+        QFETCH(QString, Shown);
         QFETCH(int, Stored);
         TLoaderSettings Source;
         Source.ConnectTimeoutMs = 1234;
+        TakeShownMessages();
         const TLoaderSettings Saved = SavedAfter(Source, [&](TfrmGeneral& Dialog) {
-            QCOMPARE(Find<QLineEdit>(Dialog, "edtTimeout")->text(), QStringLiteral("1234"));
-            TypeText(Find<QLineEdit>(Dialog, "edtTimeout"), Typed);
+            auto* Timeout = Find<QLineEdit>(Dialog, "edtTimeout");
+            QCOMPARE(Timeout->text(), QStringLiteral("1234"));
+            TypeText(Timeout, Typed);
+            QCOMPARE(Timeout->text(), Shown);
+            if (Stored < 0)
+                PresetMessageAnswer(QMessageBox::Ok);
         });
-        QCOMPARE(Saved.ConnectTimeoutMs, Stored);
+        const std::vector<TShownMessage> Messages = TakeShownMessages();
+        if (Stored >= 0) {
+            QCOMPARE(Saved.ConnectTimeoutMs, Stored);
+            QVERIFY(Messages.empty());
+            return;
+        }
+        QCOMPARE(Saved.ConnectTimeoutMs, 1234); // not saved
+        QCOMPARE(Messages.size(), std::size_t{1});
+        QCOMPARE(Messages[0].Text, QStringLiteral("Таймаут — число от 100 до 3000 мс"));
+        QCOMPARE(Messages[0].Caption, QStringLiteral("Основные"));
     }
 
     void FolderAndMaskAreTrimmedAndAnEmptyMaskDefaulted()
@@ -146,34 +175,48 @@ private Q_SLOTS:
         }
     }
 
-    void AdapterRules()
+    void TheSystemsChoiceIsAnEntryOfItsOwnAndKept()
     {
-        // Nothing configured: the first adapter is selected and stored.
         TLoaderSettings Source;
         Source.AdapterIp.clear();
         TLoaderSettings Saved = SavedAfter(Source, [](TfrmGeneral& Dialog) {
             auto* List = Find<QComboBox>(Dialog, "cmbAdapter");
-            QCOMPARE(List->count(), 2);
-            QCOMPARE(List->itemText(1), QStringLiteral("10.0.0.2  Беспроводная сеть"));
-            QCOMPARE(List->currentIndex(), 0);
-        });
-        QCOMPARE(Saved.AdapterIp, std::string("192.168.1.5"));
-
-        // An address no adapter has stays selectable on top and is stored again.
-        Source.AdapterIp = "10.0.0.5";
-        Saved = SavedAfter(Source, [](TfrmGeneral& Dialog) {
-            auto* List = Find<QComboBox>(Dialog, "cmbAdapter");
             QCOMPARE(List->count(), 3);
-            QCOMPARE(List->itemText(0), QStringLiteral("10.0.0.5"));
+            QCOMPARE(List->itemText(0), QStringLiteral("Выбирает система"));
+            QCOMPARE(List->itemText(1), QStringLiteral("192.168.1.5  eth0"));
+            QCOMPARE(List->itemText(2), QStringLiteral("10.0.0.2  Беспроводная сеть"));
             QCOMPARE(List->currentIndex(), 0);
         });
-        QCOMPARE(Saved.AdapterIp, std::string("10.0.0.5"));
+        QCOMPARE(Saved.AdapterIp, std::string());
 
         Source.AdapterIp = "10.0.0.2";
         Saved = SavedAfter(Source, [](TfrmGeneral& Dialog) {
-            QCOMPARE(Find<QComboBox>(Dialog, "cmbAdapter")->currentIndex(), 1);
+            QCOMPARE(Find<QComboBox>(Dialog, "cmbAdapter")->currentIndex(), 2);
         });
         QCOMPARE(Saved.AdapterIp, std::string("10.0.0.2"));
+
+        // Going back to the system's choice stores no adapter.
+        Saved = SavedAfter(Source, [](TfrmGeneral& Dialog) {
+            Find<QComboBox>(Dialog, "cmbAdapter")->setCurrentIndex(0);
+        });
+        QCOMPARE(Saved.AdapterIp, std::string());
+        QCOMPARE(CountJournal("WARN", "adapter"), 0);
+    }
+
+    void AStoredAdapterThatIsGoneIsMarkedKeptAndJournalledOnce()
+    {
+        TLoaderSettings Source;
+        Source.AdapterIp = "10.0.0.5";
+        const TLoaderSettings Saved = SavedAfter(Source, [](TfrmGeneral& Dialog) {
+            auto* List = Find<QComboBox>(Dialog, "cmbAdapter");
+            QCOMPARE(List->count(), 4);
+            QCOMPARE(List->itemText(0), QStringLiteral("Выбирает система"));
+            QCOMPARE(List->itemText(1), QStringLiteral("10.0.0.5  (не найден)"));
+            QCOMPARE(List->currentIndex(), 1);
+        });
+        QCOMPARE(Saved.AdapterIp, std::string("10.0.0.5"));
+        QCOMPARE(JournalTexts("WARN"),
+                 std::vector<std::string>{"adapter 10.0.0.5 not found among the local adapters"});
     }
 
     void NothingIsClippedOrOverlapping()
@@ -266,6 +309,39 @@ private Q_SLOTS:
         QCOMPARE(Window.Settings()->ConnectTimeoutMs, 700);
         QVERIFY(Window.Watch() != nullptr); // restarted on the new folder
         QVERIFY(JournalText().find("| INFO | settings saved") != std::string::npos);
+    }
+
+    void AFailedSaveIsSaidInTheDialogsWordsAndNotJournalledAsSaved()
+    {
+        TLoaderSettings Initial;
+        Initial.RunWithWindows = false;
+        Initial.AutoUpdate = false;
+        Initial.Save();
+        TfrmMain Window(FBox->Options());
+        QSignalSpy Balloons(&Window, &TfrmMain::BalloonShown);
+        // A folder where the file should be: no rights trick, so it holds for any user.
+        std::filesystem::remove(FBox->SettingsFile());
+        std::filesystem::create_directory(FBox->SettingsFile());
+        TakeShownMessages();
+        PresetMessageAnswer(QMessageBox::Ok);
+        QVERIFY(DriveModal<TfrmGeneral>([&] { Window.ShowGeneralDialog(); },
+                                        [](TfrmGeneral& Dialog) {
+                                            TypeText(Find<QLineEdit>(Dialog, "edtTimeout"),
+                                                     QStringLiteral("700"));
+                                            Find<QPushButton>(Dialog, "btnSave")->click();
+                                        }));
+        QVERIFY(JournalText().find("| ERROR | cannot save settings: ") != std::string::npos);
+        QVERIFY(JournalText().find("settings saved") == std::string::npos);
+        const std::vector<TShownMessage> Shown = TakeShownMessages();
+        QCOMPARE(Shown.size(), std::size_t{1});
+        QVERIFY2(Shown[0].Text.startsWith(QStringLiteral("Настройки не сохранены: не удалось "
+                                                         "записать файл ")),
+                 qPrintable(Shown[0].Text));
+        QVERIFY(Shown[0].Text.contains(QStringLiteral("settings.ini")));
+        QCOMPARE(Shown[0].Caption, QStringLiteral("Основные"));
+        QVERIFY(Shown[0].Icon == TMessageIcon::miError);
+        QCOMPARE(Balloons.count(), 0);
+        QCOMPARE(Window.Settings()->ConnectTimeoutMs, 700); // kept for the next save
     }
 
 private:

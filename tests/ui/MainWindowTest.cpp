@@ -273,14 +273,19 @@ private Q_SLOTS:
              QStringLiteral("SM-100"), QStringLiteral("*")},
             {QStringLiteral("Касса"), QStringLiteral("CAS"), QStringLiteral("192.168.1.20:8111"),
              QStringLiteral("CL5000"), QStringLiteral("cas*.csv")},
-            {QString(), QStringLiteral("M-ER"), QStringLiteral("scale.local:0"), QString(),
-             QStringLiteral("*.txt;*.csv")}};
+            // No name: the host stands in for it.
+            {QStringLiteral("scale.local"), QStringLiteral("M-ER"), QStringLiteral("scale.local:0"),
+             QString(), QStringLiteral("*.txt;*.csv")}};
         QCOMPARE(List->topLevelItemCount(), 3);
         for (int R = 0; R < 3; ++R) {
             for (int C = 0; C < 5; ++C)
                 QCOMPARE(List->topLevelItem(R)->text(C), Rows[R][C]);
             QCOMPARE(IconImage(List->topLevelItem(R)->icon(0)), SharedImages().Image(siScales));
         }
+        Window.ShowMainWindow();
+        for (int C = 0; C < 5; ++C)
+            QVERIFY2(DrawsGridLines(List, List->topLevelItem(1), C),
+                     qPrintable(QString::number(C)));
 
         // A change of the settings shows after the refresh that follows it.
         Window.Settings()->Scales.erase(Window.Settings()->Scales.begin());

@@ -173,8 +173,10 @@ QImage LabelDialogShot(bool SizeDialog)
     return Shot;
 }
 
-// The DIGI dialog after two scales were collected, the second one shown in the fields.
-QImage DigiDialogShot(bool Editing)
+// The DIGI dialog after two scales were collected, the second one shown in the fields; or,
+// with `Status`, that text in the status line (the end of a search through the system's
+// adapter).
+QImage DigiDialogShot(bool Editing, const QString& Status = {})
 {
     TLoaderSettings Settings;
     TfrmDigi Dialog;
@@ -189,7 +191,8 @@ QImage DigiDialogShot(bool Editing)
         Name->setText(QStringLiteral("Рыба"));
         Host->setText(QStringLiteral("127.0.100.202"));
         Dialog.findChild<QLabel*>(QStringLiteral("lblStatus"))
-            ->setText(QStringLiteral("Выберите адаптер в окне «Основные»"));
+            ->setText(Status.isEmpty() ? QStringLiteral("Выберите адаптер в окне «Основные»")
+                                       : Status);
     }
     Dialog.show();
     QCoreApplication::processEvents();
@@ -202,6 +205,9 @@ QImage ScalesWindowShot()
     Test::TUiSandbox Box;
     TLoaderSettings Settings;
     Settings.Scales = ShotScales();
+    // A scale without a name goes by its host.
+    Settings.Scales.push_back(
+        Test::MakeScale("", "127.0.100.203", 0, TScaleKind::skDigi, "SM-100", "*"));
     TfrmScales Window;
     Window.Open(&Settings, {});
     Window.show();
@@ -219,17 +225,20 @@ QImage ScalesWindowShot()
     return Shot;
 }
 
-QImage GeneralDialogShot()
+// The general dialog with `AdapterIp` stored and, when given, `Timeout` typed.
+QImage GeneralDialogShot(const std::string& AdapterIp, const QString& Timeout = {})
 {
     TLoaderSettings Settings;
     Settings.WatchFolder = "C:\\Обмен\\Весы";
-    Settings.AdapterIp = "192.168.100.5";
+    Settings.AdapterIp = AdapterIp;
     const TLogLevel Level = GetLogLevel();
     TfrmGeneral Dialog(nullptr, [] {
         return std::vector<TNetAdapter>{{"192.168.100.5", "Ethernet Intel(R) I219-LM"},
                                         {"10.0.0.2", "Wi-Fi"}};
     });
     Dialog.LoadFrom(Settings);
+    if (!Timeout.isEmpty())
+        Dialog.findChild<QLineEdit*>(QStringLiteral("edtTimeout"))->setText(Timeout);
     Dialog.show();
     QCoreApplication::processEvents();
     QImage Shot = Dialog.grab().toImage();
@@ -271,6 +280,14 @@ int main(int Argc, char** Argv)
     Ok = Save(DigiDialogShot(false), Out, "digi-dialog.png") && Ok;
     Ok = Save(DigiDialogShot(true), Out, "digi-dialog-editing.png") && Ok;
     Ok = Save(ScalesWindowShot(), Out, "scales-window.png") && Ok;
-    Ok = Save(GeneralDialogShot(), Out, "general-dialog.png") && Ok;
+    Ok = Save(DigiDialogShot(false,
+                             QStringLiteral("Поиск закончен. Найдено 3 (через 192.168.1.10).")),
+              Out, "digi-dialog-system-adapter.png") &&
+         Ok;
+    Ok = Save(GeneralDialogShot("192.168.100.5"), Out, "general-dialog.png") && Ok;
+    Ok = Save(GeneralDialogShot(""), Out, "general-dialog-system.png") && Ok;
+    Ok = Save(GeneralDialogShot("192.168.100.9", QStringLiteral("30000")), Out,
+              "general-dialog-missing.png") &&
+         Ok;
     return Ok ? 0 : 1;
 }

@@ -1,11 +1,15 @@
-// The scales window driven through its controls, offscreen: the grouped list, the on-line probe
-// against a simulated scale on loopback (its port derived from the host), a removal in the
-// middle of a probe, the check boxes, the add menu and the status texts.
+// The scales window driven through its controls, offscreen: the grouped list with its grid lines
+// and nameless scales shown by their host, the on-line probe against a simulated scale on
+// loopback (its port derived from the host), a removal asked about first and one in the middle
+// of a probe, a probe given up when the window closes, a configured adapter that is gone, the
+// check boxes, the add menu and the status texts.
 
 #include "UiSandbox.h"
 
+#include "core/DigiSearch/TcpTransport.h"
 #include "core/Journal/Journal.h"
 #include "support/ScaleNet.h"
+#include "ui/Common/MessageBox.h"
 #include "ui/DigiForm/DigiForm.h"
 #include "ui/ScalesForm/ScalesForm.h"
 
@@ -186,6 +190,7 @@ private Q_SLOTS:
                 Seen << Item->text(3);
         });
         D.List()->setCurrentItem(D.Item(0));
+        PresetMessageAnswer(QMessageBox::Yes);
         D.Click("btnRemove");
         QCOMPARE(D.Status(), QStringLiteral("Весы удалены"));
         QCOMPARE(D.Changes, 1);
@@ -266,6 +271,96 @@ private Q_SLOTS:
         QCOMPARE(Settings.Scales[0].Port, 2016);
         QCOMPARE(D.Item(0)->text(0), QStringLiteral("Овощи"));
         QVERIFY(JournalText().find("| INFO | scale updated") != std::string::npos);
+    }
+
+    void TheListHasGridLinesAndNamesANamelessScaleByItsHost()
+    {
+        TLoaderSettings Settings;
+        Settings.Scales = {MakeScale("Мясо", "", 0, TScaleKind::skDigi, "", "*"),
+                           MakeScale("  ", " scale.local ", 0, TScaleKind::skDigi, "", "*")};
+        TScalesDriver D(Settings);
+        QCOMPARE(D.Item(0)->text(0), QStringLiteral("Мясо"));
+        QCOMPARE(D.Item(1)->text(0), QStringLiteral("scale.local"));
+        QTRY_COMPARE(D.State(1), QStringLiteral("Не в сети"));
+        for (int Column = 0; Column < 4; ++Column)
+            QVERIFY2(DrawsGridLines(D.List(), D.Item(0), Column),
+                     qPrintable(QString::number(Column)));
+    }
+
+    void RemovingAScaleAsksFirst()
+    {
+        TLoaderSettings Settings;
+        Settings.ConnectTimeoutMs = 100;
+        Settings.Scales = {MakeScale("Мясо", "", 0, TScaleKind::skDigi, "", "*"),
+                           MakeScale("", "", 0, TScaleKind::skCas, "", "*")};
+        TScalesDriver D(Settings);
+        TakeShownMessages();
+        D.List()->setCurrentItem(D.Item(0));
+        PresetMessageAnswer(QMessageBox::No);
+        D.Click("btnRemove");
+        std::vector<TShownMessage> Shown = TakeShownMessages();
+        QCOMPARE(Shown.size(), std::size_t{1});
+        QCOMPARE(Shown[0].Text, QStringLiteral("Удалить весы «Мясо»?"));
+        QCOMPARE(Shown[0].Caption, QStringLiteral("Весы"));
+        QVERIFY(Shown[0].Icon == TMessageIcon::miQuestion);
+        QVERIFY(Shown[0].HadOwner);
+        QCOMPARE(Settings.Scales.size(), std::size_t{2});
+        QCOMPARE(D.Changes, 0);
+        QCOMPARE(D.Status(), QString());
+
+        PresetMessageAnswer(QMessageBox::Yes);
+        D.Click("btnRemove");
+        QCOMPARE(Settings.Scales.size(), std::size_t{1});
+        QCOMPARE(D.Changes, 1);
+        QCOMPARE(D.Status(), QStringLiteral("Весы удалены"));
+
+        // A scale with neither name nor host is asked about all the same.
+        D.List()->setCurrentItem(D.Item(0));
+        PresetMessageAnswer(QMessageBox::No);
+        D.Click("btnRemove");
+        Shown = TakeShownMessages();
+        QCOMPARE(Shown.size(), std::size_t{2});
+        QCOMPARE(Shown[1].Text, QStringLiteral("Удалить эти весы?"));
+        QCOMPARE(Settings.Scales.size(), std::size_t{1});
+    }
+
+    void ClosingGivesUpTheAttemptInProgress()
+    {
+        TUnansweredEndpoint Slow;
+        QVERIFY(Slow.Ready());
+        TLoaderSettings Settings;
+        Settings.ConnectTimeoutMs = 3000;
+        Settings.Scales = {Digi("127.0.0.1", Slow.Port())};
+        {
+            TScalesDriver D(Settings);
+            QTest::qWait(200); // the attempt is under way
+            D.Click("btnClose");
+            QVERIFY(!D.Window.isVisible());
+        }
+        // Given up when the window went, not waited out for three seconds.
+        QCOMPARE(CountJournal("INFO", "digi tcp ip=127.0.0.1 port=" + std::to_string(Slow.Port()) +
+                                          " bind=- result=cancelled"),
+                 1);
+    }
+
+    void AConfiguredAdapterThatIsGoneIsNamedInTheJournal()
+    {
+        // An address of the range kept for tests of network equipment that no adapter here has;
+        // the bind fails before anything is sent.
+        std::string Gone;
+        for (int Last = 77; Last < 90 && Gone.empty(); ++Last)
+            if (!IsLocalAddress("198.18.0." + std::to_string(Last)))
+                Gone = "198.18.0." + std::to_string(Last);
+        QVERIFY(!Gone.empty());
+        TLoaderSettings Settings;
+        Settings.AdapterIp = Gone;
+        Settings.Scales = {Digi("127.0.0.1", 2001)};
+        TScalesDriver D(Settings);
+        QTRY_COMPARE(D.State(0), QStringLiteral("Не в сети"));
+        QCOMPARE(CountJournal("INFO", "bind=" + Gone + " result=bind error " +
+                                          std::to_string(AddressNotAvailableError()) +
+                                          " (адаптер " + Gone + " не найден)"),
+                 1);
     }
 
 private:

@@ -3,11 +3,13 @@
 #include "core/Journal/Journal.h"
 #include "platform/Environment.h"
 #include "ui/Common/Desktop.h"
+#include "ui/Common/GridLines.h"
 
 #include <QAbstractScrollArea>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -63,6 +65,21 @@ std::filesystem::path TUiSandbox::Folder(const std::string& Name) const
     const auto Path = FSession.Path() / PathFromUtf8(Name);
     std::filesystem::create_directories(Path);
     return Path;
+}
+
+bool DrawsGridLines(QTreeWidget* List, QTreeWidgetItem* Item, int Column)
+{
+    const QColor Grid = GridLineColor(List);
+    if (Grid == List->palette().color(QPalette::Base))
+        return false;
+    const QImage Shot = List->viewport()->grab().toImage();
+    const QRect Cell = List->visualItemRect(Item);
+    const int Left = List->header()->sectionViewportPosition(Column);
+    const int Right = Left + List->header()->sectionSize(Column) - 1;
+    // grab() renders at the device pixel ratio; offscreen it is 1.
+    const QColor Bottom = Shot.pixelColor((Left + Right) / 2, Cell.bottom());
+    const QColor Side = Shot.pixelColor(Right, Cell.center().y());
+    return Bottom.rgb() == Grid.rgb() && Side.rgb() == Grid.rgb();
 }
 
 void TypeText(QLineEdit* Edit, const QString& Text)

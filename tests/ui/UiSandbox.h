@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QString>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QUrl>
 
 #include <filesystem>
@@ -77,6 +78,11 @@ void TypeText(QLineEdit* Edit, const QString& Text);
 /// outside its parent, two visible siblings overlapping, or a caption (label, button, check
 /// box) that needs more room than its control has.
 QString LayoutFault(const QWidget& Window);
+
+/// Whether `List` draws grid lines around `Item`'s cell in `Column`: the pixel under the middle
+/// of the cell's bottom edge and the one beside the middle of its right edge have the style's
+/// grid colour (and the list's base colour differs from it, so the check means something).
+bool DrawsGridLines(QTreeWidget* List, QTreeWidgetItem* Item, int Column);
 
 /// Runs `Open`, which shows a modal dialog of type `TDialog` and returns once it closed, and
 /// hands that dialog to `Drive` as soon as it is up. A dialog that `Drive` leaves open (or one

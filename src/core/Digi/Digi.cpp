@@ -61,6 +61,10 @@ TUploadResult UploadFrames(const std::string& Host, std::int32_t Port, std::int3
     TSocketHandle Socket = NoSocket;
     if (!TcpConnect(Host, BindIp, Port, Timeout, Socket)) {
         Result.Message = "scale did not accept the connection";
+        // A configured adapter that is gone fails every scale; say so instead of leaving the
+        // user to decode a bind error.
+        if (IsConnectableIpv4(BindIp) && !IsLocalAddress(BindIp))
+            Result.Message += ": " + MissingAdapterText(BindIp);
         LogError(Where + Result.Message);
         return Result;
     }

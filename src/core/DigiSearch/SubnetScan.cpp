@@ -77,7 +77,7 @@ void ScanWorker(TScanState& State)
             return;
         const int Port = DigiDefaultPort(Host);
         std::int64_t FoundNow = 0;
-        if (Port > 0 && TcpProbe(Host, Port, State.TimeoutMs, State.AdapterIp)) {
+        if (Port > 0 && TcpProbe(Host, Port, State.TimeoutMs, State.AdapterIp, State.IsCancelled)) {
             FoundNow = ++State.Found;
             if (State.OnHit)
                 State.OnHit(TDigiHit{Host, Port});
@@ -119,6 +119,13 @@ std::vector<TNetAdapter> ListAdapters()
 bool IsUsableAdapterIp(std::string_view Ip)
 {
     return !Ip.empty() && Ip != "0.0.0.0" && !Ip.starts_with("127.") && !Ip.starts_with("169.254.");
+}
+
+std::optional<TNetAdapter> SystemChosenAdapter(const std::vector<TNetAdapter>& Adapters)
+{
+    if (Adapters.empty())
+        return std::nullopt;
+    return Adapters.front();
 }
 
 std::string ChooseBindAddress(std::string_view Host, std::string_view LocalIp,

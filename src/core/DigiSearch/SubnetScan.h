@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,14 @@ std::vector<TNetAdapter> ListAdapters();
 
 /// False for "", "0.0.0.0", and anything that begins with "127." or "169.254."; true otherwise.
 bool IsUsableAdapterIp(std::string_view Ip);
+
+/// Where a window takes the local adapters from: ListAdapters, or a test's own list.
+using TAdapterSource = std::function<std::vector<TNetAdapter>()>;
+
+/// The adapter the system would send from when none is configured: the first usable one in the
+/// platform's order (ListAdapters already leaves out loopback and link-local addresses); none
+/// when the list is empty.
+std::optional<TNetAdapter> SystemChosenAdapter(const std::vector<TNetAdapter>& Adapters);
 
 /// The local address to bind to when talking to `Host`: `LocalIp` trimmed when that is not
 /// empty (not checked against the adapters); else the first adapter on the host's /24 network;

@@ -2,17 +2,64 @@
 
 #include "core/Journal/Journal.h"
 #include "core/Text/Text.h"
+#include "platform/Adapters.h"
+
+#include <algorithm>
+#include <chrono>
 
 namespace Plumeria {
 
 namespace {
 
 constexpr std::uint32_t AddressNone = 0xFFFFFFFFu;
+/// A cancellable connect first waits this long without asking (a scale that answers at all
+/// mostly answers by then), then looks at its cancel check this often.
+constexpr int FirstSliceMs = 100;
+constexpr int CancelSliceMs = 25;
+
+/// Waits for the connect to complete, at most `TimeoutMs`; with a cancel check the wait is cut
+/// into short slices and ends early ("cancelled") once the check answers true.
+std::string WaitConnected(TSocketHandle Socket, int TimeoutMs, const TConnectCancel& Cancelled)
+{
+    int Error = 0;
+    if (!Cancelled)
+        return SocketWaitConnected(Socket, TimeoutMs, Error) == TWaitResult::wrReady ? ""
+                                                                                     : "timeout";
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+    for (bool First = true;; First = false) {
+        if (!First && Cancelled())
+            return "cancelled";
+        const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              Deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (Left <= 0)
+            return "timeout";
+        const int Slice =
+            static_cast<int>(std::min<long long>(Left, First ? FirstSliceMs : CancelSliceMs));
+        switch (SocketWaitConnected(Socket, Slice, Error)) {
+        case TWaitResult::wrReady:
+            return "";
+        case TWaitResult::wrFailed:
+            return "timeout";
+        case TWaitResult::wrTimeout:
+            break;
+        }
+    }
+}
+
+/// "bind error N", and which adapter is missing when the address belongs to none of them.
+std::string BindErrorWord(std::string_view BindIp, int Error)
+{
+    std::string Word = "bind error " + std::to_string(Error);
+    if (!IsLocalAddress(BindIp))
+        Word += " (" + MissingAdapterText(BindIp) + ")";
+    return Word;
+}
 
 /// The steps after the socket exists: non-blocking mode, bind, connect and the wait for it.
 /// Returns the result word.
 std::string ConnectSocket(TSocketHandle Socket, std::uint32_t Ip, std::string_view BindIp, int Port,
-                          int TimeoutMs)
+                          int TimeoutMs, const TConnectCancel& Cancelled)
 {
     int Error = 0;
     if (!SocketSetNonBlocking(Socket, Error))
@@ -22,7 +69,7 @@ std::string ConnectSocket(TSocketHandle Socket, std::uint32_t Ip, std::string_vi
         if (!IsConnectableIpv4(BindIp) || !ParseIpv4(BindIp, Local))
             return "bad bind address";
         if (!SocketBind(Socket, Local, Error))
-            return "bind error " + std::to_string(Error);
+            return BindErrorWord(BindIp, Error);
     }
     switch (SocketConnectStart(Socket, Ip, Port, Error)) {
     case TConnectStart::csConnected:
@@ -32,8 +79,8 @@ std::string ConnectSocket(TSocketHandle Socket, std::uint32_t Ip, std::string_vi
     case TConnectStart::csInProgress:
         break;
     }
-    if (SocketWaitConnected(Socket, TimeoutMs, Error) != TWaitResult::wrReady)
-        return "timeout";
+    if (std::string Word = WaitConnected(Socket, TimeoutMs, Cancelled); !Word.empty())
+        return Word;
     int Pending = 0;
     if (!SocketPendingError(Socket, Pending, Error))
         return "getsockopt error " + std::to_string(Error);
@@ -47,7 +94,7 @@ std::string ConnectSocket(TSocketHandle Socket, std::uint32_t Ip, std::string_vi
 /// The whole attempt up to its result word; the caller journals and cleans up. Leaves the
 /// socket in `Socket` (NoSocket when none was created).
 std::string ConnectAttempt(std::string_view Host, std::string_view BindIp, int Port, int TimeoutMs,
-                           TSocketHandle& Socket)
+                           TSocketHandle& Socket, const TConnectCancel& Cancelled)
 {
     Socket = NoSocket;
     if (!SocketLibraryReady())
@@ -61,7 +108,7 @@ std::string ConnectAttempt(std::string_view Host, std::string_view BindIp, int P
     Socket = SocketCreateTcp(Error);
     if (Socket == NoSocket)
         return "socket error " + std::to_string(Error);
-    return ConnectSocket(Socket, Ip, BindIp, Port, TimeoutMs);
+    return ConnectSocket(Socket, Ip, BindIp, Port, TimeoutMs, Cancelled);
 }
 
 } // namespace
@@ -106,11 +153,23 @@ bool IsConnectableIpv4(std::string_view Text)
     return ParseIpv4(Text, Ip) && Ip != 0 && Ip != AddressNone;
 }
 
+bool IsLocalAddress(std::string_view Ip)
+{
+    const std::vector<TPlatformAdapterAddress> Own = PlatformAdapterAddresses();
+    return std::any_of(Own.begin(), Own.end(),
+                       [Ip](const TPlatformAdapterAddress& Address) { return Address.Ip == Ip; });
+}
+
+std::string MissingAdapterText(std::string_view Ip)
+{
+    return "адаптер " + std::string(Ip) + " не найден";
+}
+
 bool TcpConnect(std::string_view Host, std::string_view BindIp, int Port, int TimeoutMs,
-                TSocketHandle& Socket)
+                TSocketHandle& Socket, const TConnectCancel& Cancelled)
 {
     TSocketHandle Attempt = NoSocket;
-    const std::string Word = ConnectAttempt(Host, BindIp, Port, TimeoutMs, Attempt);
+    const std::string Word = ConnectAttempt(Host, BindIp, Port, TimeoutMs, Attempt, Cancelled);
     const bool Connected = Word == "accept";
     if (Connected) {
         // Each frame waits for its acknowledgement before the next: coalescing small writes
@@ -129,10 +188,11 @@ bool TcpConnect(std::string_view Host, std::string_view BindIp, int Port, int Ti
     return Connected;
 }
 
-bool TcpProbe(std::string_view Host, int Port, int TimeoutMs, std::string_view BindIp)
+bool TcpProbe(std::string_view Host, int Port, int TimeoutMs, std::string_view BindIp,
+              const TConnectCancel& Cancelled)
 {
     TSocketHandle Socket = NoSocket;
-    if (!TcpConnect(Host, BindIp, Port, TimeoutMs, Socket))
+    if (!TcpConnect(Host, BindIp, Port, TimeoutMs, Socket, Cancelled))
         return false;
     TcpClose(Socket);
     return true;

@@ -7,11 +7,14 @@
 // saved with a host name, "bad endpoint", "socket error N", "winsock off").
 //
 // Re-entrant: the interface thread, the scan workers and the probe thread call it at once.
-// Nothing throws; every failure is a false result.
+// Nothing throws; every failure is a false result. A connect can be given a cancel check: the
+// wait for the scale then ends within about a tenth of a second of the check answering true
+// (result word "cancelled"), so a window that closes never waits for a time-out.
 
 #include "platform/Sockets.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -31,13 +34,27 @@ bool ParseIpv4(std::string_view Text, std::uint32_t& Ip);
 /// bound to.
 bool IsConnectableIpv4(std::string_view Text);
 
-/// Connects to Host:Port, from `BindIp` when it is not empty, waiting at most `TimeoutMs`.
-/// True with an open, non-blocking socket in `Socket` when the scale accepted; false with
-/// `Socket` = NoSocket otherwise (no socket is left open on failure).
+/// True when a connect still waiting for its scale should give up; called from the connecting
+/// thread, a few times a second at most.
+using TConnectCancel = std::function<bool()>;
+
+/// Connects to Host:Port, from `BindIp` when it is not empty, waiting at most `TimeoutMs`, and
+/// less when `Cancelled` (may be empty) answers true meanwhile. True with an open, non-blocking
+/// socket in `Socket` when the scale accepted; false with `Socket` = NoSocket otherwise (no
+/// socket is left open on failure). A bind that fails because no local adapter has `BindIp`
+/// is journalled with "адаптер <BindIp> не найден" after the error number.
 bool TcpConnect(std::string_view Host, std::string_view BindIp, int Port, int TimeoutMs,
-                TSocketHandle& Socket);
+                TSocketHandle& Socket, const TConnectCancel& Cancelled = {});
 /// TcpConnect and, when it succeeds, an immediate close. Returns the connect's result.
-bool TcpProbe(std::string_view Host, int Port, int TimeoutMs, std::string_view BindIp);
+bool TcpProbe(std::string_view Host, int Port, int TimeoutMs, std::string_view BindIp,
+              const TConnectCancel& Cancelled = {});
+
+/// Whether `Ip` is one of the machine's own addresses (loopback included), so a socket can be
+/// bound to it.
+bool IsLocalAddress(std::string_view Ip);
+/// "адаптер <Ip> не найден": what a connect from an address that no adapter has any more says in
+/// the journal.
+std::string MissingAdapterText(std::string_view Ip);
 /// Hands every byte to the network; `TimeoutMs` (at least 1) bounds each wait for room, not the
 /// whole transfer. False on an error, a time-out, empty data or no socket.
 bool TcpSendAll(TSocketHandle Socket, std::span<const std::uint8_t> Data, int TimeoutMs);

@@ -1,5 +1,8 @@
 #include "ui/Common/Controls.h"
 
+#include "core/Settings/Settings.h"
+#include "core/Text/Text.h"
+
 #include "ui/Icons/Icons.h"
 #include "ui/Main/Help.h"
 
@@ -40,6 +43,12 @@ void SetListColumns(QTreeWidget* List, std::span<const TListColumn> Columns)
     List->setHeaderLabels(Captions);
     for (std::size_t I = 0; I < Columns.size(); ++I)
         List->setColumnWidth(static_cast<int>(I), Columns[I].Width);
+}
+
+QString ScaleListName(const TScaleConfig& Scale)
+{
+    const std::string Name = Trim(Scale.Name);
+    return QtText(Name.empty() ? Trim(Scale.Host) : Name);
 }
 
 } // namespace Plumeria

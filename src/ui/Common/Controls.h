@@ -1,7 +1,8 @@
 #pragma once
 // Small helpers every window uses when it builds its controls: texts between core (UTF-8) and
 // Qt, a control named for the tests, a label placed at its designed spot and as wide as its
-// text, a "?" button that opens a help page, and a button that is never the default one.
+// text, a "?" button that opens a help page, a button that is never the default one, and the
+// name a scale goes by in a list.
 
 #include <QLabel>
 #include <QPushButton>
@@ -14,6 +15,8 @@
 class QTreeWidget;
 
 namespace Plumeria {
+
+struct TScaleConfig;
 
 inline QString QtText(std::string_view Utf8)
 {
@@ -51,5 +54,9 @@ struct TListColumn
 
 /// Gives the list its columns, in order, at their widths.
 void SetListColumns(QTreeWidget* List, std::span<const TListColumn> Columns);
+
+/// The text of a scale's name column: its trimmed name, or its trimmed host when it has no name,
+/// so that no row of a scale list is blank where the user looks for it.
+QString ScaleListName(const TScaleConfig& Scale);
 
 } // namespace Plumeria

@@ -27,6 +27,20 @@ namespace {
 
 constexpr int CodePage866Item = 1;
 
+QString PortRangeText()
+{
+    return QStringLiteral("Порт — число от 0 до 65535");
+}
+
+/// A typed port is empty (the host's default) or a whole number a port can be; anything else is
+/// refused rather than quietly taken as 0.
+bool IsPortText(std::string_view Text)
+{
+    const std::string_view Trimmed = TrimView(Text);
+    std::int32_t Port = 0;
+    return Trimmed.empty() || (TryParseInt32(Trimmed, Port) && Port >= 0 && Port <= 65535);
+}
+
 QString EntryErrorText(TScaleEntryError Error)
 {
     switch (Error) {
@@ -57,16 +71,19 @@ private:
 
 } // namespace
 
-TfrmDigi::TfrmDigi(QWidget* Parent) : QDialog(Parent)
+TfrmDigi::TfrmDigi(QWidget* Parent, TAdapterSource Adapters)
+    : QDialog(Parent), FAdapters(std::move(Adapters))
 {
+    if (!FAdapters)
+        FAdapters = [] { return ListAdapters(); };
     CreateControls();
 }
 
 TfrmDigi::~TfrmDigi()
 {
     FCancel = true;
-    // The workers finish their current probes; the calls they queued for this dialog are
-    // dropped with it.
+    // The workers give up their current probes at once; the calls they queued for this dialog
+    // are dropped with it.
     FSearchThread.reset();
 }
 
@@ -77,6 +94,7 @@ void TfrmDigi::Prepare(const TLoaderSettings* Settings, const TScaleConfig& Curr
     FHits.clear();
     lbFound->clear();
     FResults.clear();
+    FShownRow = -1;
     {
         TFlagGuard Loading(FLoading);
         if (Editing) {
@@ -103,11 +121,6 @@ void TfrmDigi::Prepare(const TLoaderSettings* Settings, const TScaleConfig& Curr
     }
     lblStatus->clear();
     LayOut();
-}
-
-bool TfrmDigi::Searching() const
-{
-    return FSearchThread && !FSearchThread->Finished();
 }
 
 void TfrmDigi::done(int Result)
@@ -154,6 +167,10 @@ bool TfrmDigi::ReadConfig(TScaleConfig& Config)
     Fields.Enabled = chkEnabled->isChecked();
     Fields.Name = Utf8(edtName->text());
     Fields.Mask = Utf8(edtMask->text());
+    if (!IsPortText(Fields.Port)) {
+        ShowStatus(PortRangeText());
+        return false;
+    }
     const TScaleEntryError Error = ReadScaleEntry(Fields, Config);
     if (Error == TScaleEntryError::seNone)
         return true;
@@ -180,11 +197,14 @@ void TfrmDigi::ShowConfig(const TScaleConfig& Config)
         TFlagGuard Loading(FLoading);
         edtHost->setText(QtText(Config.Host));
         edtPort->setText(QString::number(Config.Port));
-        if (!Config.Model.empty())
+        // Adding: the fields become exactly the line, so nothing of the scale shown before (its
+        // name above all) stays behind. Editing: the lines only offer an address for the one
+        // scale being edited, whose name and model stay unless the line has its own.
+        if (!FEditing || !Config.Model.empty())
             cmbModel->setCurrentText(QtText(Config.Model));
         cmbCode->setCurrentIndex(Config.FileCodePage == 866 ? CodePage866Item : 0);
         chkEnabled->setChecked(Config.Enabled);
-        if (!Trim(Config.Name).empty())
+        if (!FEditing || !Trim(Config.Name).empty())
             edtName->setText(QtText(Config.Name));
         if (!FEditing)
             edtMask->setText(QtText(EntryMask(Config.FileMask)));
@@ -192,34 +212,64 @@ void TfrmDigi::ShowConfig(const TScaleConfig& Config)
     FAutoPort = DigiDefaultPort(Config.Host);
 }
 
-void TfrmDigi::lbFoundClick()
+void TfrmDigi::lbFoundClick(QListWidgetItem* Item)
 {
-    const int Row = lbFound->currentRow();
-    if (Row >= 0 && static_cast<std::size_t>(Row) < FHits.size())
-        ShowConfig(FHits[static_cast<std::size_t>(Row)]);
+    const int Row = lbFound->row(Item);
+    if (Row < 0 || static_cast<std::size_t>(Row) >= FHits.size())
+        return;
+    if (!FEditing && !KeepTypedScale()) {
+        // The typed scale could not be kept (the status says why): its fields stay, and so does
+        // the line they belong to.
+        lbFound->setCurrentRow(FShownRow);
+        return;
+    }
+    ShowConfig(FHits[static_cast<std::size_t>(Row)]);
+    FShownRow = FEditing ? -1 : Row;
+}
+
+bool TfrmDigi::KeepTypedScale()
+{
+    if (Trim(Utf8(edtHost->text())).empty())
+        return true; // no scale in the fields: nothing to keep
+    TScaleConfig Config;
+    if (!ReadConfig(Config))
+        return false;
+    const bool Shown = FShownRow >= 0 && static_cast<std::size_t>(FShownRow) < FHits.size();
+    if (Shown && FHits[static_cast<std::size_t>(FShownRow)] == Config)
+        return true; // the line as it is
+    return CollectTyped(Config, true);
+}
+
+bool TfrmDigi::CollectTyped(const TScaleConfig& Config, bool RefuseConfigured)
+{
+    const int Found = FindHost(FHits, Config.Host);
+    if (Found >= 0) {
+        FHits[static_cast<std::size_t>(Found)] = Config;
+        lbFound->item(Found)->setText(QtText(ScaleHitText(Config)));
+        return true;
+    }
+    if (IsKnownHost(Config.Host)) {
+        if (!RefuseConfigured)
+            return true; // "Готово" drops a configured scale without a word
+        ShowStatus(QStringLiteral("Такие весы уже есть"));
+        return false;
+    }
+    AddHit(Config);
+    return true;
 }
 
 void TfrmDigi::btnAddClick()
 {
     TScaleConfig Config;
-    if (!ReadConfig(Config))
+    if (!ReadConfig(Config) || !CollectTyped(Config, true))
         return;
-    const int Found = FindHost(FHits, Config.Host);
-    if (Found >= 0) {
-        FHits[static_cast<std::size_t>(Found)] = Config;
-        lbFound->item(Found)->setText(QtText(ScaleHitText(Config)));
-    } else if (IsKnownHost(Config.Host)) {
-        ShowStatus(QStringLiteral("Такие весы уже есть"));
-        return;
-    } else {
-        AddHit(Config);
-    }
     {
         TFlagGuard Loading(FLoading);
         edtHost->clear();
         edtPort->clear();
     }
     FAutoPort = -1;
+    FShownRow = -1;
     ShowStatus(QStringLiteral("Весы добавлены"));
 }
 
@@ -233,19 +283,13 @@ void TfrmDigi::btnOkClick()
         accept();
         return;
     }
+    // What is typed for a host already collected replaces its line, whichever line is
+    // selected; a new host is collected; a configured one is dropped without a word.
     if (!Trim(Utf8(edtHost->text())).empty()) {
         TScaleConfig Config;
         if (!ReadConfig(Config))
             return;
-        const int Row = lbFound->currentRow();
-        const bool RowSelected = Row >= 0 && lbFound->item(Row)->isSelected() &&
-                                 static_cast<std::size_t>(Row) < FHits.size();
-        if (RowSelected && SameTextAscii(FHits[static_cast<std::size_t>(Row)].Host, Config.Host)) {
-            FHits[static_cast<std::size_t>(Row)] = Config;
-            lbFound->item(Row)->setText(QtText(ScaleHitText(Config)));
-        } else {
-            AddHit(Config); // a configured host is dropped here without a word
-        }
+        CollectTyped(Config, false);
     }
     if (FHits.empty()) {
         ShowStatus(QStringLiteral("Укажите адрес или найдите весы"));
@@ -257,7 +301,9 @@ void TfrmDigi::btnOkClick()
 
 void TfrmDigi::btnSearchClick()
 {
-    if (Searching()) {
+    // Running until its end call has run here, even when its thread has already finished: a
+    // click in that gap stops, it never starts a second search.
+    if (FSearchRunning) {
         FCancel = true;
         ShowStatus(QStringLiteral("Остановка поиска..."));
         return;
@@ -265,8 +311,8 @@ void TfrmDigi::btnSearchClick()
     FSearchThread.reset(); // a finished one
     if (!FSettings)
         return;
-    const std::string Adapter = Trim(FSettings->AdapterIp);
-    if (Adapter.empty()) {
+    std::string Adapter;
+    if (!SearchAdapter(Adapter)) {
         ShowStatus(QStringLiteral("Выберите адаптер в окне «Основные»"));
         return;
     }
@@ -277,12 +323,49 @@ void TfrmDigi::btnSearchClick()
     const std::int32_t TimeoutMs = ClampDigiTimeout(FSettings->ConnectTimeoutMs);
     FCancel = false;
     FFound = 0;
+    FSearchRunning = true;
     btnSearch->setText(UiStop());
     SetButtonImage(btnSearch, siExit);
-    ShowStatus(QStringLiteral("Проверка порта 2000 + последний октет..."));
+    ShowStatus(FChosenAdapter.empty()
+                   ? QStringLiteral("Проверка порта 2000 + последний октет...")
+                   : QStringLiteral("Адаптер не выбран, поиск через %1...").arg(QtText(Adapter)));
+    lblStatus->setToolTip(FChosenAdapter.empty()
+                              ? QString()
+                              : QStringLiteral("Адаптер выбран системой: %1").arg(QtText(Adapter)));
     LogInfo("digi search adapter=" + Adapter + " timeout=" + std::to_string(TimeoutMs) +
-            " port=2000+last octet");
+            " port=2000+last octet" + (FChosenAdapter.empty() ? "" : " (system choice)"));
     StartSearch(Adapter, TimeoutMs);
+}
+
+bool TfrmDigi::SearchAdapter(std::string& Adapter)
+{
+    FChosenAdapter.clear();
+    Adapter = Trim(FSettings->AdapterIp);
+    if (!Adapter.empty())
+        return true;
+    // A first-time user need not visit "Основные": the network the system would send on is
+    // searched, and the status says which one that is.
+    const std::optional<TNetAdapter> Chosen = SystemChosenAdapter(FAdapters());
+    if (!Chosen)
+        return false;
+    Adapter = Chosen->Ip;
+    FChosenAdapter = Chosen->Ip;
+    return true;
+}
+
+void TfrmDigi::ShowSearchStatus(const QString& Text, const QString& End)
+{
+    // The adapter the system chose is named wherever the one status line has room for it; the
+    // line's hint always names it.
+    if (!FChosenAdapter.empty()) {
+        const QString Named =
+            Text + QStringLiteral(" (через %1)").arg(QtText(FChosenAdapter)) + End;
+        if (lblStatus->fontMetrics().horizontalAdvance(Named) <= lblStatus->width()) {
+            ShowStatus(Named);
+            return;
+        }
+    }
+    ShowStatus(Text + End);
 }
 
 void TfrmDigi::StartSearch(const std::string& Adapter, std::int32_t TimeoutMs)
@@ -329,24 +412,30 @@ void TfrmDigi::SearchHit(const TDigiHit& Hit)
         Config.Model = "SM-100";
         AddHit(Config);
     }
-    ++FFound;
+    // Counted when it is listed, now or from before: "Найдено" never names scales the list
+    // does not show (a configured scale is left out of both).
+    if (FindHost(FHits, Hit.Host) >= 0)
+        ++FFound;
     LogInfo("digi candidate ip=" + Hit.Host + " port=" + std::to_string(Hit.Port));
 }
 
-void TfrmDigi::SearchProgress(std::int32_t Checked, std::int32_t Total, std::int32_t Found)
+void TfrmDigi::SearchProgress(std::int32_t Checked, std::int32_t Total, std::int32_t)
 {
     if (FCancel)
         return;
-    ShowStatus(QStringLiteral("Поиск %1/%2, найдено %3").arg(Checked).arg(Total).arg(Found));
+    ShowSearchStatus(QStringLiteral("Поиск %1/%2, найдено %3").arg(Checked).arg(Total).arg(FFound),
+                     QString());
 }
 
 void TfrmDigi::SearchEnded()
 {
+    FSearchRunning = false;
     btnSearch->setText(UiSearch());
     SetButtonImage(btnSearch, siSearch);
-    ShowStatus((FCancel ? QStringLiteral("Поиск остановлен. Найдено %1.")
-                        : QStringLiteral("Поиск закончен. Найдено %1."))
-                   .arg(FFound));
+    const QString Found = (FCancel ? QStringLiteral("Поиск остановлен. Найдено %1")
+                                   : QStringLiteral("Поиск закончен. Найдено %1"))
+                              .arg(FFound);
+    ShowSearchStatus(Found, QStringLiteral("."));
 }
 
 } // namespace Plumeria

@@ -3,7 +3,13 @@
 // network, or edits one configured scale. The scales window prepares it, shows it modally and
 // takes the records from `Results` after "Готово"/"Сохранить"; the dialog never writes the
 // settings itself. The search runs on threads of its own; everything it finds reaches the
-// dialog as calls queued to the interface thread.
+// dialog as calls queued to the interface thread, and the search counts as running until its
+// end call has run there. Without a configured adapter the search goes through the adapter the
+// system would choose, and says which.
+//
+// A found line is shown in the fields only when the user clicks it (focus moving into the list
+// changes nothing). Whatever was typed for a scale is kept when another line is clicked: a host
+// already listed replaces its line, a new host becomes a line of its own.
 
 #include "core/DigiSearch/SubnetScan.h"
 #include "core/Settings/Settings.h"
@@ -20,6 +26,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 
 namespace Plumeria {
@@ -31,7 +38,8 @@ class TfrmDigi : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfrmDigi(QWidget* Parent = nullptr);
+    /// `Adapters` (empty: ListAdapters) offers the adapter a search without a configured one uses.
+    explicit TfrmDigi(QWidget* Parent = nullptr, TAdapterSource Adapters = {});
     /// Stops a running search and waits for its threads; what they still queued is dropped.
     ~TfrmDigi() override;
 
@@ -41,8 +49,8 @@ public:
     /// The records chosen, valid after the dialog closed with OK: one when editing, one or more
     /// when adding.
     const std::vector<TScaleConfig>& Results() const { return FResults; }
-    /// A search thread is running.
-    bool Searching() const;
+    /// A search was started and its end has not yet been handled on the interface thread.
+    bool Searching() const { return FSearchRunning; }
 
 protected:
     /// Every way of closing ends here; a running search is asked to stop.
@@ -58,7 +66,9 @@ private:
     // Behaviour (DigiForm.cpp).
     void edtHostChange();
     void btnSearchClick();
-    void lbFoundClick();
+    void lbFoundClick(QListWidgetItem* Item);
+    bool KeepTypedScale();
+    bool CollectTyped(const TScaleConfig& Config, bool RefuseConfigured);
     void btnAddClick();
     void btnOkClick();
     bool IsKnownHost(const std::string& Host) const;
@@ -67,7 +77,9 @@ private:
     bool ReadConfig(TScaleConfig& Config);
     std::string CurrentMask() const;
     void SetPortText(std::int32_t Port);
+    bool SearchAdapter(std::string& Adapter);
     void StartSearch(const std::string& Adapter, std::int32_t TimeoutMs);
+    void ShowSearchStatus(const QString& Text, const QString& End);
     void SearchHit(const TDigiHit& Hit);
     void SearchProgress(std::int32_t Checked, std::int32_t Total, std::int32_t Found);
     void SearchEnded();
@@ -101,8 +113,16 @@ private:
     bool FEditing = false;
     bool FLoading = false;
     std::unique_ptr<TPostingThread> FSearchThread;
+    /// From the start of a search until its end call ran here; the button follows this only.
+    bool FSearchRunning = false;
+    /// The adapter the running search goes through when the system chose it, else empty.
+    std::string FChosenAdapter;
+    TAdapterSource FAdapters;
+    /// The found line whose record the fields show (adding mode), or -1.
+    int FShownRow = -1;
     /// Read by the scan's workers, written here only.
     std::atomic<bool> FCancel{false};
+    /// Scales of the current search that are listed.
     std::int32_t FFound = 0;
     std::int32_t FAutoPort = -1;
 };

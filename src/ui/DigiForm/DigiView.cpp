@@ -85,7 +85,10 @@ void TfrmDigi::CreateControls()
 
     connect(edtHost, &QLineEdit::textChanged, this, &TfrmDigi::edtHostChange);
     connect(btnSearch, &QPushButton::clicked, this, &TfrmDigi::btnSearchClick);
-    connect(lbFound, &QListWidget::currentRowChanged, this, &TfrmDigi::lbFoundClick);
+    // A click (or Enter, or a double click) on a line shows it; the current line changing by
+    // itself, as when the focus moves into the list, must not overwrite what was typed.
+    connect(lbFound, &QListWidget::itemClicked, this, &TfrmDigi::lbFoundClick);
+    connect(lbFound, &QListWidget::itemActivated, this, &TfrmDigi::lbFoundClick);
     connect(btnAdd, &QPushButton::clicked, this, &TfrmDigi::btnAddClick);
     connect(btnOk, &QPushButton::clicked, this, &TfrmDigi::btnOkClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);

@@ -6,6 +6,7 @@
 #include "ui/Common/Controls.h"
 #include "ui/Common/FolderPicker.h"
 #include "ui/Common/Fonts.h"
+#include "ui/Common/MessageBox.h"
 #include "ui/Icons/Icons.h"
 #include "ui/UiText/UiText.h"
 
@@ -15,8 +16,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace Plumeria {
@@ -26,6 +29,17 @@ namespace {
 constexpr int DialogWidth = 640;
 constexpr int DialogHeight = 468;
 constexpr int LevelErrorsItem = 1;
+constexpr int AdapterIpRole = Qt::UserRole;
+
+/// The trimmed text as a time-out the settings accept, or nothing.
+std::optional<std::int32_t> TypedTimeout(const QString& Text)
+{
+    std::int32_t Value = 0;
+    if (!TryParseInt32(TrimView(Utf8(Text)), Value) || Value < MinConnectTimeoutMs ||
+        Value > MaxConnectTimeoutMs)
+        return std::nullopt;
+    return Value;
+}
 
 } // namespace
 
@@ -77,6 +91,10 @@ void TfrmGeneral::CreateControls()
     cmbAdapter = Named(new QComboBox(grpFiles), "cmbAdapter");
     lblTimeout = Named(new QLabel(QStringLiteral("Таймаут, мс"), grpFiles), "lblTimeout");
     edtTimeout = Named(new QLineEdit(grpFiles), "edtTimeout");
+    // Digits only: a letter never gets in, so nothing typed is quietly read as another value.
+    edtTimeout->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edtTimeout));
+    edtTimeout->setMaxLength(6);
 
     btnSave = Named(new QPushButton(UiSave(), this), "btnSave");
     SetButtonImage(btnSave, siSave);
@@ -85,7 +103,7 @@ void TfrmGeneral::CreateControls()
 
     connect(cmbLog, &QComboBox::activated, this, &TfrmGeneral::cmbLogChange);
     connect(btnBrowse, &QPushButton::clicked, this, &TfrmGeneral::btnBrowseClick);
-    connect(btnSave, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnSave, &QPushButton::clicked, this, &TfrmGeneral::btnSaveClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
@@ -136,14 +154,22 @@ void TfrmGeneral::LoadFrom(const TLoaderSettings& Source)
 
 void TfrmGeneral::FillAdapters(const std::string& AdapterIp)
 {
-    std::vector<std::string> Items;
-    for (const TNetAdapter& Adapter : FAdapters())
-        Items.push_back(AdapterItemText(Adapter));
-    const TAdapterChoice Choice = ChooseAdapterItem(std::move(Items), AdapterIp);
+    const std::string Stored = Trim(AdapterIp);
     cmbAdapter->clear();
-    for (const std::string& Item : Choice.Items)
-        cmbAdapter->addItem(QtText(Item));
-    cmbAdapter->setCurrentIndex(Choice.Selected);
+    cmbAdapter->addItem(QStringLiteral("Выбирает система"), QString());
+    bool Present = Stored.empty();
+    for (const TNetAdapter& Adapter : FAdapters()) {
+        cmbAdapter->addItem(QtText(AdapterItemText(Adapter)), QtText(Adapter.Ip));
+        Present = Present || Adapter.Ip == Stored;
+    }
+    if (!Present) {
+        // Kept, so that saving does not quietly change it, but marked: every connect from it
+        // fails until the adapter is back or another one is chosen.
+        cmbAdapter->insertItem(1, QStringLiteral("%1  (не найден)").arg(QtText(Stored)),
+                               QtText(Stored));
+        LogWarn("adapter " + Stored + " not found among the local adapters");
+    }
+    cmbAdapter->setCurrentIndex(std::max(0, cmbAdapter->findData(QtText(Stored), AdapterIpRole)));
 }
 
 void TfrmGeneral::Collect(TLoaderSettings& Dest) const
@@ -155,9 +181,7 @@ void TfrmGeneral::Collect(TLoaderSettings& Dest) const
     Dest.AutoUpdate = chkAutoUpdate->isChecked();
     Dest.RunWithWindows = chkRunWithWindows->isChecked();
     Dest.ConnectTimeoutMs = ReadConnectTimeout(Utf8(edtTimeout->text()));
-    Dest.AdapterIp = cmbAdapter->currentIndex() < 0
-                         ? std::string()
-                         : AdapterItemIp(Utf8(cmbAdapter->currentText()));
+    Dest.AdapterIp = Trim(Utf8(cmbAdapter->currentData(AdapterIpRole).toString()));
     Dest.LogLevel =
         cmbLog->currentIndex() == LevelErrorsItem ? TLogLevel::llErrors : TLogLevel::llMaximum;
 }
@@ -165,6 +189,18 @@ void TfrmGeneral::Collect(TLoaderSettings& Dest) const
 void TfrmGeneral::cmbLogChange(int Index)
 {
     SetLogLevel(Index == LevelErrorsItem ? TLogLevel::llErrors : TLogLevel::llMaximum);
+}
+
+void TfrmGeneral::btnSaveClick()
+{
+    if (!TypedTimeout(edtTimeout->text())) {
+        ShowMessageBox(this, QStringLiteral("Таймаут — число от 100 до 3000 мс"), UiGeneral(),
+                       TMessageIcon::miWarning);
+        edtTimeout->setFocus();
+        edtTimeout->selectAll();
+        return;
+    }
+    accept();
 }
 
 void TfrmGeneral::btnBrowseClick()

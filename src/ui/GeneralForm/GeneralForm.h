@@ -3,6 +3,12 @@
 // folder and general mask, network adapter and connect time-out. The main window fills it from
 // its settings, shows it modally and collects it back only after "Сохранить". The journal level
 // chosen here takes effect at once and is taken back when the dialog is left without saving.
+//
+// The adapter list begins with "Выбирает система" (no adapter stored: the system picks the
+// route, a search takes its first adapter); a stored address that no adapter has any more stays
+// in the list marked as missing, and is journalled once as a warning each time the dialog is
+// loaded. The time-out field takes digits only; a value outside 100..3000 is refused on
+// "Сохранить" with the range, and the dialog stays open with the value shown.
 
 #include "core/DigiSearch/SubnetScan.h"
 #include "core/Journal/Journal.h"
@@ -29,7 +35,7 @@ class TfrmGeneral : public QDialog
 
 public:
     /// The local adapters offered in the adapter list; empty means ListAdapters.
-    using TAdapterSource = std::function<std::vector<TNetAdapter>()>;
+    using TAdapterSource = Plumeria::TAdapterSource;
 
     explicit TfrmGeneral(QWidget* Parent = nullptr, TAdapterSource Adapters = {});
 
@@ -47,6 +53,7 @@ private:
     void LayOut();
     void FillAdapters(const std::string& AdapterIp);
     void cmbLogChange(int Index);
+    void btnSaveClick();
     void btnBrowseClick();
 
     QGroupBox* grpWork = nullptr;

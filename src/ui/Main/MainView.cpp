@@ -9,6 +9,7 @@
 #include "platform/TrayClick.h"
 #include "ui/Common/Controls.h"
 #include "ui/Common/Fonts.h"
+#include "ui/Common/GridLines.h"
 #include "ui/Icons/Icons.h"
 #include "ui/UiText/UiText.h"
 
@@ -178,6 +179,7 @@ void TfrmMain::SetupScaleList()
     lvScales->setSelectionMode(QAbstractItemView::SingleSelection);
     lvScales->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvScales->setIconSize(SharedImages().ImageSize());
+    ShowGridLines(lvScales);
 }
 
 void TfrmMain::FillScaleList()
@@ -189,7 +191,7 @@ void TfrmMain::FillScaleList()
         QList<QTreeWidgetItem*> Rows;
         for (const TScaleConfig& Scale : FSettings->Scales) {
             auto* Row = new QTreeWidgetItem(
-                QStringList{Q(Scale.Name), Q(ScaleKindName(Scale.Kind)),
+                QStringList{ScaleListName(Scale), Q(ScaleKindName(Scale.Kind)),
                             Q(Scale.Host) + QLatin1Char(':') + QString::number(Scale.Port),
                             Q(Scale.Model), Q(Scale.FileMask)});
             Row->setIcon(0, Image);

@@ -20,6 +20,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QMenu>
 #include <QMetaObject>
 #include <QPushButton>
@@ -208,13 +209,19 @@ void TfrmMain::ProcessFile(const std::string& FileName)
 
 void TfrmMain::SettingsChanged()
 {
-    if (!FSettings)
-        return;
-    if (!SaveChangedSettings(*FSettings, &ApplyAutostart))
+    if (!ApplySettings())
         ShowBalloon(UiScales().toStdString(), "Настройки не сохранены");
+}
+
+bool TfrmMain::ApplySettings()
+{
+    if (!FSettings)
+        return false;
+    const bool Saved = SaveChangedSettings(*FSettings, &ApplyAutostart);
     if (!FPaused)
         StartWatch();
     RefreshView();
+    return Saved;
 }
 
 bool TfrmMain::RaiseOpenDialog()
@@ -238,8 +245,17 @@ void TfrmMain::ShowGeneralDialog()
     if (Dialog.exec() != QDialog::Accepted)
         return;
     Dialog.Collect(*FSettings);
-    SettingsChanged();
-    LogInfo("settings saved");
+    if (ApplySettings()) {
+        LogInfo("settings saved");
+        return;
+    }
+    // The reason is in the journal ("cannot save settings: ..."); the user learns it from the
+    // dialog they saved in, not from a balloon about scales.
+    ShowMessageBox(this,
+                   QStringLiteral("Настройки не сохранены: не удалось записать файл %1. "
+                                  "Причина записана в журнал.")
+                       .arg(QDir::toNativeSeparators(Q(PathToUtf8(FSettings->IniPath())))),
+                   UiGeneral(), TMessageIcon::miError);
 }
 
 void TfrmMain::ShowScalesWindow()

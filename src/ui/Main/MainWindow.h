@@ -91,6 +91,10 @@ protected:
     void resizeEvent(QResizeEvent* Event) override;
 
 private:
+    /// Saves the settings, rewrites the start entry, restarts the watch unless paused and
+    /// refreshes; true when the save worked.
+    bool ApplySettings();
+
     // Controls (MainView.cpp).
     void CreateControls();
     void ApplyFonts();

@@ -1,11 +1,13 @@
 #include "ui/ScalesForm/ScalesForm.h"
 
-#include "core/DigiSearch/OnlineProbe.h"
 #include "core/Journal/Journal.h"
+#include "core/OnlineProbe/OnlineProbe.h"
 #include "core/Settings/ScaleEntry.h"
 #include "core/Types/PostingThread.h"
 #include "ui/Common/Controls.h"
+#include "ui/Common/MessageBox.h"
 #include "ui/DigiForm/DigiForm.h"
+#include "ui/UiText/UiText.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -37,8 +39,8 @@ TfrmScales::~TfrmScales()
     FProbeCancel = true;
     FProbePending = false;
     ++FProbeGen;
-    // Waits for the current connect attempt at most; the calls the thread queued for this
-    // window are dropped with it.
+    // The attempt in progress sees the cancel within about a tenth of a second; the calls the
+    // thread queued for this window are dropped with it.
     FProbeThread.reset();
 }
 
@@ -112,6 +114,7 @@ void TfrmScales::StartProbeThread()
     if (Snapshot.Targets.empty())
         return;
     FProbeCancel = false;
+    const std::int32_t ThreadGen = Snapshot.Gen;
 
     TPoster Poster = [this](TPostedCall Call) {
         QMetaObject::invokeMethod(this, std::move(Call), Qt::QueuedConnection);
@@ -124,8 +127,10 @@ void TfrmScales::StartProbeThread()
             });
     };
     try {
-        FProbeThread = std::make_unique<TPostingThread>(
-            "online probe", std::move(Work), std::move(Poster), [this] { ProbeCompleted(); });
+        FProbeThread =
+            std::make_unique<TPostingThread>("online probe", std::move(Work), std::move(Poster),
+                                             [this, ThreadGen] { ProbeCompleted(ThreadGen); });
+        FProbeThreadGen = ThreadGen;
     } catch (const std::exception& Error) {
         LogError(std::string("online probe failed: ") + Error.what());
     }
@@ -137,9 +142,11 @@ void TfrmScales::QueueOnline(std::int32_t Gen, int Index, bool Up, const std::st
         SetOnline(Index, Up ? 1 : 0);
 }
 
-void TfrmScales::ProbeCompleted()
+void TfrmScales::ProbeCompleted(std::int32_t ThreadGen)
 {
-    if (!FProbePending)
+    // The end of a thread that has already been replaced says nothing about the current one,
+    // which may still be in the middle of an attempt.
+    if (!FProbeThread || ThreadGen != FProbeThreadGen || !FProbePending)
         return;
     FProbePending = false;
     if (FProbeCancel)
@@ -255,6 +262,12 @@ void TfrmScales::btnRemoveClick()
         ShowStatus(QStringLiteral("Выберите весы"));
         return;
     }
+    const QString Shown = QtText(ScaleDisplayName(FRows[static_cast<std::size_t>(Row)]));
+    const QString Question = Shown.isEmpty() ? QStringLiteral("Удалить эти весы?")
+                                             : QStringLiteral("Удалить весы «%1»?").arg(Shown);
+    if (ShowMessageBox(this, Question, UiScales(), TMessageIcon::miQuestion,
+                       QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return;
     FRows.erase(FRows.begin() + Row);
     if (static_cast<std::size_t>(Row) < FOnline.size())
         FOnline.erase(FOnline.begin() + Row);

@@ -2,9 +2,11 @@
 // The scales window: the configured scales grouped by make, each with its check box (enabled),
 // address, on-line state and file mask. It adds DIGI scales through the DIGI scale dialog, edits
 // and removes them, and writes every change into the live settings at once, announcing it
-// through the change event (there is no cancel). While it is open one worker thread at a time
-// probes the scales with a connect attempt each; results reach the window as queued calls and
-// are applied only while they still describe the current list.
+// through the change event (there is no cancel); a removal is asked about first. While it is
+// open one worker thread at a time probes the scales with a connect attempt each; results and
+// the thread's end reach the window as queued calls that carry the probe's generation, and are
+// applied only while they still describe the current list and thread. Closing the window cuts
+// the attempt in progress short.
 
 #include "core/Settings/Settings.h"
 
@@ -35,7 +37,8 @@ class TfrmScales : public QDialog
 
 public:
     explicit TfrmScales(QWidget* Parent = nullptr);
-    /// Stops the probe and waits for its current attempt; results still queued are dropped.
+    /// Stops the probe, cutting its current attempt short, and waits for the thread; results
+    /// still queued are dropped.
     ~TfrmScales() override;
 
     /// Shows the scales of `Settings` (not owned, may be null) modally and returns when the
@@ -69,7 +72,7 @@ private:
     void RequestProbe();
     void StartProbeThread();
     void QueueOnline(std::int32_t Gen, int Index, bool Up, const std::string& SeenHost);
-    void ProbeCompleted();
+    void ProbeCompleted(std::int32_t ThreadGen);
     void AddDigi();
     void EditScale();
     void AddMenuClick(TScaleKind Kind);
@@ -107,6 +110,8 @@ private:
     bool FProbePending = false;
     /// Read by the probe thread, written here only.
     std::atomic<std::int32_t> FProbeGen{0};
+    /// The generation FProbeThread was started with: only its own end call may restart it.
+    std::int32_t FProbeThreadGen = -1;
     /// List item of each row, parallel to FRows after FillList.
     std::vector<QTreeWidgetItem*> FItems;
 };

@@ -6,6 +6,7 @@
 #include "core/Types/Types.h"
 #include "ui/Common/Controls.h"
 #include "ui/Common/Fonts.h"
+#include "ui/Common/GridLines.h"
 #include "ui/Icons/Icons.h"
 #include "ui/UiText/UiText.h"
 
@@ -143,6 +144,7 @@ void TfrmScales::SetupList()
     lvScales->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvScales->setExpandsOnDoubleClick(false);
     lvScales->setIconSize(SharedImages().ImageSize());
+    ShowGridLines(lvScales);
 }
 
 void TfrmScales::FitColumns()
@@ -197,7 +199,7 @@ void TfrmScales::FillList()
             const std::int32_t State = I < FOnline.size() ? FOnline[I] : -1;
             auto* Item = new QTreeWidgetItem(
                 Groups[static_cast<std::size_t>(Row.Kind)],
-                {QtText(Row.Name), KindName(Row.Kind),
+                {ScaleListName(Row), KindName(Row.Kind),
                  QtText(Row.Host) + QLatin1Char(':') + QString::number(Row.Port), StateText(State),
                  QtText(Row.FileMask)});
             Item->setData(0, RowRole, static_cast<int>(I));

@@ -1,8 +1,12 @@
 #pragma once
 // The on-line probe of the scales window: one connect attempt per configured scale, one after
 // another, on a worker thread that works on its own snapshot of the scales. A probe belongs to a
-// generation; it stops as soon as it is cancelled or a newer generation is asked for, and the
-// interface thread applies a result only while it still describes the current list.
+// generation; it stops as soon as it is cancelled or a newer generation is asked for (the
+// attempt in progress included, without waiting for its time-out), and the interface thread
+// applies a result only while it still describes the current list.
+//
+// A module of its own above the transport (DigiSearch), the DIGI driver and the settings: it
+// uses all three, and none of them knows it.
 
 #include "core/Settings/Settings.h"
 
@@ -32,8 +36,9 @@ using TProbeResultProc =
     std::function<void(std::int32_t Gen, int Index, bool Up, const std::string& SeenHost)>;
 
 /// Probes the targets in order while `Cancel` is clear and `CurrentGen` still equals the
-/// snapshot's generation. A target with an empty (trimmed) host or a port outside 1..65535 is
-/// reported down without an attempt. Runs on the calling thread.
+/// snapshot's generation; either change also ends the attempt in progress early (reported down).
+/// A target with an empty (trimmed) host or a port outside 1..65535 is reported down without an
+/// attempt. Runs on the calling thread.
 void RunOnlineProbe(const TProbeSnapshot& Snapshot, const std::atomic<bool>& Cancel,
                     const std::atomic<std::int32_t>& CurrentGen, const TProbeResultProc& OnResult);
 

@@ -1,4 +1,4 @@
-#include "core/DigiSearch/OnlineProbe.h"
+#include "core/OnlineProbe/OnlineProbe.h"
 
 #include "core/Digi/Digi.h"
 #include "core/DigiSearch/SubnetScan.h"
@@ -31,7 +31,10 @@ void RunOnlineProbe(const TProbeSnapshot& Snapshot, const std::atomic<bool>& Can
         bool Up = false;
         if (!TrimView(Target.Host).empty() && Target.Port >= 1 && Target.Port <= 65535) {
             const std::string Bind = ChooseBindAddress(Target.Host, Snapshot.Adapter);
-            Up = TcpProbe(Target.Host, Target.Port, Snapshot.TimeoutMs, Bind);
+            // A closing window or a newer generation cuts the attempt short: its result would
+            // be dropped anyway.
+            Up = TcpProbe(Target.Host, Target.Port, Snapshot.TimeoutMs, Bind,
+                          [&] { return Cancel.load() || CurrentGen.load() != Snapshot.Gen; });
         }
         if (OnResult)
             OnResult(Snapshot.Gen, static_cast<int>(I), Up, Target.Host);
