@@ -30,7 +30,9 @@ constexpr int MaxTenths = 4000;
 constexpr int MaxThickTenths = 100;
 constexpr int MaxSymbols = 32;
 constexpr int MaxPictureNumber = 999;
-const QColor RefusedBase(0xFF, 0xD8, 0xD8);
+constexpr QRgb RefusedBase = qRgb(0xFF, 0xD8, 0xD8);
+// A refused text is quoted in the note up to this length, so the note keeps to two lines.
+constexpr int MaxQuoted = 10;
 
 constexpr int PrintCodes[] = {0x70, 0x30, 0x40, 0x00};
 constexpr int RotationCodes[] = {0x00, 0x40, 0x80};
@@ -215,8 +217,10 @@ void TfrmLabel::CreatePropertyPanel(QWidget* Panel)
     lblLogo->setWordWrap(true);
     lblLogo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    lblRefused = Caption("lblRefused", QString(), 468);
-    lblRefused->setGeometry(LabelLeft, 468, 226, 54);
+    // Two lines under the one-line notes of the multi-barcode and the logo, still inside the
+    // panel of the smallest window.
+    lblRefused = Caption("lblRefused", QString(), 440);
+    lblRefused->setGeometry(LabelLeft, 440, 226, 36);
     lblRefused->setWordWrap(true);
     lblRefused->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     QPalette Red = lblRefused->palette();
@@ -228,21 +232,28 @@ void TfrmLabel::CreatePropertyPanel(QWidget* Panel)
 void TfrmLabel::MarkRefused(QLineEdit* Edit, bool Refused)
 {
     QPalette Colours = Edit->palette();
-    Colours.setColor(QPalette::Base, Refused ? RefusedBase : palette().color(QPalette::Base));
+    Colours.setColor(QPalette::Base, Refused ? QColor(RefusedBase) : palette().color(QPalette::Base));
     Edit->setPalette(Colours);
     Edit->setProperty("refused", Refused);
     if (Refused) {
         // Every edit "edtX" has its caption "lblX".
         const auto* Row =
             pnlRight->findChild<QLabel*>(QStringLiteral("lbl") + Edit->objectName().mid(3));
+        QString Typed = Edit->text().trimmed();
+        if (Typed.size() > MaxQuoted)
+            Typed = Typed.left(MaxQuoted - 1) + QStringLiteral("…");
         lblRefused->setText(QStringLiteral("%1: «%2» не принято, нужно число %3")
-                                .arg(Row ? Row->text() : QString(), Edit->text().trimmed(),
+                                .arg(Row ? Row->text() : QString(), Typed,
                                      AllowedRange(Edit->property("tag").toInt())));
         lblRefused->show();
+        Edit->setToolTip(lblRefused->text());
         FRefusedEdit = Edit;
-    } else if (FRefusedEdit == Edit) {
-        lblRefused->hide();
-        FRefusedEdit = nullptr;
+    } else {
+        Edit->setToolTip(QString());
+        if (FRefusedEdit == Edit) {
+            lblRefused->hide();
+            FRefusedEdit = nullptr;
+        }
     }
 }
 
