@@ -232,7 +232,8 @@ void TfrmLabel::CreatePropertyPanel(QWidget* Panel)
 void TfrmLabel::MarkRefused(QLineEdit* Edit, bool Refused)
 {
     QPalette Colours = Edit->palette();
-    Colours.setColor(QPalette::Base, Refused ? QColor(RefusedBase) : palette().color(QPalette::Base));
+    Colours.setColor(QPalette::Base,
+                     Refused ? QColor(RefusedBase) : palette().color(QPalette::Base));
     Edit->setPalette(Colours);
     Edit->setProperty("refused", Refused);
     if (Refused) {
