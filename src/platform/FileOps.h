@@ -21,6 +21,12 @@ bool IsExistingFolder(const std::filesystem::path& Path);
 /// is not a plain file.
 std::int64_t FileSizeOf(const std::filesystem::path& Path);
 
+/// True when `Path` names an existing plain file that is marked read-only: the read-only
+/// attribute on Windows; on Linux no write permission bit at all, or none that lets this process
+/// write (a replacing rename would ignore either, so callers that must not overwrite such a file
+/// ask first).
+bool IsReadOnlyFile(const std::filesystem::path& Path);
+
 /// A plain file's size and modification time as its folder entry gives them: together they
 /// tell whether the file changed since it was last looked at.
 struct TFileStamp

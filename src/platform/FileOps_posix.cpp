@@ -203,6 +203,20 @@ std::int64_t FileSizeOf(const std::filesystem::path& Path)
     return static_cast<std::int64_t>(Info.st_size);
 }
 
+bool IsReadOnlyFile(const std::filesystem::path& Path)
+{
+    struct stat Info
+    {
+    };
+    if (::stat(Path.c_str(), &Info) != 0 || !S_ISREG(Info.st_mode))
+        return false;
+    // The permission bits first: the superuser may write anything, yet a file that nobody may
+    // write is still meant to stay as it is.
+    if ((Info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        return true;
+    return ::access(Path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS);
+}
+
 bool FileStampOf(const std::filesystem::path& Path, TFileStamp& Stamp)
 {
     struct stat Info

@@ -128,6 +128,13 @@ std::int64_t FileSizeOf(const std::filesystem::path& Path)
                                      Data.nFileSizeLow);
 }
 
+bool IsReadOnlyFile(const std::filesystem::path& Path)
+{
+    const DWORD Attributes = GetFileAttributesW(Path.c_str());
+    return Attributes != INVALID_FILE_ATTRIBUTES && !(Attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           (Attributes & FILE_ATTRIBUTE_READONLY);
+}
+
 bool FileStampOf(const std::filesystem::path& Path, TFileStamp& Stamp)
 {
     WIN32_FILE_ATTRIBUTE_DATA Data{};

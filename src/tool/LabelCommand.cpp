@@ -1,7 +1,9 @@
 // `plumeria label show|new|edit`: the DIGI label file "f34.dat" on the command line, through the
 // designer's own document model. `show` lists the formats and the fields on them (as text or one
-// JSON object), `new` makes an empty file of two formats, `edit` places, moves, resizes or clears
-// one field of one format and saves, changing only the digits of the bytes that change.
+// JSON object) or the table of all fields, `new` makes an empty file of two formats, `edit`
+// places, moves, resizes or clears one field of one format and saves, changing only the digits of
+// the bytes that change. An edit that would not do what it says (placing a field that is there,
+// resizing one of fixed size) is refused and the file stays as it was.
 
 #include "core/LabelGeom/LabelGeom.h"
 #include "platform/Environment.h"
@@ -23,9 +25,15 @@ using enum TDigiFieldKind;
 
 constexpr const char* LabelUsage =
     "usage: plumeria label show PATH [--json]\n"
+    "       plumeria label show --slots\n"
     "       plumeria label new FOLDER --size WxH [--replace]\n"
     "       plumeria label edit PATH --format ID (--place SLOT X Y | --move SLOT X Y |\n"
-    "                           --resize SLOT W H | --clear SLOT)";
+    "                           --resize SLOT W H | --clear SLOT)\n"
+    "PATH is an f34.dat or the folder that holds it. X, Y, W and H are printer dots, 8 per mm.\n"
+    "Above the band line (10 mm over the lower edge) Y is the height of the field's lower edge\n"
+    "over that line; in the band Y is the distance from the label's top edge.\n"
+    "SLOT is a field's number: `plumeria label show --slots` lists all of them,\n"
+    "`plumeria label show PATH` the ones placed on a label.";
 constexpr const char* LabelFileName = "f34.dat";
 // Label sizes in millimetres, as the designer's size dialog accepts them.
 constexpr int MinLabelMm = 10;
@@ -88,6 +96,13 @@ std::optional<std::filesystem::path> LabelFileOf(const std::string& Argument)
     return Path;
 }
 
+std::string ErrorJson(const std::string& Code)
+{
+    TJsonWriter Out;
+    Out.BeginObject().Key("error").String(Code).EndObject();
+    return Out.Take();
+}
+
 /// Loads PATH; on failure reports as `show` and `edit` do and gives the exit status in `Exit`.
 bool LoadDocument(const std::string& Argument, bool Json, TDigiLabelDoc& Doc, int& Exit)
 {
@@ -101,18 +116,18 @@ bool LoadDocument(const std::string& Argument, bool Json, TDigiLabelDoc& Doc, in
         if (Doc.Load(*File, Code))
             return true;
     } catch (const std::exception& Error) {
-        // Exists but cannot be read at all.
-        std::fprintf(stderr, "plumeria label: %s\n", Error.what());
-        Exit = ExitUsage;
+        // Exists but cannot be read at all (no access, a folder of that name).
+        std::fprintf(stderr, "plumeria label: %s: cannot be read: %s\n", PathToUtf8(*File).c_str(),
+                     Error.what());
+        if (Json)
+            std::printf("%s\n", ErrorJson("read").c_str());
+        Exit = ExitFailed;
         return false;
     }
     std::fprintf(stderr, "plumeria label: %s: %s\n", PathToUtf8(*File).c_str(),
                  LabelErrorText(Code).c_str());
-    if (Json) {
-        TJsonWriter Out;
-        Out.BeginObject().Key("error").String(Code).EndObject();
-        std::printf("%s\n", Out.Text().c_str());
-    }
+    if (Json)
+        std::printf("%s\n", ErrorJson(Code).c_str());
     Exit = ExitFailed;
     return false;
 }
@@ -209,13 +224,34 @@ std::string ShowText(const TDigiLabelDoc& Doc)
     return Out;
 }
 
+/// The whole slot table: the numbers that `edit` takes.
+std::string SlotTable()
+{
+    std::string Out;
+    char Line[160];
+    for (int Slot = 0; Slot < SlotCount(); ++Slot) {
+        const TDigiSlot Info = GetSlot(Slot);
+        std::snprintf(Line, sizeof Line, "slot %d %s \"%s\"%s\n", Slot, KindName(Info.Kind),
+                      FieldCaption(Info).c_str(),
+                      Info.Kind == dfLine || Info.Kind == dfLogo ? " (fixed size)" : "");
+        Out += Line;
+    }
+    return Out;
+}
+
 int RunShow(const TArgs& Args)
 {
-    TArgReader Reader(Args, {}, {"json"});
+    TArgReader Reader(Args, {}, {"json", "slots"});
     if (!Reader.Ok())
         return UsageError(Reader.Error());
-    if (Reader.Positional().size() != 1)
-        return UsageError("show takes one PATH");
+    if (Reader.Has("slots") && Reader.Positional().empty() && !Reader.Has("json")) {
+        const std::string Out = SlotTable();
+        std::fwrite(Out.data(), 1, Out.size(), stdout);
+        std::fflush(stdout);
+        return ExitOk;
+    }
+    if (Reader.Positional().size() != 1 || Reader.Has("slots"))
+        return UsageError("show takes one PATH, or --slots alone");
     TDigiLabelDoc Doc;
     int Exit = ExitOk;
     if (!LoadDocument(Reader.Positional()[0], Reader.Has("json"), Doc, Exit))
@@ -360,9 +396,16 @@ int RunEdit(TArgs Args)
     if (Format < 0)
         return Failed("no format " + std::to_string(*Id) + " in " + PathToUtf8(Doc.FileName()));
     const bool Present = Doc.Occupied(Format, Edit.Slot);
+    const std::string Field = "field " + std::to_string(Edit.Slot);
+    const std::string OnFormat = " format " + std::to_string(*Id);
     if (!Present && (Edit.Operation == "--move" || Edit.Operation == "--resize"))
-        return Failed("field " + std::to_string(Edit.Slot) + " is not on format " +
-                      std::to_string(*Id));
+        return Failed(Field + " is not on" + OnFormat);
+    // Placing again would reset every attribute of the field to its default.
+    if (Present && Edit.Operation == "--place")
+        return Failed(Field + " is already placed on" + OnFormat + " (--move moves it)");
+    const TDigiFieldKind Kind = GetSlot(Edit.Slot).Kind;
+    if (Edit.Operation == "--resize" && (Kind == dfLine || Kind == dfLogo))
+        return Failed(Field + " (" + KindName(Kind) + ") cannot be resized");
     if (Edit.Operation == "--place")
         Doc.PlaceDefault(Format, Edit.Slot, Edit.A, Edit.B);
     else if (Edit.Operation == "--move")
@@ -374,7 +417,7 @@ int RunEdit(TArgs Args)
     std::string Code;
     try {
         if (!Doc.Save(Code))
-            return Failed(LabelErrorText(Code));
+            return Failed(PathToUtf8(Doc.FileName()) + ": " + LabelErrorText(Code));
     } catch (const std::exception& Failure) {
         return Failed(Failure.what());
     }
@@ -387,6 +430,10 @@ int RunLabel(const TArgs& Args)
 {
     if (Args.empty())
         return UsageError("no label command given");
+    if (Args[0] == "--help" || Args[0] == "-h" || Args[0] == "help") {
+        std::printf("%s\n", LabelUsage);
+        return ExitOk;
+    }
     const TArgs Rest(Args.begin() + 1, Args.end());
     if (Args[0] == "show")
         return RunShow(Rest);

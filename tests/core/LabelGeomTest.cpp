@@ -1,5 +1,6 @@
 #include "core/LabelGeom/LabelGeom.h"
 #include "core/DigiFrame/LabelRecords.h"
+#include "core/LabelGeom/LabelPlace.h"
 
 #include "support/TempDir.h"
 
@@ -326,6 +327,9 @@ TEST_F(LabelDoc, LoadErrors)
         {Good.substr(0, 100) + "G" + Good.substr(100), "hex"},
         {Good.substr(0, 100) + "\x7F" + Good.substr(100), "hex"},
         {Good.substr(0, 100) + "\xC3\xA9" + Good.substr(100), "hex"},
+        // A good label padded with blanks to one byte over the limit.
+        {Good + std::string(static_cast<std::size_t>(MaxLabelFileBytes) + 1 - Good.size(), ' '),
+         "large"},
     };
     for (const auto& Row : Rows) {
         std::string Error = "stale";
@@ -350,6 +354,32 @@ TEST_F(LabelDoc, UnreadableFileThrowsAndSaveWithoutNameIsMissing)
     EXPECT_FALSE(Fresh.Save(Error));
     EXPECT_EQ(Error, "missing");
     EXPECT_EQ(Fresh.FormatCount(), 0);
+}
+
+// The read-only mark of the file is honoured whoever runs the program, the superuser included.
+TEST_F(LabelDoc, AReadOnlyFileIsNeitherSavedOverNorReplacedByANewLabel)
+{
+    CreateOk();
+    const auto File = Folder.Path() / "f34.dat";
+    const std::string Before = SavedFile();
+    using std::filesystem::perms;
+    std::filesystem::permissions(File, perms::owner_read | perms::group_read | perms::others_read);
+    Doc.PlaceDefault(0, NameSlot, 32, 32);
+    std::string Error;
+    EXPECT_FALSE(Doc.Save(Error));
+    EXPECT_EQ(Error, "readonly");
+    EXPECT_TRUE(Doc.Dirty());
+    EXPECT_EQ(SavedFile(), Before);
+    TDigiLabelDoc Other;
+    EXPECT_FALSE(Other.CreateEmpty(File, 240, 160, Error));
+    EXPECT_EQ(Error, "readonly");
+    EXPECT_EQ(SavedFile(), Before);
+    EXPECT_EQ(LabelErrorText("readonly"), "Файл f34.dat только для чтения");
+    EXPECT_EQ(LabelErrorText("large"), "Файл этикетки больше 16 МБ");
+
+    std::filesystem::permissions(File, perms::owner_write, std::filesystem::perm_options::add);
+    EXPECT_TRUE(Doc.Save(Error)) << Error;
+    EXPECT_FALSE(Doc.Dirty());
 }
 
 TEST_F(LabelDoc, CreateEmptyWritesTwoEmptyFormatsOnOneLine)
@@ -664,6 +694,104 @@ TEST(LabelBand, VerticalMapping)
     };
     for (const auto& Row : Rows)
         EXPECT_EQ(ToScreenBox(Row.Height, Row.X, Row.Y, Row.W, Row.H), Row.Drawn) << Row.Y;
+}
+
+TEST(LabelPlace, StoredTopForADrawnTop)
+{
+    // Label 296 dots high: the band line at 216; a field 51 dots high.
+    const struct
+    {
+        int ScreenTop;
+        int Y;
+    } Rows[] = {
+        {133, 32},  {0, 165},   {165, 0}, // above the line: Y counts up from it
+        {216, 216}, {250, 250},           // in the band: Y counts down from the top
+        {190, 0},                         // across the line, more of it above: lower edge on it
+        {191, 216},                       // more of it below: upper edge on it
+    };
+    for (const auto& Row : Rows)
+        EXPECT_EQ(StoredTopFor(296, Row.ScreenTop, 51), Row.Y) << Row.ScreenTop;
+}
+
+// Up from just below the line: onto the line, over it, on to the top edge, and back down; every
+// press moves the drawn box the way the arrow points or leaves it where it is.
+TEST(LabelPlace, StepsCrossTheBandLineInTheirOwnDirection)
+{
+    TSlotBox Box{32, 219, 102, 51, true};
+    std::vector<int> Tops;
+    const auto Top = [&Box] { return ToScreenBox(296, Box.X, Box.Y, Box.W, Box.H).Y; };
+    for (int Press = 0; Press < 30; ++Press) {
+        const int Before = Top();
+        Box = SteppedBox(296, Box, 0, 0, -8);
+        ASSERT_LE(Top(), Before) << Press;
+        if (Top() < Before)
+            Tops.push_back(Top());
+    }
+    EXPECT_EQ(Tops.at(0), 216);
+    EXPECT_EQ(Tops.at(1), 165);
+    EXPECT_EQ(Tops.at(2), 157);
+    EXPECT_EQ(Tops.back(), 0);
+    EXPECT_EQ(Box.Y, 165);
+    for (int Press = 0; Press < 30; ++Press) {
+        const int Before = Top();
+        Box = SteppedBox(296, Box, 0, 0, 8);
+        ASSERT_GT(Top(), Before) << Press;
+    }
+    // Left stops at the edge; a frame's corners move together.
+    EXPECT_EQ(SteppedBox(296, {3, 20, 51, 51, true}, 0, -8, 0).X, 0);
+    EXPECT_EQ(SteppedBox(296, {0, 20, 51, 51, true}, 0, -1, 0), (TSlotBox{0, 20, 51, 51, true}));
+    EXPECT_EQ(SteppedBox(296, {83, 83, -51, -51, true}, 0, 8, 0),
+              (TSlotBox{91, 83, -51, -51, true}));
+}
+
+TEST(LabelPlace, ResizingKeepsTheCornerOrderAndTheUpperEdge)
+{
+    // Above the band: the upper edge stays, so Y goes down by the growth.
+    EXPECT_EQ(ResizedBox(dfBlock, 296, {32, 32, 102, 51, true}, 0, 10, 20),
+              (TSlotBox{32, 12, 112, 71, true}));
+    // In the band the stored top is the upper edge.
+    EXPECT_EQ(ResizedBox(dfBlock, 296, {32, 220, 102, 51, true}, 0, 10, 20),
+              (TSlotBox{32, 220, 112, 71, true}));
+    // A frame stored the other way round grows to the right and down and stays the other way round.
+    EXPECT_EQ(ResizedBox(dfBevel, 296, {83, 83, -51, -51, true}, 0, 10, 10),
+              (TSlotBox{93, 83, -61, -61, true}));
+    EXPECT_EQ(ResizedBox(dfBevel, 296, {83, 83, -51, -51, true}, 0, 0, 0),
+              (TSlotBox{83, 83, -51, -51, true}));
+    EXPECT_EQ(ResizedBox(dfBevel, 296, {83, 83, -51, -51, true}, 0, -100, 0).W, -1);
+    // Above the band the lower edge stops at the line; an EAN keeps twice its height as width.
+    EXPECT_EQ(ResizedBox(dfBlock, 296, {32, 10, 102, 51, true}, 0, 0, 40).Y, 0);
+    EXPECT_EQ(ResizedBox(dfBlock, 296, {32, 10, 102, 51, true}, 0, 0, 40).H, 61);
+    EXPECT_EQ(ResizedBox(dfEan, 296, {32, 220, 162, 81, true}, 0, 50, -77),
+              (TSlotBox{32, 220, 16, 8, true}));
+}
+
+TEST_F(LabelDoc, ANewFieldIsPlacedWhereItCoversNoOther)
+{
+    CreateOk();
+    PlaceFree(Doc, 0, NameSlot, 432, 296, 80, 32);
+    PlaceFree(Doc, 0, EanSlot, 432, 296, 80, 32);
+    PlaceFree(Doc, 0, Frame1Slot, 432, 296, 80, 32);
+    const TScreenBox Name = DrawnBox(Doc, 0, NameSlot, 296);
+    const TScreenBox Ean = DrawnBox(Doc, 0, EanSlot, 296);
+    EXPECT_EQ(Name, (TScreenBox{80, 133, 102, 51}));
+    // The EAN (162 x 81) fits nowhere below the block in its column (not across the band line,
+    // not past the lower edge), so it went right in 1 mm steps until it was clear of the block.
+    EXPECT_EQ(Ean, (TScreenBox{184, 103, 162, 81}));
+    // A line (64 x 16) first drawn over the block finds room right below it.
+    PlaceFree(Doc, 0, PluSlot, 432, 296, 80, 60);
+    EXPECT_EQ(DrawnBox(Doc, 0, PluSlot, 296), (TScreenBox{80, 188, 64, 16}));
+    // Frames cover nothing: the frame keeps its first place over both.
+    EXPECT_EQ(BlockWord(Frame1Slot, 0), 80);
+    EXPECT_EQ(BlockWord(Frame1Slot, 2), 32);
+
+    // A label with no room left keeps the first place.
+    TDigiLabelDoc Small;
+    std::string Error;
+    ASSERT_TRUE(Small.CreateEmpty(Folder.Path() / "small.dat", 120, 80, Error)) << Error;
+    PlaceFree(Small, 0, NameSlot, 120, 80, 8, 8);
+    PlaceFree(Small, 0, 12, 120, 80, 8, 8);
+    EXPECT_EQ(Small.WordAt(0, GetSlot(12).Offset), 8);
+    EXPECT_EQ(Small.WordAt(0, GetSlot(12).Offset + 2), 8);
 }
 
 } // namespace

@@ -328,5 +328,16 @@ TEST_F(LabelUpload, SendLabelRecordJournalsBothDirections)
                   "ip=127.0.0.1 port=4321 dir=tx bytes=8 hex=F1 34 01 00 01 02 00 06"}));
 }
 
+TEST(LabelUploadFiles, MissingFilesAreNamedInSendingOrder)
+{
+    Kit::TTempDir Dir;
+    EXPECT_EQ(MissingLabelFiles(Dir.Path()), (std::vector<std::string>{"f34.dat", "f38.dat"}));
+    Dir.WriteFile("f38.dat", "00");
+    EXPECT_EQ(MissingLabelFiles(Dir.Path()), (std::vector<std::string>{"f34.dat"}));
+    // Whatever stands under the name is there: reading it is the upload's business.
+    std::filesystem::create_directory(Dir.Path() / "f34.dat");
+    EXPECT_TRUE(MissingLabelFiles(Dir.Path()).empty());
+}
+
 } // namespace
 } // namespace Plumeria

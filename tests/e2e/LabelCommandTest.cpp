@@ -328,5 +328,131 @@ TEST_F(LabelCommand, BadFilesAndBadArguments)
     EXPECT_EQ(ReadFileBytes(Good / "f34.dat"), Kept);
 }
 
+// A label file that is there but cannot be read is a failure of the file (exit 1, its reason on
+// the error output, "read" as the JSON error), not of the command line.
+TEST_F(LabelCommand, AnUnreadableFileFailsWithItsReason)
+{
+    TTempDir Dir;
+    std::filesystem::create_directories(Dir.Path() / "f34.dat"); // a folder where the file belongs
+    for (const bool Json : {false, true}) {
+        std::vector<std::string> Args = {"label", "show", Dir.Path().string()};
+        if (Json)
+            Args.push_back("--json");
+        const auto R = RunTool(Args);
+        EXPECT_EQ(R.ExitCode, 1) << Describe(R);
+        EXPECT_EQ(R.Out, Json ? "{\"error\":\"read\"}\n" : "") << Describe(R);
+        EXPECT_NE(R.Err.find((Dir.Path() / "f34.dat").string() + ": cannot be read: "),
+                  std::string::npos)
+            << Describe(R);
+    }
+    const auto R = RunTool({"label", "edit", Dir.Path().string(), "--format", "1", "--clear", "7"});
+    EXPECT_EQ(R.ExitCode, 1) << Describe(R);
+}
+
+TEST_F(LabelCommand, HelpAndTheSlotTable)
+{
+    for (const char* Help : {"--help", "-h", "help"}) {
+        const auto R = RunTool({"label", Help});
+        EXPECT_EQ(R.ExitCode, 0) << Describe(R);
+        EXPECT_EQ(R.Err, "");
+        EXPECT_EQ(R.Out.rfind("usage: plumeria label show PATH [--json]\n", 0), 0u) << R.Out;
+        EXPECT_NE(R.Out.find("X, Y, W and H are printer dots, 8 per mm"), std::string::npos);
+        EXPECT_NE(R.Out.find("`plumeria label show --slots` lists all of them"), std::string::npos);
+    }
+    // A usage error still goes to the error output with exit 2.
+    EXPECT_EQ(RunTool({"label"}).ExitCode, 2);
+
+    const auto R = RunTool({"label", "show", "--slots"});
+    ASSERT_EQ(R.ExitCode, 0) << Describe(R);
+    std::vector<std::string> Lines;
+    for (std::size_t From = 0, To; (To = R.Out.find('\n', From)) != std::string::npos;
+         From = To + 1)
+        Lines.push_back(R.Out.substr(From, To - From));
+    ASSERT_EQ(Lines.size(), 59u);
+    EXPECT_EQ(Lines[0], "slot 0 line \"Номер PLU\" (fixed size)");
+    EXPECT_EQ(Lines[7], "slot 7 block \"Название\"");
+    EXPECT_EQ(Lines[13], "slot 13 logo \"Логотип\" (fixed size)");
+    EXPECT_EQ(Lines[58], "slot 58 multibar \"Мультиштрихкод 2\"");
+    EXPECT_EQ(RunTool({"label", "show", "--slots", "--json"}).ExitCode, 2);
+}
+
+// Edits that would not do what they say are refused and leave the file as it was.
+TEST_F(LabelCommand, PlacingAgainAndResizingAFixedFieldAreRefused)
+{
+    TTempDir Dir;
+    const std::string Folder = Dir.Path().string();
+    ASSERT_EQ(RunTool({"label", "new", Folder, "--size", "54x37"}).ExitCode, 0);
+    for (const char* Slot : {"0", "7", "13"})
+        ASSERT_EQ(RunTool({"label", "edit", Folder, "--format", "1", "--place", Slot, "40", "40"})
+                      .ExitCode,
+                  0);
+    ASSERT_EQ(
+        RunTool({"label", "edit", Folder, "--format", "1", "--resize", "7", "200", "80"}).ExitCode,
+        0);
+    const std::string Kept = ReadFileBytes(Dir.Path() / "f34.dat");
+    const struct
+    {
+        std::vector<std::string> Edit;
+        const char* Err;
+    } Rows[] = {
+        {{"--place", "7", "8", "8"}, "field 7 is already placed on format 1"},
+        {{"--resize", "0", "100", "100"}, "field 0 (line) cannot be resized"},
+        {{"--resize", "13", "100", "100"}, "field 13 (logo) cannot be resized"},
+    };
+    for (const auto& Row : Rows) {
+        std::vector<std::string> Args = {"label", "edit", Folder, "--format", "1"};
+        Args.insert(Args.end(), Row.Edit.begin(), Row.Edit.end());
+        const auto R = RunTool(Args);
+        EXPECT_EQ(R.ExitCode, 1) << Row.Edit[0] << " " << Describe(R);
+        EXPECT_NE(R.Err.find(Row.Err), std::string::npos) << Describe(R);
+        EXPECT_EQ(ReadFileBytes(Dir.Path() / "f34.dat"), Kept) << Row.Edit[0];
+    }
+    // The block kept the size it was given.
+    const auto& Fields = ShowJson(Dir.Path())["formats"].Array[0]["fields"].Array;
+    ASSERT_EQ(Fields.size(), 3u);
+    EXPECT_EQ(Fields[1]["w"].Int(), 200);
+    EXPECT_EQ(Fields[1]["h"].Int(), 80);
+}
+
+// A read-only f34.dat is never replaced, whoever runs the tool; a file far larger than any label
+// is refused before it is read.
+TEST_F(LabelCommand, ReadOnlyAndOversizedFilesAreRefused)
+{
+    TTempDir Dir;
+    const auto Folder = Dir.Path() / "readonly";
+    std::filesystem::create_directories(Folder);
+    ASSERT_EQ(RunTool({"label", "new", Folder.string(), "--size", "54x37"}).ExitCode, 0);
+    const auto File = Folder / "f34.dat";
+    const std::string Kept = ReadFileBytes(File);
+    using std::filesystem::perms;
+    std::filesystem::permissions(File, perms::owner_read | perms::group_read | perms::others_read);
+    for (const std::vector<std::string>& Args :
+         {std::vector<std::string>{"edit", Folder.string(), "--format", "1", "--place", "7", "8",
+                                   "8"},
+          {"new", Folder.string(), "--size", "40x30", "--replace"}}) {
+        std::vector<std::string> Command = {"label"};
+        Command.insert(Command.end(), Args.begin(), Args.end());
+        const auto R = RunTool(Command);
+        EXPECT_EQ(R.ExitCode, 1) << Args[0] << " " << Describe(R);
+        EXPECT_NE(R.Err.find(File.string() + ": Файл f34.dat только для чтения"), std::string::npos)
+            << Describe(R);
+        EXPECT_EQ(ReadFileBytes(File), Kept) << Args[0];
+    }
+    std::filesystem::permissions(File, perms::owner_write, std::filesystem::perm_options::add);
+
+    // Two good formats followed by blanks up to one byte over 16 MiB.
+    std::string Large = Spell({MakeFormat(1), MakeFormat(2)});
+    const auto Big =
+        Dir.WriteFile("big/f34.dat", Large + std::string(16 * 1024 * 1024 + 1 - Large.size(), ' '));
+    auto R = RunTool({"label", "show", Big.string(), "--json"});
+    EXPECT_EQ(R.ExitCode, 1) << Describe(R);
+    EXPECT_EQ(R.Out, "{\"error\":\"large\"}\n");
+    EXPECT_NE(R.Err.find("Файл этикетки больше 16 МБ"), std::string::npos) << Describe(R);
+    // At the limit itself the file is still a label.
+    std::filesystem::resize_file(Big, 16 * 1024 * 1024);
+    R = RunTool({"label", "show", Big.string(), "--json"});
+    EXPECT_EQ(R.ExitCode, 0) << Describe(R);
+}
+
 } // namespace
 } // namespace Plumeria

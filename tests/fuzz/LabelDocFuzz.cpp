@@ -24,7 +24,8 @@ namespace {
 using namespace Plumeria;
 namespace fs = std::filesystem;
 
-constexpr std::array<std::string_view, 5> Codes = {"missing", "hex", "truncated", "short", "empty"};
+constexpr std::array<std::string_view, 6> Codes = {"missing", "hex",   "truncated",
+                                                   "short",   "empty", "large"};
 
 /// Bytes 4-5 hold the record's own length, which no edit of the designer touches: a word put
 /// there makes a file that no longer reads back. Edits start behind it, at the label's size.

@@ -4,12 +4,15 @@
 #include "LabelDesigner.h"
 
 #include "core/LabelGeom/LabelGeom.h"
+#include "core/LabelGeom/LabelPlace.h"
 
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
 #include <QTest>
+
+#include <utility>
 
 using namespace Plumeria;
 using namespace Plumeria::Test;
@@ -48,6 +51,16 @@ struct TDesigner : TOpenDesigner
         Form.CanvasMouseUp();
     }
 };
+
+// The first row of column X, from the top, drawn in the selection's red: the selected field's
+// upper edge. -1 when there is none.
+int RedTop(const QImage& Image, int X)
+{
+    for (int Y = 0; Y < Image.height(); ++Y)
+        if (Image.pixel(X, Y) == qRgb(255, 0, 0))
+            return Y;
+    return -1;
+}
 
 QRgb Rgb(int R, int G, int B)
 {
@@ -290,6 +303,107 @@ private Q_SLOTS:
         D.Paint();
         QCOMPARE(D.Form.HitTest(60, 160).Slot, ShopSlot);
         QCOMPARE(D.Form.HitTest(5, 5).Slot, -1);
+    }
+
+    // Across the dashed line the stored Y turns round; the field still follows the pointer, and
+    // what the drag shows before the button is let go is where the field lands.
+    void ADragAcrossTheBandLineLandsWhereItWasShown_data()
+    {
+        QTest::addColumn<int>("Y");
+        QTest::addColumn<int>("Travel"); // pixels down (scale 1)
+        QTest::addColumn<int>("NewY");
+        QTest::addColumn<int>("DrawnTop"); // dots from the label's top edge
+        // A block 51 dots high; the band line lies at 216 dots.
+        QTest::newRow("above, down past the line: into the band") << 10 << 40 << 216 << 216;
+        QTest::newRow("in the band, up across the line: lower edge on it")
+            << 220 << -30 << 0 << 165;
+        QTest::newRow("in the band, up beyond the line") << 220 << -100 << 45 << 120;
+        QTest::newRow("above, up to the top edge and beyond") << 10 << -200 << 165 << 0;
+    }
+    void ADragAcrossTheBandLineLandsWhereItWasShown()
+    {
+        QFETCH(int, Y);
+        QFETCH(int, Travel);
+        QFETCH(int, NewY);
+        QFETCH(int, DrawnTop);
+        TDesigner D;
+        D.Place(BlockSlot, 32, Y);
+        D.Paint();
+        const QPoint Grip(60, 16 + DrawnBox(D.Doc(), 0, BlockSlot, 296).Y + 10);
+        D.Form.CanvasMouseDown(Qt::LeftButton, Grip);
+        D.Form.CanvasMouseMove(Grip + QPoint(0, Travel));
+        const int Shown = RedTop(D.Paint(), 70);
+        D.Form.CanvasMouseUp();
+        QCOMPARE(D.Word(BlockSlot, 2), NewY);
+        QCOMPARE(DrawnBox(D.Doc(), 0, BlockSlot, 296).Y, DrawnTop);
+        QCOMPARE(Shown, 16 + DrawnTop);
+        QCOMPARE(RedTop(D.Paint(), 70), Shown);
+    }
+
+    // Shift+Up from just below the line walks the field up the screen press by press, over the
+    // line and on to the top edge; Shift+Down walks it back down. It never jumps the other way.
+    void ArrowKeysMoveTheWayTheyPointAlsoAtTheBandLine()
+    {
+        TDesigner D;
+        D.Form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&D.Form));
+        D.Place(BlockSlot, 32, 219);
+        D.Paint();
+        D.Drag(QPoint(60, 16 + 230), QPoint(60, 16 + 230));
+        QCOMPARE(D.Form.Selected(), BlockSlot);
+        auto* List = Child<QListWidget>(D.Form, "lstFields");
+        List->setFocus();
+        const auto Top = [&D] { return DrawnBox(D.Doc(), 0, BlockSlot, 296).Y; };
+        QList<int> Tops{Top()};
+        for (int Press = 0; Press < 40; ++Press) {
+            QTest::keyClick(List, Qt::Key_Up, Qt::ShiftModifier);
+            QVERIFY2(Top() <= Tops.back(), qPrintable(QStringLiteral("press %1").arg(Press)));
+            if (Top() < Tops.back())
+                Tops << Top();
+        }
+        QCOMPARE(Tops.front(), 219);
+        QVERIFY(Tops.contains(216));      // the upper edge rests on the line
+        QVERIFY(Tops.contains(216 - 51)); // then the lower edge does
+        QCOMPARE(Tops.back(), 0);
+        QCOMPARE(D.Word(BlockSlot, 2), 216 - 51);
+        const int AtTop = Tops.size();
+        for (int Press = 0; Press < 40; ++Press) {
+            QTest::keyClick(List, Qt::Key_Down, Qt::ShiftModifier);
+            QVERIFY2(Top() > Tops.back(), qPrintable(QStringLiteral("press %1").arg(Press)));
+            Tops << Top();
+        }
+        QVERIFY(Tops.mid(AtTop).contains(216 - 51));
+        QVERIFY(Tops.mid(AtTop).contains(216));
+    }
+
+    // A frame whose second corner is stored left of and above its first is drawn the same; its
+    // handle neither collapses it on a click nor turns its corners round on a drag.
+    void AFrameStoredTheOtherWayRoundKeepsItsCorners()
+    {
+        TDesigner D;
+        const int At = GetSlot(FrameSlot).Offset;
+        D.Place(FrameSlot, 32, 32);
+        for (const auto& [Offset, Value] : {std::pair{0, 83}, {2, 83}, {6, 32}, {8, 32}})
+            D.Doc().PutWord(0, At + Offset, Value);
+        std::string Error;
+        QVERIFY(D.Doc().Save(Error));
+        D.Form.RefreshAll();
+        D.Paint(); // drawn (48, 149)-(99, 200), the handle at its lower right
+        QVERIFY(D.Form.HitTest(96, 197).Handle);
+
+        D.Drag(QPoint(96, 197), QPoint(96, 197));
+        QCOMPARE(D.Form.Selected(), FrameSlot);
+        QVERIFY(!D.Doc().Dirty());
+        QCOMPARE(SlotBox(D.Doc(), 0, FrameSlot), (TSlotBox{83, 83, -51, -51, true}));
+
+        D.Drag(QPoint(96, 197), QPoint(106, 207));
+        // 10 dots wider to the right and 10 lower on the screen, the upper edge where it was;
+        // the first corner is still the right and upper one.
+        QCOMPARE(D.Word(FrameSlot, 0), 93);
+        QCOMPARE(D.Word(FrameSlot, 2), 83);
+        QCOMPARE(D.Word(FrameSlot, 6), 32);
+        QCOMPARE(D.Word(FrameSlot, 8), 22);
+        QCOMPARE(DrawnBox(D.Doc(), 0, FrameSlot, 296), (TScreenBox{32, 133, 61, 61}));
     }
 
     void KeysMoveAndDeleteTheSelectedField()

@@ -5,6 +5,7 @@
 #include "LabelDesigner.h"
 
 #include "core/LabelGeom/LabelGeom.h"
+#include "core/LabelGeom/LabelPlace.h"
 #include "core/Settings/Settings.h"
 #include "platform/Environment.h"
 #include "support/ScaleNet.h"
@@ -13,6 +14,7 @@
 #include "ui/Common/MessageBox.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -92,6 +94,11 @@ void AnswerSize(const QString& Width, const QString& Height)
 QString FolderText(const std::filesystem::path& Folder)
 {
     return QString::fromStdString(PathToUtf8(Folder));
+}
+
+QRect ToRect(const TScreenBox& Box)
+{
+    return QRect(Box.X, Box.Y, Box.W, Box.H);
 }
 
 } // namespace
@@ -309,9 +316,145 @@ private Q_SLOTS:
         const auto Shown = TakeShownMessages();
         QCOMPARE(Shown.size(), 1u);
         QCOMPARE(Shown[0].Icon, TMessageIcon::miError);
+        // The user's words in the box, the system's in the journal.
+        QCOMPARE(Shown[0].Text, QStringLiteral("Не удалось сохранить макет: папки ") +
+                                    QDir::toNativeSeparators(FolderText(Folder)) +
+                                    QStringLiteral(" больше нет"));
+        const std::string Journal = JournalText();
+        const auto Line = Journal.find("ERROR | label layout not saved: ");
+        QVERIFY(Line != std::string::npos);
+        QVERIFY(Journal.find("Not a directory", Line) != std::string::npos);
         QVERIFY(Form.Document()->Dirty());
         QVERIFY(Form.Document()->Occupied(0, 8));
         QVERIFY(Status(Form).endsWith(QStringLiteral(" *")));
+    }
+
+    // A read-only f34.dat stays as it is: the rename that replaces a file would not ask.
+    void AReadOnlyLabelFileIsNotOverwritten()
+    {
+        TUiSandbox Box;
+        TfrmLabel Form;
+        const auto Folder = MakeLabelFolder(Box, "Этикетка");
+        OpenInDesigner(Form, Folder);
+        const auto File = Folder / "f34.dat";
+        const std::string Before = ReadFileBytes(File);
+        std::filesystem::permissions(File, std::filesystem::perms::owner_read |
+                                               std::filesystem::perms::group_read |
+                                               std::filesystem::perms::others_read);
+        Form.Document()->PlaceDefault(0, 7, 32, 32);
+        PresetMessageAnswer(QMessageBox::Ok);
+        Child<QPushButton>(Form, "btnSave")->click();
+        const auto Shown = TakeShownMessages();
+        QCOMPARE(Shown.size(), 1u);
+        QCOMPARE(Shown[0].Text, QStringLiteral("Не удалось сохранить макет: файл ") +
+                                    QDir::toNativeSeparators(FolderText(File)) +
+                                    QStringLiteral(" только для чтения"));
+        QCOMPARE(ReadFileBytes(File), Before);
+        QVERIFY(Form.Document()->Dirty());
+        QVERIFY(JournalText().find("ERROR | label layout not saved: ") != std::string::npos);
+        std::filesystem::permissions(File, std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add);
+    }
+
+    // The grey line under the status tells what the window does.
+    void TheHintSaysWhatTheWindowDoes()
+    {
+        TUiSandbox Box;
+        TfrmLabel Form;
+        QCOMPARE(Child<QLabel>(Form, "lblHint")->text(),
+                 QStringLiteral("Пунктир отделяет нижнюю полосу 10 мм. Изменения записывает в "
+                                "файл «Сохранить», на весы этикетку отправляет «В весы»."));
+    }
+
+    // A new field goes where it covers none of the fields already there (frames cover nothing).
+    void NewFieldsAreAddedBesideTheOthers()
+    {
+        TUiSandbox Box;
+        TfrmLabel Form;
+        OpenInDesigner(Form, MakeLabelFolder(Box, "Этикетка"));
+        const TDigiLabelDoc& Doc = *Form.Document();
+        const auto Add = [&Form](const char* Caption) {
+            Child<QPushButton>(Form, "btnAdd")->click();
+            MenuItem(Form, QString::fromUtf8(Caption))->trigger();
+        };
+        // "Название", "EAN-13", "Магазин" and "Рамка 1" all have the same first place.
+        Add("Название");
+        Add("EAN-13");
+        Add("Магазин");
+        Add("Рамка 1");
+        const int Slots[] = {7, 11, 12};
+        for (const int A : Slots)
+            for (const int B : Slots) {
+                if (A >= B)
+                    continue;
+                const QRect First = ToRect(DrawnBox(Doc, 0, A, 296));
+                const QRect Second = ToRect(DrawnBox(Doc, 0, B, 296));
+                QVERIFY2(!First.intersects(Second),
+                         qPrintable(QStringLiteral("%1 %2").arg(A).arg(B)));
+                // on the label, not across the band line
+                QVERIFY(QRect(0, 0, 432, 296).contains(Second));
+                QVERIFY(Second.bottom() < 216 || Second.top() >= 216);
+            }
+        QCOMPARE(Doc.WordAt(0, GetSlot(7).Offset), 80); // the first keeps its place
+        QCOMPARE(Doc.WordAt(0, GetSlot(7).Offset + 2), 32);
+        QCOMPARE(Doc.WordAt(0, GetSlot(16).Offset), 80); // so does the frame
+        QCOMPARE(Doc.WordAt(0, GetSlot(16).Offset + 2), 32);
+        QCOMPARE(Form.Selected(), 16);
+    }
+
+    // "В весы" sends nothing when a file it would send is missing, and says which.
+    void UploadNeedsBothLabelFiles()
+    {
+        TUiSandbox Box;
+        Tool::TScaleSim Sim;
+        std::string Error;
+        QVERIFY(Sim.Start({}, Error));
+        TLoaderSettings Settings;
+        Settings.Scales = {MakeScale("Мясо", "127.0.0.1", Sim.Port(), TScaleKind::skDigi, "", "*")};
+        TfrmLabel Form;
+        Form.SetSettings(&Settings);
+        const auto Folder = MakeLabelFolder(Box, "Этикетка");
+        OpenInDesigner(Form, Folder);
+        int Asked = 0;
+        const auto AnswerChoice = [&Asked] {
+            WhenModal(QStringLiteral("dlgUploadLabel"), [&Asked](QWidget& Dialog) {
+                ++Asked;
+                Child<QPushButton>(Dialog, "btnUploadScales")->click();
+            });
+        };
+        AnswerChoice();
+        Child<QPushButton>(Form, "btnUpload")->click();
+        QCOMPARE(Status(Form), QStringLiteral("Нет файла f38.dat в папке ") +
+                                   QDir::toNativeSeparators(FolderText(Folder)) +
+                                   QStringLiteral(": этикетка не отправлена"));
+        QCOMPARE(Sim.FrameCount(), 0);
+        QCOMPARE(Asked, 0);
+
+        // With both files there the same choice sends them (and takes the answer left above).
+        WriteText(Folder / "f38.dat", "00000001000AAABBCCDD");
+        Child<QPushButton>(Form, "btnUpload")->click();
+        QCOMPARE(Asked, 1);
+        QCOMPARE(Status(Form),
+                 QStringLiteral("Мясо  127.0.0.1: sent label, 2 format records, 1 texts"));
+        QCOMPARE(Sim.FrameCount(), 3);
+    }
+
+    // A new label in a folder without texts says that f38.dat is needed for sending it.
+    void ANewLabelWithoutTextsSaysTheyAreNeeded()
+    {
+        TUiSandbox Box;
+        TfrmLabel Form;
+        const auto Folder = Box.Folder("Новая");
+        AnswerSize(QStringLiteral("54"), QStringLiteral("37"));
+        PresetFolderAnswer(FolderText(Folder));
+        PresetMessageAnswer(QMessageBox::Ok);
+        Child<QPushButton>(Form, "btnNew")->click();
+        QCOMPARE(Form.Document()->FileName(), Folder / "f34.dat");
+        const auto Shown = TakeShownMessages();
+        QCOMPARE(Shown.size(), 1u);
+        QCOMPARE(Shown[0].Text,
+                 QStringLiteral("В папке нет f38.dat (тексты этикетки). Он нужен, чтобы отправить "
+                                "этикетку на весы: положите его рядом с f34.dat"));
     }
 
     void ClosingAsksAboutUnsavedChanges()
@@ -516,7 +659,9 @@ private Q_SLOTS:
         Settings.Scales[0].Enabled = false;
         TfrmLabel Form;
         Form.SetSettings(&Settings);
-        OpenInDesigner(Form, MakeLabelFolder(Box, "Этикетка"));
+        const auto Folder = MakeLabelFolder(Box, "Этикетка");
+        WriteText(Folder / "f38.dat", "00000001000AAABBCCDD");
+        OpenInDesigner(Form, Folder);
         const QString Before = Status(Form);
         bool StillOpen = false;
         WhenModal(QStringLiteral("dlgUploadLabel"), [&StillOpen](QWidget& Dialog) {

@@ -1,16 +1,19 @@
-// The designer's property panel: which rows each kind of field shows, lengths in tenths of a
-// millimetre, values written only when they change, drop-down codes that keep the other half of
-// their word, the EAN check boxes, and input that is refused without a word.
+// The designer's property panel: which rows each kind of field shows, lengths in millimetres with
+// their unit, values written only when they change, drop-down codes that keep the other half of
+// their word, the EAN check boxes, input that is refused and said so, and typed values that are
+// taken over before saving and closing.
 
 #include "LabelDesigner.h"
 
 #include "core/LabelGeom/LabelGeom.h"
+#include "ui/Common/MessageBox.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTest>
 
 using namespace Plumeria;
@@ -51,6 +54,14 @@ struct TDesigner : TOpenDesigner
         Control->setText(Text);
         QTest::keyClick(Control, Qt::Key_Return);
     }
+    // Types into an edit as the user does and leaves it there, unconfirmed.
+    void Type(const char* Edit, const QString& Text)
+    {
+        auto* Control = Child<QLineEdit>(Form, Edit);
+        Control->selectAll();
+        QTest::keyClicks(Control, Text);
+        QCOMPARE(Control->text(), Text);
+    }
     QString Text(const char* Edit) { return Child<QLineEdit>(Form, Edit)->text(); }
     bool Shown(const char* Name) { return !Child<QWidget>(Form, Name)->isHidden(); }
 };
@@ -88,76 +99,127 @@ private Q_SLOTS:
              {"edtX", "edtY", "cmbPrint", "cmbRot", "edtW", "edtH", "edtThick", "cmbFont", "edtSym",
               "edtNum", "chkDigits", "chkTest", "lblExtra", "lblLogo"})
             QVERIFY2(D.Shown(Name) == Rows.contains(QString::fromLatin1(Name)), Name);
-        QCOMPARE(D.Text("edtX"), QStringLiteral("40"));
+        QCOMPARE(D.Text("edtX"), QStringLiteral("4,0"));
         QCOMPARE(Child<QComboBox>(D.Form, "cmbPrint")->currentText(), QStringLiteral("Всегда"));
         QCOMPARE(Child<QComboBox>(D.Form, "cmbRot")->currentText(), QStringLiteral("0"));
     }
 
-    void ValuesAreShownInTenths()
+    void ValuesAreShownInMillimetres()
     {
         TDesigner D;
         D.PlaceAndSelect(MultiBarSlot);
-        QCOMPARE(D.Text("edtW"), QStringLiteral("280")); // 224 dots
-        QCOMPARE(D.Text("edtH"), QStringLiteral("130")); // 104 dots
+        QCOMPARE(D.Text("edtW"), QStringLiteral("28,0")); // 224 dots
+        QCOMPARE(D.Text("edtH"), QStringLiteral("13,0")); // 104 dots
         QCOMPARE(Child<QLabel>(D.Form, "lblExtra")->text(), QStringLiteral("Хвост 0300"));
         QCOMPARE(Child<QLabel>(D.Form, "lblLogo")->text(),
                  QStringLiteral("Размер Standard не меняется"));
         D.PlaceAndSelect(FrameSlot); // (32, 32)-(83, 83): 40 + 64 tenths
-        QCOMPARE(D.Text("edtW"), QStringLiteral("64"));
-        QCOMPARE(D.Text("edtThick"), QStringLiteral("1"));
+        QCOMPARE(D.Text("edtW"), QStringLiteral("6,4"));
+        QCOMPARE(D.Text("edtThick"), QStringLiteral("0,1"));
+    }
+
+    // Every length row names its unit; counts have none. The EAN's second box is about the text
+    // under the bars.
+    void LengthRowsShowTheirUnit()
+    {
+        TDesigner D;
+        D.PlaceAndSelect(FrameSlot);
+        for (const char* Unit : {"edtXUnit", "edtYUnit", "edtWUnit", "edtHUnit", "edtThickUnit"}) {
+            QVERIFY2(D.Shown(Unit), Unit);
+            QCOMPARE(Child<QLabel>(D.Form, Unit)->text(), QStringLiteral("мм"));
+        }
+        D.PlaceAndSelect(LineSlot);
+        QVERIFY(D.Shown("edtXUnit"));
+        QVERIFY(!D.Shown("edtWUnit"));
+        QVERIFY(!D.Shown("edtThickUnit"));
+        QVERIFY(D.Form.findChild<QLabel*>(QStringLiteral("edtSymUnit")) == nullptr);
+        QCOMPARE(Child<QCheckBox>(D.Form, "chkTest")->text(), QStringLiteral("Печатать текст"));
     }
 
     void AnEqualValueWritesNothingAndANewOneIsStoredInDots()
     {
         TDesigner D;
         D.PlaceAndSelect(BlockSlot);
-        D.Enter("edtX", QStringLiteral("40"));
+        D.Enter("edtX", QStringLiteral("4"));
+        D.Enter("edtX", QStringLiteral("4.0"));
         QVERIFY(!D.Doc().Dirty());
-        D.Enter("edtX", QStringLiteral(" 80 "));
+        D.Enter("edtX", QStringLiteral(" 8 "));
         QCOMPARE(D.Word(BlockSlot, 0), 64);
         QVERIFY(D.Doc().Dirty());
         QVERIFY(Child<QLabel>(D.Form, "lblStatus")->text().endsWith(QStringLiteral(" *")));
-        D.Enter("edtW", QStringLiteral("200"));
+        QCOMPARE(D.Text("edtX"), QStringLiteral("8,0"));
+        D.Enter("edtW", QStringLiteral("20"));
         QCOMPARE(D.Word(BlockSlot, 8), 160);
-        D.Enter("edtH", QStringLiteral("100"));
-        QCOMPARE(D.Word(BlockSlot, 6), 80);
+        D.Enter("edtH", QStringLiteral("10,5"));
+        QCOMPARE(D.Word(BlockSlot, 6), 84);
     }
 
-    void BadInputIsIgnoredSilently_data()
+    void BadInputIsRefusedAndSaidSo_data()
     {
         QTest::addColumn<int>("Slot");
         QTest::addColumn<QString>("Edit");
         QTest::addColumn<QString>("Text");
-        QTest::newRow("X above 4000")
-            << BlockSlot << QStringLiteral("edtX") << QStringLiteral("4001");
-        QTest::newRow("Y below 0") << BlockSlot << QStringLiteral("edtY") << QStringLiteral("-1");
-        QTest::newRow("width not a number")
-            << BlockSlot << QStringLiteral("edtW") << QStringLiteral("12a");
-        QTest::newRow("height above 4000")
-            << BlockSlot << QStringLiteral("edtH") << QStringLiteral("4001");
-        QTest::newRow("thickness above 100")
-            << FrameSlot << QStringLiteral("edtThick") << QStringLiteral("101");
-        QTest::newRow("thickness above 4000")
-            << FrameSlot << QStringLiteral("edtThick") << QStringLiteral("4001");
-        QTest::newRow("33 symbols") << LineSlot << QStringLiteral("edtSym") << QStringLiteral("33");
-        QTest::newRow("0 symbols") << LineSlot << QStringLiteral("edtSym") << QStringLiteral("0");
+        QTest::addColumn<QString>("Note"); // empty: the field has no such attribute, no note
+        const QString Lengths = QStringLiteral("от 0 до 400 мм");
+        QTest::newRow("letters in Y")
+            << BlockSlot << QStringLiteral("edtY") << QStringLiteral("1a")
+            << QStringLiteral("Y: «1a» не принято, нужно число ") + Lengths;
+        QTest::newRow("X above 400 mm")
+            << BlockSlot << QStringLiteral("edtX") << QStringLiteral("400,1")
+            << QStringLiteral("X: «400,1» не принято, нужно число ") + Lengths;
+        QTest::newRow("Y below 0") << BlockSlot << QStringLiteral("edtY") << QStringLiteral("-1")
+                                   << QStringLiteral("Y: «-1» не принято, нужно число ") + Lengths;
+        QTest::newRow("two decimals")
+            << BlockSlot << QStringLiteral("edtW") << QStringLiteral("1,25")
+            << QStringLiteral("Ширина: «1,25» не принято, нужно число ") + Lengths;
+        QTest::newRow("height above 400 mm")
+            << BlockSlot << QStringLiteral("edtH") << QStringLiteral("401")
+            << QStringLiteral("Высота: «401» не принято, нужно число ") + Lengths;
+        QTest::newRow("thickness above 10 mm")
+            << FrameSlot << QStringLiteral("edtThick") << QStringLiteral("10,1")
+            << QStringLiteral("Толщина: «10,1» не принято, нужно число от 0 до 10 мм");
+        QTest::newRow("33 symbols") << LineSlot << QStringLiteral("edtSym") << QStringLiteral("33")
+                                    << QStringLiteral("Знаков: «33» не принято, нужно число от 1 "
+                                                      "до 32");
+        QTest::newRow("0 symbols") << LineSlot << QStringLiteral("edtSym") << QStringLiteral("0")
+                                   << QStringLiteral("Знаков: «0» не принято, нужно число от 1 "
+                                                     "до 32");
         QTest::newRow("picture number 1000")
-            << PictureSlot << QStringLiteral("edtNum") << QStringLiteral("1000");
-        QTest::newRow("EAN width") << EanSlot << QStringLiteral("edtW") << QStringLiteral("300");
+            << PictureSlot << QStringLiteral("edtNum") << QStringLiteral("1000")
+            << QStringLiteral("Номер: «1000» не принято, нужно число от 0 до 999");
+        QTest::newRow("EAN width")
+            << EanSlot << QStringLiteral("edtW") << QStringLiteral("30") << QString();
     }
-    void BadInputIsIgnoredSilently()
+    void BadInputIsRefusedAndSaidSo()
     {
         QFETCH(int, Slot);
         QFETCH(QString, Edit);
         QFETCH(QString, Text);
+        QFETCH(QString, Note);
         TDesigner D;
         D.PlaceAndSelect(Slot);
         const std::string Before = D.Doc().Text();
         D.Enter(qPrintable(Edit), Text);
         QVERIFY(!D.Doc().Dirty());
         QCOMPARE(D.Doc().Text(), Before);
-        // The text stays as typed until the panel is filled again.
+        // The text stays as typed for the user to mend, marked and explained under the rows.
         QCOMPARE(D.Text(qPrintable(Edit)), Text);
+        auto* Control = Child<QLineEdit>(D.Form, qPrintable(Edit));
+        QCOMPARE(Control->property("refused").toBool(), !Note.isEmpty());
+        QCOMPARE(D.Shown("lblRefused"), !Note.isEmpty());
+        if (Note.isEmpty())
+            return;
+        QCOMPARE(Child<QLabel>(D.Form, "lblRefused")->text(), Note);
+        QVERIFY(Control->palette().color(QPalette::Base) != D.Form.palette().color(QPalette::Base));
+
+        // A value that fits clears the mark and the note.
+        const QString Good = Edit == QStringLiteral("edtSym")   ? QStringLiteral("12")
+                             : Edit == QStringLiteral("edtNum") ? QStringLiteral("7")
+                                                                : QStringLiteral("5");
+        D.Enter(qPrintable(Edit), Good);
+        QVERIFY(D.Doc().Dirty());
+        QVERIFY(!Control->property("refused").toBool());
+        QVERIFY(!D.Shown("lblRefused"));
     }
 
     void AcceptedAttributeValues()
@@ -173,7 +235,7 @@ private Q_SLOTS:
         D.Enter("edtNum", QStringLiteral("999"));
         QCOMPARE(D.Word(PictureSlot, 10), 999);
         D.PlaceAndSelect(EanSlot);
-        D.Enter("edtH", QStringLiteral("128"));
+        D.Enter("edtH", QStringLiteral("12,8"));
         QCOMPARE(D.Word(EanSlot, 6), 102);
     }
 
@@ -181,16 +243,16 @@ private Q_SLOTS:
     {
         TDesigner D;
         D.PlaceAndSelect(FrameSlot); // (32, 32)-(83, 83)
-        D.Enter("edtX", QStringLiteral("80"));
+        D.Enter("edtX", QStringLiteral("8"));
         QCOMPARE(D.Word(FrameSlot, 0), 64);
         QCOMPARE(D.Word(FrameSlot, 6), 115);
         QCOMPARE(D.Word(FrameSlot, 8), 83);
-        D.Enter("edtThick", QStringLiteral("100"));
+        D.Enter("edtThick", QStringLiteral("10"));
         QCOMPARE(D.Word(FrameSlot, 10), 100);
 
         TDesigner E;
         E.PlaceAndSelect(FrameSlot);
-        E.Enter("edtW", QStringLiteral("100"));
+        E.Enter("edtW", QStringLiteral("10"));
         QCOMPARE(E.Word(FrameSlot, 6), DotsFromTenths(140));
         QCOMPARE(E.Word(FrameSlot, 8), 83);
     }
@@ -229,6 +291,58 @@ private Q_SLOTS:
         QCOMPARE(D.Word(EanSlot, 10), 2);
         QVERIFY(Digits->isChecked());
         QVERIFY(!Test->isChecked());
+    }
+
+    // A value typed but never confirmed (no Enter, the edit never left) is taken over before the
+    // save, and before the window closes by its close button or by Esc.
+    void ATypedValueIsTakenOverBeforeSavingAndClosing()
+    {
+        TDesigner D;
+        D.PlaceAndSelect(BlockSlot); // X = Y = 32 dots
+        D.Type("edtX", QStringLiteral("8"));
+        Child<QPushButton>(D.Form, "btnSave")->click();
+        QVERIFY(!D.Doc().Dirty());
+        TDigiLabelDoc Saved;
+        std::string Error;
+        QVERIFY(Saved.Load(D.Doc().FileName(), Error));
+        QCOMPARE(Saved.WordAt(0, GetSlot(BlockSlot).Offset), 64);
+
+        D.Form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&D.Form));
+        TakeShownMessages();
+        D.Type("edtY", QStringLiteral("12"));
+        PresetMessageAnswer(QMessageBox::Cancel);
+        QVERIFY(!D.Form.close());
+        QCOMPARE(D.Word(BlockSlot, 2), 96);
+        QCOMPARE(TakeShownMessages().at(0).Text, QStringLiteral("Сохранить изменения макета?"));
+
+        D.Type("edtW", QStringLiteral("20"));
+        PresetMessageAnswer(QMessageBox::Cancel);
+        QTest::keyClick(Child<QLineEdit>(D.Form, "edtW"), Qt::Key_Escape);
+        QVERIFY(D.Form.isVisible());
+        QCOMPARE(D.Word(BlockSlot, 8), 160);
+        QCOMPARE(TakeShownMessages().size(), 1u);
+    }
+
+    // A typed value that cannot be taken is not dropped on closing without a word.
+    void ClosingAsksAboutARefusedValue()
+    {
+        TDesigner D;
+        D.PlaceAndSelect(BlockSlot);
+        D.Form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&D.Form));
+        TakeShownMessages();
+        D.Type("edtY", QStringLiteral("1a"));
+        PresetMessageAnswer(QMessageBox::No);
+        QVERIFY(!D.Form.close());
+        auto Shown = TakeShownMessages();
+        QCOMPARE(Shown.size(), 1u);
+        QCOMPARE(Shown[0].Text, QStringLiteral("Значение «1a» не принято. Закрыть окно без него?"));
+        QVERIFY(D.Shown("lblRefused"));
+        QVERIFY(!D.Doc().Dirty());
+        PresetMessageAnswer(QMessageBox::Yes);
+        QVERIFY(D.Form.close());
+        QCOMPARE(TakeShownMessages().size(), 1u); // nothing else changed: no question to save
     }
 
     void NothingSelectedShowsAnEmptyPanel()

@@ -10,6 +10,7 @@
 #include "ui/Common/FolderPicker.h"
 #include "ui/ScalesForm/ScalesForm.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -168,6 +169,31 @@ private Q_SLOTS:
                                                 "octet of the host   Сыры  127.0.0.1: ") +
                                  Sent);
         QCOMPARE(Sim.FrameCount(), 6);
+    }
+
+    // A folder without f38.dat would give every scale the formats and then fail: nothing is sent.
+    void AMissingLabelFileIsNamedBeforeAnyScaleIsContacted()
+    {
+        Tool::TScaleSim Sim;
+        std::string Error;
+        QVERIFY(Sim.Start({}, Error));
+        TScalesWindow W({MakeScale("Мясо", "127.0.0.1", Sim.Port(), TScaleKind::skDigi, "", "*"),
+                         MakeScale("Рыба", "127.0.0.1", Sim.Port(), TScaleKind::skDigi, "", "*")});
+        const auto Folder = MakeLabelFolder(W.Box, "Этикетка");
+        PresetFolderAnswer(FolderText(Folder));
+        W.Click("btnLabel");
+        QCOMPARE(W.Status(), QStringLiteral("Нет файла f38.dat в папке ") +
+                                 QDir::toNativeSeparators(FolderText(Folder)) +
+                                 QStringLiteral(": этикетка не отправлена"));
+        QCOMPARE(Sim.FrameCount(), 0);
+
+        const auto Empty = W.Box.Folder("Пусто");
+        PresetFolderAnswer(FolderText(Empty));
+        W.Click("btnLabel");
+        QCOMPARE(W.Status(), QStringLiteral("Нет файлов f34.dat, f38.dat в папке ") +
+                                 QDir::toNativeSeparators(FolderText(Empty)) +
+                                 QStringLiteral(": этикетка не отправлена"));
+        QCOMPARE(Sim.FrameCount(), 0);
     }
 
     void AnUnreadableLabelFileEndsInTheStatusLineAndTheJournal()

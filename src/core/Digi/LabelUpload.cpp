@@ -7,6 +7,8 @@
 #include "core/DigiSearch/TcpTransport.h"
 #include "core/Journal/Journal.h"
 
+#include <system_error>
+
 namespace Plumeria {
 
 namespace {
@@ -23,6 +25,18 @@ constexpr TLabelFile LabelFiles[] = {
 };
 
 } // namespace
+
+std::vector<std::string> MissingLabelFiles(const std::filesystem::path& Folder)
+{
+    std::vector<std::string> Missing;
+    for (const TLabelFile& File : LabelFiles) {
+        std::error_code Unknown;
+        // An entry that cannot even be looked at is not called missing: the upload reports it.
+        if (!std::filesystem::exists(Folder / File.Name, Unknown) && !Unknown)
+            Missing.emplace_back(File.Name);
+    }
+    return Missing;
+}
 
 bool SendLabelRecord(TSocketHandle Socket, const std::string& Host, int Port,
                      std::span<const std::uint8_t> Frame, int TimeoutMs, std::string& Message)

@@ -10,8 +10,13 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace Plumeria {
+
+/// The label files UploadLabel sends ("f34.dat", "f38.dat") that are not in `Folder`, in sending
+/// order: callers check before connecting, so no scale receives half a label.
+std::vector<std::string> MissingLabelFiles(const std::filesystem::path& Folder);
 
 /// Sends one frame on a connected socket and waits for its acknowledgement; `Host` and `Port`
 /// are for the exchange journal only. False with "label record was not written" or

@@ -4,6 +4,7 @@
 #include "core/LabelGeom/LabelSlots.h"
 #include "core/Text/Text.h"
 #include "platform/AtomicFile.h"
+#include "platform/FileOps.h"
 
 #include <algorithm>
 
@@ -21,6 +22,7 @@ constexpr int MinRecordLength = 10;
 constexpr int FormatRecordMinLength = 1310;
 constexpr int NewRecordLength = 1400;
 constexpr int NewRecordHeaderWord10 = 3;
+static_assert(MaxLabelFileBytes < INT32_MAX / 2, "text positions are 32-bit");
 
 bool Fail(std::string& Error, const char* Code)
 {
@@ -106,6 +108,9 @@ bool TDigiLabelDoc::Load(const std::filesystem::path& AFileName, std::string& Er
 {
     FFileName = AFileName;
     LoadContent({}, Error); // nothing of the previous file survives, whatever happens next
+    // Refused before reading: a file this large is no label, and it is never read into memory.
+    if (FileSizeOf(AFileName) > MaxLabelFileBytes)
+        return Fail(Error, "large");
     std::string Bytes;
     if (!ReadLabelFileBytes(AFileName, Bytes))
         return Fail(Error, "missing");
@@ -121,6 +126,8 @@ bool TDigiLabelDoc::LoadContent(const std::string& FileBytes, std::string& Error
     FText.clear();
     FHi.clear();
     FLo.clear();
+    if (FileBytes.size() > static_cast<std::size_t>(MaxLabelFileBytes))
+        return Fail(Error, "large");
     FEncoding = DecodeCharacters(FileBytes, FText);
     return DecodeText(Error);
 }
@@ -183,6 +190,9 @@ bool TDigiLabelDoc::Save(std::string& Error)
     if (FFileName.empty())
         return Fail(Error, "missing");
     if (FDirty) {
+        // Replacing a file by rename ignores its read-only mark; the mark is meant to keep it.
+        if (IsReadOnlyFile(FFileName))
+            return Fail(Error, "readonly");
         WriteFileAtomically(FFileName, EncodeCharacters(FText, FEncoding));
         FDirty = false;
     }
@@ -199,6 +209,8 @@ bool TDigiLabelDoc::CreateEmpty(const std::filesystem::path& AFileName, int Widt
                                 int HeightDots, std::string& Error)
 {
     Error.clear();
+    if (IsReadOnlyFile(AFileName))
+        return Fail(Error, "readonly");
     WriteFileAtomically(AFileName, NewFileText(WidthDots, HeightDots));
     return Load(AFileName, Error);
 }
@@ -405,6 +417,10 @@ std::string LabelErrorText(const std::string& Code)
         return "Файл не похож на f34";
     if (Code == "short")
         return "Слишком короткая запись";
+    if (Code == "readonly")
+        return "Файл f34.dat только для чтения";
+    if (Code == "large")
+        return "Файл этикетки больше 16 МБ";
     return "Файл этикетки не читается";
 }
 

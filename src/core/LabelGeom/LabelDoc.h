@@ -8,7 +8,7 @@
 // table) and offset (inside the record); the methods do not check them.
 //
 // Error codes of Load, Save and CreateEmpty (codes, not user texts): "missing", "hex",
-// "truncated", "short", "empty".
+// "truncated", "short", "empty", "large", "readonly".
 
 #include <cstdint>
 #include <filesystem>
@@ -17,13 +17,18 @@
 
 namespace Plumeria {
 
+/// The largest label file the document reads (16 MiB): a real "f34.dat" holds a few kilobytes,
+/// and the positions of its digits must fit 32 bits.
+inline constexpr std::int64_t MaxLabelFileBytes = 16 * 1024 * 1024;
+
 class TDigiLabelDoc
 {
 public:
     /// Replaces the content by the file. False with "missing" (no such file), "hex" (a
     /// character above code 32 that is no hex digit, or an odd number of digits), "truncated"
     /// (a record header cut off, a length below 10, a record running past the end), "short" (a
-    /// record below 1310 bytes) or "empty" (no record). After a failure the content is not
+    /// record below 1310 bytes), "empty" (no record) or "large" (above MaxLabelFileBytes, refused
+    /// before reading). After a failure the content is not
     /// meaningful. A file that exists but cannot be read at all (no access, a folder) throws
     /// std::runtime_error.
     bool Load(const std::filesystem::path& AFileName, std::string& Error);
@@ -31,13 +36,15 @@ public:
     /// name stays as it was.
     bool LoadContent(const std::string& FileBytes, std::string& Error);
     /// Writes the text back when dirty (true also when nothing was written); "missing" without
-    /// a file name. The file is replaced through a temporary file beside it, so a failure leaves
+    /// a file name, "readonly" when the file is marked read-only (it stays, the document stays
+    /// dirty). The file is replaced through a temporary file beside it, so a failure leaves
     /// it as it was; that failure throws std::runtime_error and the document stays dirty.
     bool Save(std::string& Error);
     /// Takes a new file name and marks the document dirty, so the next Save writes it all there.
     void SaveAs(const std::filesystem::path& AFileName);
     /// Writes a new file with two empty formats (numbers 1 and 2, 1400 bytes each, the given
-    /// size) in upper-case digits on one line, then loads it. Throws std::runtime_error when the
+    /// size) in upper-case digits on one line, then loads it; "readonly" (nothing written) when
+    /// a read-only file has that name. Throws std::runtime_error when the
     /// file cannot be written; the document is then left as it was.
     bool CreateEmpty(const std::filesystem::path& AFileName, int WidthDots, int HeightDots,
                      std::string& Error);
@@ -106,7 +113,8 @@ private:
 
 /// The designer's message for an error code of Load, Save or CreateEmpty (UTF-8): "missing" →
 /// "Нет файла f34.dat", "hex" → "Файл не похож на f34", "short" → "Слишком короткая запись",
-/// any other code → "Файл этикетки не читается".
+/// "readonly" → "Файл f34.dat только для чтения", "large" → "Файл этикетки больше 16 МБ", any
+/// other code → "Файл этикетки не читается".
 std::string LabelErrorText(const std::string& Code);
 
 } // namespace Plumeria

@@ -13,7 +13,6 @@ constexpr int LineHeightLarge = 24;
 constexpr int LineHeightSmall = 16;
 constexpr int LargeFontFirstCode = 5;
 constexpr int DotsPerSymbol = 8;
-constexpr int EanMinHeight = 8;
 
 } // namespace
 
@@ -32,7 +31,7 @@ TSlotBox SlotBox(const TDigiLabelDoc& Doc, int FormatIndex, int SlotIndex)
         Box.Resizable = false;
         break;
     case dfEan:
-        Box.H = std::max(Word(6), EanMinHeight);
+        Box.H = std::max(Word(6), EanMinHeightDots);
         Box.W = 2 * Box.H;
         break;
     case dfBevel:

@@ -15,6 +15,8 @@ namespace Plumeria {
 
 /// Height of the band at the lower edge of the label, in dots.
 inline constexpr int LabelBandDots = 80;
+/// An EAN is never drawn lower than this, whatever its height word says.
+inline constexpr int EanMinHeightDots = 8;
 
 /// A field's box in dots as stored: X and Y from the block, W and H by kind. A frame whose second
 /// corner lies left of or above the first has a negative W or H.

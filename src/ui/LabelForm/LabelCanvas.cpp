@@ -6,6 +6,7 @@
 #include "ui/LabelForm/LabelForm.h"
 
 #include "core/LabelGeom/LabelGeom.h"
+#include "core/LabelGeom/LabelPlace.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -154,32 +155,27 @@ int TfrmLabel::ToPixels(double Dots) const
     return RoundEven(Dots * FScale) + FMargin;
 }
 
+TSlotBox TfrmLabel::DraggedBox() const
+{
+    const TSlotBox Orig{FOrigX, FOrigY, FOrigW, FOrigH, FDrag == 2};
+    const int Rotation = SlotRotation(*FDoc, FFormat, FSelected);
+    if (FDrag == 1)
+        return MovedBox(FHeightDots, Orig, Rotation, FDragDx, FDragDy);
+    return ResizedBox(GetSlot(FSelected).Kind, FHeightDots, Orig, Rotation, FDragDx, FDragDy);
+}
+
 QRect TfrmLabel::FieldRect(int SlotIndex, bool WithDrag) const
 {
-    const TSlotBox Stored = SlotBox(*FDoc, FFormat, SlotIndex);
-    int X = Stored.X;
-    int Y = Stored.Y;
-    int W = Stored.W;
-    int H = Stored.H;
+    // The preview of a drag is the box the drop will write.
+    const TSlotBox Box = WithDrag && FDrag != 0 && SlotIndex == FSelected
+                             ? DraggedBox()
+                             : SlotBox(*FDoc, FFormat, SlotIndex);
+    int W = Box.W;
+    int H = Box.H;
     const int Rotation = SlotRotation(*FDoc, FFormat, SlotIndex);
-    if (WithDrag && FDrag != 0 && SlotIndex == FSelected) {
-        const bool Band = InBand(FHeightDots, FOrigY);
-        if (FDrag == 1) {
-            X = FOrigX + FDragDx;
-            Y = Band ? FOrigY + FDragDy : FOrigY - FDragDy;
-        } else {
-            X = FOrigX;
-            const bool Turned = Rotation == 90 || Rotation == 270;
-            W = FOrigW + (Turned ? FDragDy : FDragDx);
-            H = FOrigH + (Turned ? FDragDx : FDragDy);
-            Y = Band ? FOrigY : FOrigY - FDragDy;
-            if (GetSlot(SlotIndex).Kind == TDigiFieldKind::dfEan)
-                W = 2 * H;
-        }
-    }
     if (Rotation == 90 || Rotation == 270)
         std::swap(W, H);
-    TScreenBox Screen = ToScreenBox(FHeightDots, X, Y, W, H);
+    TScreenBox Screen = ToScreenBox(FHeightDots, Box.X, Box.Y, W, H);
     Screen.W = std::max(Screen.W, 4);
     Screen.H = std::max(Screen.H, 4);
     return QRect(QPoint(ToPixels(Screen.X), ToPixels(Screen.Y)),
@@ -262,7 +258,7 @@ void TfrmLabel::CanvasMouseDown(Qt::MouseButton Button, QPoint Position)
 {
     if (Button != Qt::LeftButton)
         return;
-    ApplyFocusedEdit(false);
+    ApplyPendingEdits(false);
     const TLabelHit Hit = HitTest(Position.x(), Position.y());
     FSelected = Hit.Slot;
     FDrag = 0;
@@ -294,22 +290,9 @@ void TfrmLabel::CanvasMouseUp()
 {
     if (FDrag == 0)
         return;
-    const bool Band = InBand(FHeightDots, FOrigY);
-    if (FDoc && FSelected >= 0) {
-        if (FDrag == 1) {
-            FDoc->MoveSlot(FFormat, FSelected, FOrigX + FDragDx,
-                           Band ? FOrigY + FDragDy : FOrigY - FDragDy);
-        } else {
-            const int Rotation = SlotRotation(*FDoc, FFormat, FSelected);
-            const bool Turned = Rotation == 90 || Rotation == 270;
-            const int NewW = FOrigW + (Turned ? FDragDy : FDragDx);
-            const int NewH = FOrigH + (Turned ? FDragDx : FDragDy);
-            // Outside the band Y counts upwards: keep the edge opposite the handle in place.
-            if (!Band)
-                FDoc->MoveSlot(FFormat, FSelected, FOrigX, FOrigY - FDragDy);
-            FDoc->ResizeSlot(FFormat, FSelected, NewW, NewH);
-        }
-    }
+    // A click without travel changes nothing, whatever the field's stored shape.
+    if (FDoc && FSelected >= 0 && (FDragDx != 0 || FDragDy != 0))
+        PutBox(*FDoc, FFormat, FSelected, DraggedBox());
     FDrag = 0;
     RefreshAll();
 }
@@ -338,20 +321,20 @@ bool TfrmLabel::FormKeyDown(const QObject* Receiver, int Key, Qt::KeyboardModifi
     if (FSelected < 0 ||
         (Key != Qt::Key_Left && Key != Qt::Key_Right && Key != Qt::Key_Up && Key != Qt::Key_Down))
         return false;
-    const int Offset = GetSlot(FSelected).Offset;
     const int Step = Modifiers.testFlag(Qt::ShiftModifier) ? 8 : 1;
-    int X = FDoc->WordAt(FFormat, Offset);
-    int Y = FDoc->WordAt(FFormat, Offset + 2);
-    const bool Band = InBand(FHeightDots, Y);
+    int Dx = 0;
+    int Dy = 0;
     if (Key == Qt::Key_Left)
-        X -= Step;
+        Dx = -Step;
     else if (Key == Qt::Key_Right)
-        X += Step;
-    else if (Key == Qt::Key_Up)
-        Y += Band ? -Step : Step;
+        Dx = Step;
     else
-        Y += Band ? Step : -Step;
-    FDoc->MoveSlot(FFormat, FSelected, std::max(X, 0), std::max(Y, 0));
+        Dy = Key == Qt::Key_Up ? -Step : Step;
+    // The step is taken on the screen, so the field goes the way the arrow points, also across
+    // the band line where the stored Y turns round.
+    PutBox(*FDoc, FFormat, FSelected,
+           SteppedBox(FHeightDots, SlotBox(*FDoc, FFormat, FSelected),
+                      SlotRotation(*FDoc, FFormat, FSelected), Dx, Dy));
     RefreshAll();
     return true;
 }

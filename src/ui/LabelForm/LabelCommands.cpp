@@ -41,14 +41,46 @@ QString ErrorText(const std::string& Code)
         return QStringLiteral("Нет файла f34.dat");
     if (Code == "hex")
         return QStringLiteral("Файл не похож на f34");
-    if (Code == "short")
-        return QStringLiteral("Слишком короткая запись");
-    return QStringLiteral("Файл этикетки не читается");
+    return QString::fromStdString(LabelErrorText(Code));
 }
 
 std::filesystem::path FolderPath(const QString& Folder)
 {
     return PathFromUtf8(QDir::fromNativeSeparators(Folder).toStdString());
+}
+
+QString FolderOf(const std::filesystem::path& File)
+{
+    return QDir::toNativeSeparators(QString::fromStdString(PathToUtf8(File.parent_path())));
+}
+
+// The user's words for a file the designer could not write, by the system's reason.
+QString WriteFailureText(const QString& What, const std::error_code& Reason,
+                         const std::filesystem::path& File)
+{
+    if (Reason == std::errc::permission_denied || Reason == std::errc::operation_not_permitted ||
+        Reason == std::errc::read_only_file_system)
+        return What + QStringLiteral(": нет прав на запись в папку ") + FolderOf(File);
+    if (Reason == std::errc::no_such_file_or_directory || Reason == std::errc::not_a_directory)
+        return What + QStringLiteral(": папки ") + FolderOf(File) + QStringLiteral(" больше нет");
+    if (Reason == std::errc::no_space_on_device)
+        return What + QStringLiteral(": на диске нет места");
+    return What + QStringLiteral(" в папку ") + FolderOf(File) +
+           QStringLiteral(". Причина записана в журнал");
+}
+
+QString SaveFailureText(const std::error_code& Reason, const std::filesystem::path& File)
+{
+    return WriteFailureText(QStringLiteral("Не удалось сохранить макет"), Reason, File);
+}
+
+QString SaveFailureText(const std::string& Code, const std::filesystem::path& File)
+{
+    if (Code == "readonly")
+        return QStringLiteral("Не удалось сохранить макет: файл ") +
+               QDir::toNativeSeparators(QString::fromStdString(PathToUtf8(File))) +
+               QStringLiteral(" только для чтения");
+    return QStringLiteral("Не удалось сохранить макет: ") + ErrorText(Code);
 }
 
 // Full path without a trailing separator, for comparing folders without regard to case.
@@ -80,33 +112,29 @@ void ProposedSize(const TDigiLabelDoc* Doc, int FormatIndex, int& WidthMm, int& 
 
 } // namespace
 
-bool TfrmLabel::ApplyFocusedEdit(bool AllEdits)
-{
-    QWidget* Focus = QApplication::focusWidget();
-    for (QLineEdit* Edit : {edtX, edtY, edtW, edtH, edtThick, edtSym, edtNum}) {
-        const bool Position = Edit == edtX || Edit == edtY || Edit == edtW || Edit == edtH;
-        if (Focus == Edit && (AllEdits || Position)) {
-            ApplyEdit(Edit);
-            return true;
-        }
-    }
-    return false;
-}
-
 bool TfrmLabel::DoSave()
 {
     if (!FDoc)
         return false;
-    ApplyFocusedEdit(true);
+    ApplyPendingEdits(true);
     std::string Code;
     try {
         if (!FDoc->Save(Code)) {
-            SetStatus(ErrorText(Code));
+            LogError("label layout not saved: " + PathToUtf8(FDoc->FileName()) + ": " + Code);
+            ShowMessageBox(this, SaveFailureText(Code, FDoc->FileName()), windowTitle(),
+                           TMessageIcon::miError);
+            RefreshAll();
             return false;
         }
+    } catch (const std::filesystem::filesystem_error& Error) {
+        LogError(std::string("label layout not saved: ") + Error.what());
+        ShowMessageBox(this, SaveFailureText(Error.code(), FDoc->FileName()), windowTitle(),
+                       TMessageIcon::miError);
+        RefreshAll();
+        return false;
     } catch (const std::exception& Error) {
         LogError(std::string("label layout not saved: ") + Error.what());
-        ShowMessageBox(this, QString::fromStdString(Error.what()), windowTitle(),
+        ShowMessageBox(this, SaveFailureText(std::error_code(), FDoc->FileName()), windowTitle(),
                        TMessageIcon::miError);
         RefreshAll();
         return false;
@@ -118,6 +146,8 @@ bool TfrmLabel::DoSave()
 
 bool TfrmLabel::ConfirmSave()
 {
+    // A value typed but not yet confirmed belongs to the changes asked about.
+    ApplyPendingEdits(true);
     if (!FDoc || !FDoc->Dirty())
         return true;
     const auto Answer = ShowMessageBox(this, QStringLiteral("Сохранить изменения макета?"),
@@ -192,15 +222,22 @@ void TfrmLabel::NewClick()
 
     auto Doc = std::make_unique<TDigiLabelDoc>();
     std::string Code;
+    const QString NotCreated = QStringLiteral("Не удалось создать макет");
     try {
         if (!Doc->CreateEmpty(Folder / LabelFileName, WidthMm * 8, HeightMm * 8, Code)) {
-            SetStatus(ErrorText(Code));
+            SetStatus(NotCreated + QStringLiteral(": ") + ErrorText(Code));
             return;
         }
+    } catch (const std::filesystem::filesystem_error& Error) {
+        LogError(std::string("label layout not created: ") + Error.what());
+        ShowMessageBox(this, WriteFailureText(NotCreated, Error.code(), Folder / LabelFileName),
+                       windowTitle(), TMessageIcon::miError);
+        return;
     } catch (const std::exception& Error) {
         LogError(std::string("label layout not created: ") + Error.what());
-        ShowMessageBox(this, QString::fromStdString(Error.what()), windowTitle(),
-                       TMessageIcon::miError);
+        ShowMessageBox(this,
+                       WriteFailureText(NotCreated, std::error_code(), Folder / LabelFileName),
+                       windowTitle(), TMessageIcon::miError);
         return;
     }
     if (!OldFolder.empty() && std::filesystem::exists(OldFolder / TextsFileName, Ignored) &&
@@ -214,6 +251,11 @@ void TfrmLabel::NewClick()
     ReplaceDocument(std::move(Doc));
     LogInfo("label layout created");
     RefreshAll();
+    if (!std::filesystem::exists(Folder / TextsFileName, Ignored))
+        ShowMessageBox(this,
+                       QStringLiteral("В папке нет f38.dat (тексты этикетки). Он нужен, чтобы "
+                                      "отправить этикетку на весы: положите его рядом с f34.dat"),
+                       windowTitle(), TMessageIcon::miInformation);
 }
 
 void TfrmLabel::UploadClick()
@@ -240,6 +282,12 @@ void TfrmLabel::UploadClick()
         }
     if (Lines.empty()) {
         SetStatus(QStringLiteral("Нет весов DIGI"));
+        return;
+    }
+    // Every scale would fail on the same missing file after receiving the others.
+    if (const QString Missing = MissingLabelFilesText(FDoc->FileName().parent_path());
+        !Missing.isEmpty()) {
+        SetStatus(Missing);
         return;
     }
     const std::optional<std::vector<int>> Chosen = AskUploadScales(this, Lines);

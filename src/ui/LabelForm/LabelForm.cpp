@@ -4,9 +4,11 @@
 #include "ui/LabelForm/LabelForm.h"
 
 #include "core/LabelGeom/LabelGeom.h"
+#include "core/LabelGeom/LabelPlace.h"
 #include "platform/Environment.h"
 #include "ui/Common/Controls.h"
 #include "ui/Common/Fonts.h"
+#include "ui/Common/MessageBox.h"
 #include "ui/Icons/Icons.h"
 #include "ui/UiText/UiText.h"
 
@@ -183,8 +185,9 @@ void TfrmLabel::CreateTopPanel(QWidget* Panel)
 void TfrmLabel::CreateBottomPanel(QWidget* Panel)
 {
     lblStatus = Named(new QLabel(Panel), "lblStatus");
-    lblHint = Named(new QLabel(QStringLiteral("Пунктир - верхние 10 мм. Сдвиг в файл не пишется. "
-                                              "На весы макет отсюда не уходит."),
+    lblHint = Named(new QLabel(QStringLiteral("Пунктир отделяет нижнюю полосу 10 мм. Изменения "
+                                              "записывает в файл «Сохранить», на весы этикетку "
+                                              "отправляет «В весы»."),
                                Panel),
                     "lblHint");
     QPalette Grey = lblHint->palette();
@@ -377,7 +380,8 @@ void TfrmLabel::AddItemClick(int SlotIndex)
     if (!FDoc)
         return;
     const int Number = GetSlot(SlotIndex).Number;
-    FDoc->PlaceDefault(FFormat, SlotIndex, (Number % 5) * 48 + 32, (Number / 5) * 40 + 32);
+    PlaceFree(*FDoc, FFormat, SlotIndex, FWidthDots, FHeightDots, (Number % 5) * 48 + 32,
+              (Number / 5) * 40 + 32);
     FSelected = SlotIndex;
     RefreshAll();
 }
@@ -393,6 +397,19 @@ void TfrmLabel::DeleteClick()
 
 void TfrmLabel::reject()
 {
+    // Esc, the close button and closing the window all come here: a typed value is taken over
+    // first, and one that cannot be taken is not dropped without asking.
+    if (QLineEdit* Refused = ApplyPendingEdits(true)) {
+        const auto Answer = ShowMessageBox(
+            this,
+            QStringLiteral("Значение «%1» не принято. Закрыть окно без него?")
+                .arg(Refused->text().trimmed()),
+            windowTitle(), TMessageIcon::miQuestion, QMessageBox::Yes | QMessageBox::No);
+        if (Answer != QMessageBox::Yes) {
+            Refused->setFocus();
+            return;
+        }
+    }
     if (ConfirmSave())
         QDialog::reject();
 }

@@ -14,6 +14,8 @@
 #include <QWidget>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -28,6 +30,7 @@ namespace Plumeria {
 
 class TDigiLabelDoc;
 class TLoaderSettings;
+struct TSlotBox;
 class TfrmLabel;
 
 /// The designer's face ("Segoe UI" where the machine has it) at a pixel height.
@@ -128,11 +131,15 @@ private:
     void NewClick();
     void UploadClick();
     void ReplaceDocument(std::unique_ptr<TDigiLabelDoc> Doc);
-    bool ApplyFocusedEdit(bool AllEdits);
+    /// Takes over every edit of the panel that holds a typed, unconfirmed value (only the
+    /// position and size edits when `AllEdits` is false); the first edit whose value was refused,
+    /// or null.
+    QLineEdit* ApplyPendingEdits(bool AllEdits);
 
     // Drawing area and keys (LabelCanvas.cpp).
     int ToPixels(double Dots) const;
     QRect FieldRect(int SlotIndex, bool WithDrag) const;
+    TSlotBox DraggedBox() const;
     bool FormKeyDown(const QObject* Receiver, int Key, Qt::KeyboardModifiers Modifiers);
 
     // Property panel (LabelProps.cpp).
@@ -143,6 +150,7 @@ private:
     void ApplySize(QLineEdit* Edit, int Value);
     void ComboChange(QComboBox* List);
     void CheckClick(QCheckBox* Box);
+    void MarkRefused(QLineEdit* Edit, bool Refused);
     bool SelectedPresent() const;
 
     std::unique_ptr<TDigiLabelDoc> FDoc;
@@ -201,6 +209,9 @@ private:
     QLabel* lblNum = nullptr;
     QLabel* lblExtra = nullptr;
     QLabel* lblLogo = nullptr;
+    QLabel* lblRefused = nullptr;
+    QLineEdit* FRefusedEdit = nullptr;
+    std::vector<std::pair<QLineEdit*, QLabel*>> FUnits;
     QLineEdit* edtX = nullptr;
     QLineEdit* edtY = nullptr;
     QLineEdit* edtW = nullptr;

@@ -1,7 +1,8 @@
 // The property panel on the right of the designer: the selected field's caption and the
-// attributes its kind has, lengths in tenths of a millimetre. Every accepted change goes straight
-// into the document; input that does not fit is ignored without a word, and a value equal to the
-// one shown writes nothing.
+// attributes its kind has, lengths in millimetres to one decimal (the document's tenths). Every
+// accepted change goes straight into the document and a value equal to the one shown writes
+// nothing; input that cannot be taken is marked on its edit and explained under the rows, and
+// the document stays as it was.
 
 #include "ui/LabelForm/LabelForm.h"
 
@@ -12,6 +13,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 
 namespace Plumeria {
 
@@ -20,8 +22,17 @@ namespace {
 constexpr int LabelLeft = 12;
 constexpr int InputLeft = 110;
 constexpr int InputWidth = 120;
+// Edits of lengths leave room for their unit on the right.
+constexpr int LengthWidth = 96;
+constexpr int UnitLeft = InputLeft + LengthWidth + 4;
 constexpr int InputHeight = 25;
 constexpr int MaxTenths = 4000;
+constexpr int MaxThickTenths = 100;
+constexpr int MaxSymbols = 32;
+constexpr int MaxPictureNumber = 999;
+constexpr QRgb RefusedBase = qRgb(0xFF, 0xD8, 0xD8);
+// A refused text is quoted in the note up to this length, so the note keeps to two lines.
+constexpr int MaxQuoted = 10;
 
 constexpr int PrintCodes[] = {0x70, 0x30, 0x40, 0x00};
 constexpr int RotationCodes[] = {0x00, 0x40, 0x80};
@@ -54,6 +65,70 @@ enum TEditTag : int
     etNumber,
 };
 
+bool IsLength(int Tag)
+{
+    return Tag >= etX && Tag <= etThick;
+}
+
+// Tenths of a millimetre as millimetres with one decimal, the way they are typed: "4,0".
+QString MmText(int Tenths)
+{
+    return QStringLiteral("%1,%2").arg(Tenths / 10).arg(Tenths % 10);
+}
+
+// Millimetres with at most one decimal (comma or point) as tenths; nothing else is a length.
+bool ReadTenths(const QString& Text, int& Tenths)
+{
+    static const QRegularExpression Pattern(QStringLiteral("^(\\d{1,6})(?:[.,](\\d)?)?$"));
+    const QRegularExpressionMatch Match = Pattern.match(Text);
+    if (!Match.hasMatch())
+        return false;
+    Tenths = Match.captured(1).toInt() * 10 +
+             (Match.captured(2).isEmpty() ? 0 : Match.captured(2).toInt());
+    return true;
+}
+
+// The edit's value in the document's unit, within the range its attribute allows.
+bool ReadEditValue(int Tag, const QString& Text, int& Value)
+{
+    const QString Trimmed = Text.trimmed();
+    bool Read = false;
+    if (IsLength(Tag)) {
+        Read = ReadTenths(Trimmed, Value);
+    } else {
+        static const QRegularExpression Digits(QStringLiteral("^\\d{1,6}$"));
+        Read = Digits.match(Trimmed).hasMatch();
+        Value = Read ? Trimmed.toInt() : 0;
+    }
+    if (!Read)
+        return false;
+    switch (Tag) {
+    case etThick:
+        return Value <= MaxThickTenths;
+    case etSymbols:
+        return Value >= 1 && Value <= MaxSymbols;
+    case etNumber:
+        return Value <= MaxPictureNumber;
+    default:
+        return Value <= MaxTenths;
+    }
+}
+
+// What the edit takes, for the note on a refused value.
+QString AllowedRange(int Tag)
+{
+    switch (Tag) {
+    case etThick:
+        return QStringLiteral("от 0 до 10 мм");
+    case etSymbols:
+        return QStringLiteral("от 1 до 32");
+    case etNumber:
+        return QStringLiteral("от 0 до 999");
+    default:
+        return QStringLiteral("от 0 до 400 мм");
+    }
+}
+
 } // namespace
 
 void TfrmLabel::CreatePropertyPanel(QWidget* Panel)
@@ -67,8 +142,15 @@ void TfrmLabel::CreatePropertyPanel(QWidget* Panel)
     const auto Edit = [Panel, this](const char* Name, int Row, int Tag) {
         auto* Control = new QLineEdit(Panel);
         Control->setObjectName(QString::fromLatin1(Name));
-        Control->setGeometry(InputLeft, Row - 3, InputWidth, InputHeight);
+        Control->setGeometry(InputLeft, Row - 3, IsLength(Tag) ? LengthWidth : InputWidth,
+                             InputHeight);
         Control->setProperty("tag", Tag);
+        if (IsLength(Tag)) {
+            auto* Unit = new QLabel(QStringLiteral("мм"), Panel);
+            Unit->setObjectName(QString::fromLatin1(Name) + QStringLiteral("Unit"));
+            Unit->setGeometry(UnitLeft, Row, 30, 18);
+            FUnits.push_back({Control, Unit});
+        }
         connect(Control, &QLineEdit::editingFinished, this,
                 [this, Control] { ApplyEdit(Control); });
         return Control;
@@ -120,7 +202,7 @@ void TfrmLabel::CreatePropertyPanel(QWidget* Panel)
     chkDigits = new QCheckBox(QStringLiteral("Печатать цифры"), Panel);
     chkDigits->setObjectName(QStringLiteral("chkDigits"));
     chkDigits->setGeometry(LabelLeft, 364, 220, 20);
-    chkTest = new QCheckBox(QStringLiteral("Печатать тест"), Panel);
+    chkTest = new QCheckBox(QStringLiteral("Печатать текст"), Panel);
     chkTest->setObjectName(QStringLiteral("chkTest"));
     chkTest->setGeometry(LabelLeft, 388, 220, 20);
     connect(chkDigits, &QCheckBox::clicked, this, [this] { CheckClick(chkDigits); });
@@ -134,6 +216,60 @@ void TfrmLabel::CreatePropertyPanel(QWidget* Panel)
     lblLogo->setGeometry(LabelLeft, 416, 220, 48);
     lblLogo->setWordWrap(true);
     lblLogo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    // Two lines under the one-line notes of the multi-barcode and the logo, still inside the
+    // panel of the smallest window.
+    lblRefused = Caption("lblRefused", QString(), 440);
+    lblRefused->setGeometry(LabelLeft, 440, 226, 36);
+    lblRefused->setWordWrap(true);
+    lblRefused->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QPalette Red = lblRefused->palette();
+    Red.setColor(QPalette::WindowText, QColor(0xC0, 0x00, 0x00));
+    lblRefused->setPalette(Red);
+    lblRefused->hide();
+}
+
+void TfrmLabel::MarkRefused(QLineEdit* Edit, bool Refused)
+{
+    QPalette Colours = Edit->palette();
+    Colours.setColor(QPalette::Base,
+                     Refused ? QColor(RefusedBase) : palette().color(QPalette::Base));
+    Edit->setPalette(Colours);
+    Edit->setProperty("refused", Refused);
+    if (Refused) {
+        // Every edit "edtX" has its caption "lblX".
+        const auto* Row =
+            pnlRight->findChild<QLabel*>(QStringLiteral("lbl") + Edit->objectName().mid(3));
+        QString Typed = Edit->text().trimmed();
+        if (Typed.size() > MaxQuoted)
+            Typed = Typed.left(MaxQuoted - 1) + QStringLiteral("…");
+        lblRefused->setText(QStringLiteral("%1: «%2» не принято, нужно число %3")
+                                .arg(Row ? Row->text() : QString(), Typed,
+                                     AllowedRange(Edit->property("tag").toInt())));
+        lblRefused->show();
+        Edit->setToolTip(lblRefused->text());
+        FRefusedEdit = Edit;
+    } else {
+        Edit->setToolTip(QString());
+        if (FRefusedEdit == Edit) {
+            lblRefused->hide();
+            FRefusedEdit = nullptr;
+        }
+    }
+}
+
+QLineEdit* TfrmLabel::ApplyPendingEdits(bool AllEdits)
+{
+    QLineEdit* Refused = nullptr;
+    for (QLineEdit* Edit : {edtX, edtY, edtW, edtH, edtThick, edtSym, edtNum}) {
+        const bool Position = Edit == edtX || Edit == edtY || Edit == edtW || Edit == edtH;
+        if ((!AllEdits && !Position) || Edit->isHidden() || !Edit->isModified())
+            continue;
+        ApplyEdit(Edit);
+        if (Edit->property("refused").toBool() && !Refused)
+            Refused = Edit;
+    }
+    return Refused;
 }
 
 bool TfrmLabel::SelectedPresent() const
@@ -150,18 +286,26 @@ void TfrmLabel::ShowProperties()
              lblW,   edtW,   lblH,   edtH,   lblThick,  edtThick, lblFont,  cmbFont,
              lblSym, edtSym, lblNum, edtNum, chkDigits, chkTest,  lblExtra, lblLogo})
         Control->hide();
+    for (const auto& [Edit, Unit] : FUnits)
+        Unit->hide();
+    for (QLineEdit* Edit : {edtX, edtY, edtW, edtH, edtThick, edtSym, edtNum})
+        MarkRefused(Edit, false);
     if (!SelectedPresent()) {
         FLoading = false;
         return;
     }
     const TDigiSlot Slot = GetSlot(FSelected);
     const auto Word = [this, &Slot](int At) { return FDoc->WordAt(FFormat, Slot.Offset + At); };
-    const auto ShowRow = [](QLabel* Label, QWidget* Control) {
+    const auto ShowRow = [this](QLabel* Label, QWidget* Control) {
         Label->show();
         Control->show();
+        for (const auto& [Edit, Unit] : FUnits)
+            if (Edit == Control)
+                Unit->show();
     };
     const auto ShowValue = [](QLineEdit* Edit, int Value) {
-        Edit->setText(QString::number(Value));
+        Edit->setText(IsLength(Edit->property("tag").toInt()) ? MmText(Value)
+                                                              : QString::number(Value));
     };
 
     lblName->setText(QString::fromStdString(FieldCaption(Slot)));
@@ -241,11 +385,14 @@ void TfrmLabel::ApplyEdit(QLineEdit* Edit)
 {
     if (FLoading || !SelectedPresent() || !Edit)
         return;
-    bool Number = false;
-    const int Value = Edit->text().trimmed().toInt(&Number);
     const int Tag = Edit->property("tag").toInt();
-    if (!Number || (Tag <= etThick && (Value < 0 || Value > MaxTenths)))
+    int Value = 0;
+    if (!ReadEditValue(Tag, Edit->text(), Value)) {
+        // The typed text stays for the user to mend; the document is not touched.
+        MarkRefused(Edit, true);
         return;
+    }
+    MarkRefused(Edit, false);
     const TDigiSlot Slot = GetSlot(FSelected);
     switch (Tag) {
     case etX:
@@ -267,21 +414,19 @@ void TfrmLabel::ApplyEdit(QLineEdit* Edit)
         break;
     }
     case etThick:
-        if (Value != FShownThick && Slot.Kind == TDigiFieldKind::dfBevel && Value <= 100) {
+        if (Value != FShownThick && Slot.Kind == TDigiFieldKind::dfBevel) {
             FDoc->PutWord(FFormat, Slot.Offset + AtExtra, Value);
             FShownThick = Value;
         }
         break;
     case etSymbols:
-        if (Value != FShownSym && Slot.Kind == TDigiFieldKind::dfLine && Value >= 1 &&
-            Value <= 32) {
+        if (Value != FShownSym && Slot.Kind == TDigiFieldKind::dfLine) {
             FDoc->PutByte(FFormat, Slot.Offset + 7, Value);
             FShownSym = Value;
         }
         break;
     case etNumber:
-        if (Value != FShownNum && Slot.Kind == TDigiFieldKind::dfPicture && Value >= 0 &&
-            Value <= 999) {
+        if (Value != FShownNum && Slot.Kind == TDigiFieldKind::dfPicture) {
             FDoc->PutWord(FFormat, Slot.Offset + AtExtra, Value);
             FShownNum = Value;
         }
@@ -289,6 +434,7 @@ void TfrmLabel::ApplyEdit(QLineEdit* Edit)
     default:
         break;
     }
+    Edit->setModified(false);
     box->update();
     if (FDoc->Dirty())
         RefreshAll();

@@ -5,8 +5,11 @@
 #include "core/DigiSearch/TcpTransport.h"
 #include "core/Journal/Journal.h"
 #include "core/Settings/Settings.h"
+#include "platform/Environment.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QStringList>
 
 #include <exception>
 
@@ -38,6 +41,20 @@ TLabelSendOutcome SendLabelToScale(const TScaleConfig& Scale, const std::string&
         LogError("label ip=" + Scale.Host + " " + Error.what());
         return {Name + QStringLiteral("Файл этикетки не читается"), true};
     }
+}
+
+QString MissingLabelFilesText(const std::filesystem::path& Folder)
+{
+    const std::vector<std::string> Missing = MissingLabelFiles(Folder);
+    if (Missing.empty())
+        return {};
+    QStringList Names;
+    for (const std::string& Name : Missing)
+        Names << QString::fromStdString(Name);
+    return (Missing.size() == 1 ? QStringLiteral("Нет файла ") : QStringLiteral("Нет файлов ")) +
+           Names.join(QStringLiteral(", ")) + QStringLiteral(" в папке ") +
+           QDir::toNativeSeparators(QString::fromStdString(PathToUtf8(Folder))) +
+           QStringLiteral(": этикетка не отправлена");
 }
 
 TWaitCursor::TWaitCursor()

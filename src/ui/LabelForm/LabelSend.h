@@ -34,6 +34,10 @@ struct TLabelSendOutcome
 TLabelSendOutcome SendLabelToScale(const TScaleConfig& Scale, const std::string& AdapterIp,
                                    int TimeoutMs, const std::filesystem::path& Folder);
 
+/// Empty when `Folder` holds every label file the upload sends; otherwise what to tell the user
+/// before any scale is contacted: "Нет файла f38.dat в папке …: этикетка не отправлена".
+QString MissingLabelFilesText(const std::filesystem::path& Folder);
+
 /// The wait cursor for as long as it lives.
 class TWaitCursor
 {

@@ -52,6 +52,11 @@ void TfrmScales::btnLabelClick()
         return;
     const std::filesystem::path Folder =
         PathFromUtf8(QDir::fromNativeSeparators(*Chosen).toStdString());
+    // Checked before any scale is contacted: each would get f34.dat and then fail on f38.dat.
+    if (const QString Missing = MissingLabelFilesText(Folder); !Missing.isEmpty()) {
+        ShowStatus(Missing);
+        return;
+    }
     const int TimeoutMs = LabelTimeoutMs(FSettings);
     const std::string AdapterIp = FSettings ? FSettings->AdapterIp : std::string();
 
