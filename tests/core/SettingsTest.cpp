@@ -1,4 +1,5 @@
 #include "core/Settings/Settings.h"
+#include "core/Journal/Journal.h"
 
 #include "core/Settings/StartUp.h"
 #include "core/Text/Text.h"
@@ -30,6 +31,12 @@ namespace {
 namespace fs = std::filesystem;
 namespace Support = Plumeria::Test;
 using Support::ReadFileBytes;
+
+void WriteBytesTo(const std::filesystem::path& Path, const std::string& Bytes)
+{
+    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
+    Out << Bytes;
+}
 
 // "Весы" and a Cyrillic folder, as UTF-8 bytes.
 const std::string Vesy = "\xD0\x92\xD0\xB5\xD1\x81\xD1\x8B";
@@ -264,7 +271,11 @@ TEST_F(SettingsTest, GeneralKeysLoadWithTheirRulesAndFallbacks)
         {"AutoUpdate=0x0\n", [](TLoaderSettings& S) { S.AutoUpdate = false; }},
         {"RunWithWindows=0\n", [](TLoaderSettings& S) { S.RunWithWindows = false; }},
         {"RunWithWindows=-1\n", [](TLoaderSettings&) {}},
-        {"RunWithWindows=false\n", [](TLoaderSettings&) {}},
+        {"RunWithWindows=false\n", [](TLoaderSettings& S) { S.RunWithWindows = false; }},
+        {"RunWithWindows=Off ; not at logon\n",
+         [](TLoaderSettings& S) { S.RunWithWindows = false; }},
+        {"ConnectTimeoutMs=1500 ; slow network\n",
+         [](TLoaderSettings& S) { S.ConnectTimeoutMs = 1500; }},
         {"ConnectTimeoutMs=99\n", [](TLoaderSettings&) {}},
         {"ConnectTimeoutMs=3001\n", [](TLoaderSettings&) {}},
         {"ConnectTimeoutMs=100\n", [](TLoaderSettings& S) { S.ConnectTimeoutMs = 100; }},
@@ -305,8 +316,10 @@ TEST_F(SettingsTest, ScaleCountIsClampedAndLaterSectionsIgnored)
         std::size_t Expected;
     };
     const Row Rows[] = {
-        {"600", 600, 500}, {"500", 501, 500}, {"-3", 3, 0}, {"abc", 3, 0},
-        {"", 3, 0},        {"0x2", 3, 2},     {"2", 5, 2},  {"3", 0, 3},
+        // A count that cannot be read never drops the scales: the sections present count.
+        {"600", 600, 500}, {"500", 501, 500}, {"-3", 3, 3},
+        {"abc", 3, 3},     {"", 3, 3},        {"0x2", 3, 2},
+        {"2", 5, 2},       {"3", 0, 3},       {"1 ; весы в зале", 3, 1},
     };
     for (const Row& R : Rows) {
         std::string Text = "[General]\nScaleCount=" + R.Count + "\n";
@@ -339,7 +352,8 @@ TEST_F(SettingsTest, ScaleKeysLoadWithTheirRulesAndFallbacks)
         {"Enabled=1\n", [](TScaleConfig& C) { C.Enabled = true; }},
         {"Enabled=7\n", [](TScaleConfig& C) { C.Enabled = true; }},
         {"Enabled=0x1\n", [](TScaleConfig& C) { C.Enabled = true; }},
-        {"Enabled=yes\n", [](TScaleConfig&) {}},
+        {"Enabled=yes\n", [](TScaleConfig& C) { C.Enabled = true; }},
+        {"Enabled=maybe\n", [](TScaleConfig&) {}},
         {"Enabled=0\n", [](TScaleConfig&) {}},
         {"Host=\x01 10.0.0.5 \x1F\n", [](TScaleConfig& C) { C.Host = "10.0.0.5"; }},
         {"Port=70000\n", [](TScaleConfig& C) { C.Port = 70000; }},
@@ -542,23 +556,103 @@ TEST_F(SettingsTest, SectionHeaderWithoutBracketIsKeptAsTextAndSavesStayTheSame)
     EXPECT_EQ(LoadFrom(Cases[0].Bytes).Scales[0].Host, "h");
 }
 
-// Found by fuzzing: after a UTF-8 mark, bytes that are not UTF-8 were saved as they were; the
-// saved file (which has no mark) then read as 1251 and changed with every save.
-TEST_F(SettingsTest, BrokenBytesAfterUtf8MarkAreReplacedAndSavesStayTheSame)
+// After a UTF-8 mark, a line that is not UTF-8 (added by a tool that writes 1251) keeps its
+// Cyrillic text, and saves stay the same.
+TEST_F(SettingsTest, A1251LineAfterAUtf8MarkKeepsItsTextAndSavesStayTheSame)
 {
-    const std::string Replacement = "\xEF\xBF\xBD";
-    const TLoaderSettings First =
-        LoadFrom("\xEF\xBB\xBF[Custom]\nKey=" + Vesy + "\xFF\n[General]\nWatchFolder=/a\xFE\n");
-    EXPECT_EQ(First.WatchFolder, "/a" + Replacement);
+    std::string Line1251;
+    ASSERT_TRUE(EncodeCodePage("/Обмен", 1251, Line1251));
+    const TLoaderSettings First = LoadFrom("\xEF\xBB\xBF[Custom]\nKey=" + Vesy +
+                                           "\n[General]\nWatchFolder=" + Line1251 + "\n");
+    EXPECT_EQ(First.WatchFolder, "/Обмен");
     First.Save();
     const std::string Saved = ReadFileBytes(Ini());
     EXPECT_TRUE(IsValidUtf8(Saved));
-    EXPECT_TRUE(HasLine(SectionLines(Saved, "Custom"), "Key=" + Vesy + Replacement));
+    EXPECT_TRUE(HasLine(SectionLines(Saved, "Custom"), "Key=" + Vesy));
     TLoaderSettings Second;
     Second.Load();
     EXPECT_EQ(Second, First);
     Second.Save();
     EXPECT_EQ(ReadFileBytes(Ini()), Saved);
+}
+
+// Hand-edited files: comments after values, booleans in words, values that make no sense (said
+// in the journal, with the default used), a missing count (the sections present are read).
+TEST_F(SettingsTest, HandEditedValuesAreReadAsMeantAndNonsenseIsJournaled)
+{
+    const struct
+    {
+        const char* Title;
+        std::string Text;
+        std::size_t Scales;
+        bool Enabled;
+        int Port;
+        const char* Warning; ///< a piece of the expected WARN, or ""
+    } Cases[] = {
+        {"inline comments",
+         "[General]\nScaleCount=1 ; весы в зале\n[Scale0]\nHost=h\n"
+         "Enabled=1 ; да\nPort=2006 ; рыба\n",
+         1, true, 2006, ""},
+        {"boolean words", "[General]\nScaleCount=1\n[Scale0]\nHost=h\nEnabled=TRUE\n", 1, true,
+         2000, ""},
+        {"yes", "[General]\nScaleCount=1\n[Scale0]\nHost=h\nEnabled=yes\n", 1, true, 2000, ""},
+        {"off", "[General]\nScaleCount=1\n[Scale0]\nHost=h\nEnabled=Off\n", 1, false, 2000, ""},
+        {"port that is no number",
+         "[General]\nScaleCount=1\n[Scale0]\nHost=h\nEnabled=1\n"
+         "Port=рыба\n",
+         1, true, 2000, "[Scale0] Port=рыба cannot be read"},
+        {"boolean that is no word", "[General]\nScaleCount=1\n[Scale0]\nHost=h\nEnabled=maybe\n", 1,
+         false, 2000, "[Scale0] Enabled=maybe cannot be read"},
+        {"count missing",
+         "[General]\nWatchFolder=/x\n[Scale0]\nHost=h\nEnabled=1\n[Scale1]\n"
+         "Host=g\n",
+         2, true, 2000, "ScaleCount=(missing) cannot be read"},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Title);
+        Support::TTempDataFolder Fresh;
+        const TLoaderSettings Settings = LoadFrom(Case.Text);
+        ASSERT_EQ(Settings.Scales.size(), Case.Scales);
+        EXPECT_EQ(Settings.Scales[0].Enabled, Case.Enabled);
+        EXPECT_EQ(Settings.Scales[0].Port, Case.Port);
+        const std::string Journal = ReadFileBytes(LogFilePath());
+        if (*Case.Warning)
+            EXPECT_NE(Journal.find(std::string("WARN | settings: ") +
+                                   (Case.Warning[0] == '[' ? "" : "[General] ") + Case.Warning),
+                      std::string::npos)
+                << Journal;
+        else
+            EXPECT_EQ(Journal.find("WARN"), std::string::npos) << Journal;
+    }
+}
+
+// A settings file that is a link to a share not mounted yet cannot be read: no defaults are
+// saved through it. Through a live link a save replaces the target and keeps the link. A save
+// cut short earlier left its temporary file, removed at the next start.
+TEST_F(SettingsTest, LinksAndLeftoversOfInterruptedSaves)
+{
+    Support::TTempDir Share;
+    const fs::path Path = Ini();
+    fs::create_directories(Path.parent_path());
+    std::error_code Error;
+    fs::create_symlink(Share.Path() / "settings.ini", Path, Error);
+    if (Error)
+        GTEST_SKIP() << "no symbolic links here: " << Error.message();
+    TLoaderSettings Dangling;
+    EXPECT_FALSE(Dangling.Load());
+    EXPECT_THROW(Dangling.Save(), std::exception);
+    EXPECT_FALSE(fs::exists(Share.Path() / "settings.ini"));
+
+    WriteBytesTo(Share.Path() / "settings.ini", "[General]\nScaleCount=0\n");
+    WriteBytesTo(Path.parent_path() / "settings.ini.tmp.123.0", "half a save");
+    TLoaderSettings Live;
+    ASSERT_TRUE(Live.Load());
+    EXPECT_FALSE(fs::exists(Path.parent_path() / "settings.ini.tmp.123.0"));
+    Live.WatchFolder = "/srv/plu";
+    Live.Save();
+    EXPECT_TRUE(fs::is_symlink(Path));
+    EXPECT_NE(ReadFileBytes(Share.Path() / "settings.ini").find("WatchFolder=/srv/plu"),
+              std::string::npos);
 }
 
 TEST_F(SettingsTest, SaveDropsRetiredKeysAndKeepsUnknownOnes)

@@ -1,5 +1,6 @@
 #include "core/Settings/Settings.h"
 
+#include "core/Journal/Journal.h"
 #include "core/Text/Text.h"
 #include "platform/AtomicFile.h"
 #include "platform/Autostart.h"
@@ -12,6 +13,7 @@
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <iterator>
@@ -132,11 +134,9 @@ std::string DecodeIniBytes(std::string_view Bytes)
     std::string Text;
     bool BigEndian = false;
     if (Bytes.starts_with("\xEF\xBB\xBF")) {
-        Text = Bytes.substr(3);
-        // A broken byte must not reach the saved file: without its mark, that file would be read
-        // back in 1251 and change again with every save. Only the broken bytes are replaced.
-        if (!IsValidUtf8(Text))
-            Text = Utf16ToUtf8(Utf8ToUtf16(Text));
+        // A line added by a tool that writes 1251 keeps its Cyrillic text: like a file without
+        // the mark, the text is judged line by line.
+        Text = DecodeLinesUtf8Or1251(Bytes.substr(3));
     } else if (Bytes.starts_with("\xFF\xFE"))
         Text = Utf16BytesToUtf8(Bytes.substr(2), false);
     else if (Bytes.starts_with("\xFE\xFF"))
@@ -167,8 +167,17 @@ enum class TReadOutcome
 TReadOutcome ReadWholeFile(const std::filesystem::path& Path, std::string& Bytes, int& Error)
 {
     std::error_code Status;
-    if (!std::filesystem::exists(Path, Status))
-        return Status ? TReadOutcome::roFailed : TReadOutcome::roMissing;
+    if (!std::filesystem::exists(Path, Status)) {
+        if (Status)
+            return TReadOutcome::roFailed;
+        // A link whose target is gone (a share not mounted yet) is a file that cannot be read,
+        // not a first start: defaults written through it would replace the user's file later.
+        if (std::filesystem::is_symlink(std::filesystem::symlink_status(Path, Status))) {
+            Error = ENOENT;
+            return TReadOutcome::roFailed;
+        }
+        return TReadOutcome::roMissing;
+    }
     if (!std::filesystem::is_regular_file(Path, Status)) {
         Error = std::filesystem::is_directory(Path, Status) ? EISDIR : EINVAL;
         return TReadOutcome::roFailed;
@@ -186,6 +195,16 @@ TReadOutcome ReadWholeFile(const std::filesystem::path& Path, std::string& Bytes
 
 // --- Reading values ---------------------------------------------------------------------------
 
+/// Hand-edited files put comments after values ("ScaleCount=1 ; весы в зале"): a ";" or "#"
+/// after a blank starts one.
+std::string Uncommented(std::string_view Value)
+{
+    for (std::size_t I = 1; I < Value.size(); ++I)
+        if ((Value[I] == ';' || Value[I] == '#') && (Value[I - 1] == ' ' || Value[I - 1] == '\t'))
+            return Trim(Value.substr(0, I));
+    return Trim(Value);
+}
+
 class TIniReader
 {
 public:
@@ -202,20 +221,53 @@ public:
         return Value ? std::string(Value) : std::string(Default);
     }
 
-    /// Decimal, or hexadecimal after 0x; missing or not a number gives `Default`.
+    /// Decimal, or hexadecimal after 0x, with a trailing " ;comment" ignored; missing gives
+    /// `Default`, and so does a value that is no number, with a warning.
     std::int32_t Int(const std::string& Section, const char* Key, std::int32_t Default) const
     {
         const char* Value = Raw(Section, Key);
+        if (!Value)
+            return Default;
         std::int32_t Number = 0;
-        return Value && TryParseInt32(Value, Number) ? Number : Default;
+        if (TryParseInt32(Uncommented(Value), Number))
+            return Number;
+        Unreadable(Section, Key, Value, std::to_string(Default));
+        return Default;
     }
 
-    /// Any integer other than 0 is true.
+    /// 1/0, true/false, yes/no, on/off in any letter case, or any integer (not 0: true), with a
+    /// trailing " ;comment" ignored; anything else gives `Default`, with a warning.
     bool Bool(const std::string& Section, const char* Key, bool Default) const
     {
-        return Int(Section, Key, Default ? 1 : 0) != 0;
+        const char* Value = Raw(Section, Key);
+        if (!Value)
+            return Default;
+        const std::string Word = AsciiLower(Uncommented(Value));
+        if (Word == "true" || Word == "yes" || Word == "on")
+            return true;
+        if (Word == "false" || Word == "no" || Word == "off")
+            return false;
+        std::int32_t Number = 0;
+        if (TryParseInt32(Word, Number))
+            return Number != 0;
+        Unreadable(Section, Key, Value, Default ? "1" : "0");
+        return Default;
     }
 
+    bool HasSection(const std::string& Section) const
+    {
+        return FIni.GetSection(Section.c_str()) != nullptr;
+    }
+
+private:
+    static void Unreadable(const std::string& Section, const char* Key, const char* Value,
+                           const std::string& Default)
+    {
+        LogWarn("settings: [" + Section + "] " + Key + "=" + Value +
+                " cannot be read; the default " + Default + " is used");
+    }
+
+public:
 private:
     const CSimpleIniA& FIni;
 };
@@ -237,6 +289,46 @@ TScaleConfig ReadScale(const TIniReader& Reader, const std::string& Section)
     // load, which would then read another name than this one.
     Scale.Name = Trim(Utf16Prefix(Trim(Reader.Text(Section, "Name", "")), MaxScaleNameLength));
     return Scale;
+}
+
+/// How many [ScaleN] sections to read. A ScaleCount that is missing or no number would drop
+/// every scale (and the next save would erase them): the sections that are there count instead.
+std::int32_t ScaleCountOf(const TIniReader& Reader)
+{
+    const std::string General = GeneralSection;
+    const char* Value = Reader.Raw(General, "ScaleCount");
+    std::int32_t Count = 0;
+    std::int32_t Present = 0;
+    while (Present < MaxScaleCount + 1 &&
+           Reader.HasSection(ScaleSection(static_cast<std::size_t>(Present))))
+        ++Present;
+    if (!Value || !TryParseInt32(Uncommented(Value), Count) || Count < 0) {
+        if (Present > 0 || Value)
+            LogWarn(std::string("settings: [General] ScaleCount=") + (Value ? Value : "(missing)") +
+                    " cannot be read; the " + std::to_string(std::min(Present, MaxScaleCount)) +
+                    " [ScaleN] sections present are read");
+        Count = Present;
+    }
+    if (Count > MaxScaleCount) {
+        LogWarn("settings: " + std::to_string(Count) + " scales, more than the " +
+                std::to_string(MaxScaleCount) + " this program handles; the scales after " +
+                std::to_string(MaxScaleCount) + " are not read and stay in the file as they are");
+        Count = MaxScaleCount;
+    }
+    return Count;
+}
+
+/// A save interrupted by a crash or a power cut leaves its temporary file beside the settings.
+void RemoveInterruptedSaves(const std::filesystem::path& Path)
+{
+    std::error_code Error;
+    const std::string Prefix = Path.filename().string() + ".tmp.";
+    for (std::filesystem::directory_iterator It(Path.parent_path(), Error), End;
+         !Error && It != End; It.increment(Error))
+        if (It->path().filename().string().rfind(Prefix, 0) == 0 && It->is_regular_file(Error)) {
+            std::error_code Ignored;
+            std::filesystem::remove(It->path(), Ignored);
+        }
 }
 
 // --- Writing values ---------------------------------------------------------------------------
@@ -302,6 +394,7 @@ bool TLoaderSettings::Load()
     ResetDefaults();
     FLoadFailed = false;
     const std::filesystem::path Path = IniPath();
+    RemoveInterruptedSaves(Path);
     std::string Bytes;
     int Error = 0;
     const auto Failed = [&](const std::string& Reason) {
@@ -338,9 +431,7 @@ bool TLoaderSettings::Load()
     LogLevel = TLogLevel::llMaximum;
     TryParseLogLevel(Reader.Text(General, "LogLevel", "max"), LogLevel);
 
-    std::int32_t Count = Reader.Int(General, "ScaleCount", 0);
-    Count = Count < 0 ? 0 : (Count > MaxScaleCount ? MaxScaleCount : Count);
-    Scales.resize(static_cast<std::size_t>(Count));
+    Scales.resize(static_cast<std::size_t>(ScaleCountOf(Reader)));
     for (std::size_t I = 0; I < Scales.size(); ++I)
         Scales[I] = ReadScale(Reader, ScaleSection(I));
     return true;
@@ -404,7 +495,13 @@ void TLoaderSettings::Save() const
     std::string Text;
     if (Ini.Save(Text, false) < 0)
         throw std::runtime_error("cannot format the settings file " + PathToUtf8(Path));
-    WriteFileAtomically(Path, Text);
+    // Through a link (settings kept on a share), the link's target is replaced and the link kept.
+    std::error_code LinkError;
+    const std::filesystem::path Target =
+        std::filesystem::is_symlink(std::filesystem::symlink_status(Path, LinkError))
+            ? std::filesystem::canonical(Path)
+            : Path;
+    WriteFileAtomically(Target, Text);
 }
 
 void TLoaderSettings::Assign(const TLoaderSettings& Source)
