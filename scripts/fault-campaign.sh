@@ -209,7 +209,8 @@ journal_says() {
 
 # The files in the order the scale was given them, and how often each ("name×count").
 sent_files() {
-    journal | sed -n 's/^.*| INFO | file=\(.*\) ip=.* sent [0-9]* PLU$/\1/p' | while read -r Path; do
+    journal | tr -d '\r' | sed -n 's/^.*| INFO | file=\(.*\) ip=.* sent [0-9]* PLU$/\1/p' |
+        while read -r Path; do
         basename "$Path"
     done
 }
@@ -599,7 +600,7 @@ scenario_paused_writer() {
     stop_sim
     check "run stopped cleanly" run_stopped_cleanly
     check "the file once and whole" files_whole "$WATCH"
-    check "the scale got the whole file, once" test "$(journal | grep -c 'sent 20 PLU')" = 1
+    check "the scale got the whole file, once" test "$(journal | grep -c 'mask=\* sent 20 PLU')" = 1
     sent_counts
     journal_says "sent|PLU|cannot tell" 4
 }

@@ -27,6 +27,8 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include <fstream>
+
 #include <cstdio>
 
 using namespace Plumeria;
@@ -162,7 +164,10 @@ QImage LabelDialogShot(bool SizeDialog)
     Settings.Scales[1].Enabled = false;
     TfrmLabel Form;
     Form.SetSettings(&Settings);
-    Test::OpenInDesigner(Form, Test::MakeLabelFolder(Box, "Этикетка"));
+    const auto Folder = Test::MakeLabelFolder(Box, "Этикетка");
+    // "В весы" asks for the scales only when both label files are there.
+    std::ofstream(Folder / "f38.dat", std::ios::binary) << "00000001000AAABBCCDD";
+    Test::OpenInDesigner(Form, Folder);
     QImage Shot;
     Test::WhenModal(QString::fromLatin1(SizeDialog ? "dlgLabelSize" : "dlgUploadLabel"),
                     [&Shot](QWidget& Dialog) {
