@@ -20,12 +20,12 @@ namespace {
 std::vector<BYTE> DerFromPem(const std::string& Pem)
 {
     DWORD Size = 0;
-    if (!CryptStringToBinaryA(Pem.c_str(), static_cast<DWORD>(Pem.size()), CRYPT_STRING_BASE64HEADER,
-                              nullptr, &Size, nullptr, nullptr))
+    if (!CryptStringToBinaryA(Pem.c_str(), static_cast<DWORD>(Pem.size()),
+                              CRYPT_STRING_BASE64HEADER, nullptr, &Size, nullptr, nullptr))
         return {};
     std::vector<BYTE> Der(Size);
-    if (!CryptStringToBinaryA(Pem.c_str(), static_cast<DWORD>(Pem.size()), CRYPT_STRING_BASE64HEADER,
-                              Der.data(), &Size, nullptr, nullptr))
+    if (!CryptStringToBinaryA(Pem.c_str(), static_cast<DWORD>(Pem.size()),
+                              CRYPT_STRING_BASE64HEADER, Der.data(), &Size, nullptr, nullptr))
         return {};
     Der.resize(Size);
     return Der;
@@ -47,8 +47,8 @@ int main(int Argc, char** Argv)
         std::fprintf(stderr, "trust_test_ca: %s holds no PEM certificate\n", Argv[2]);
         return 1;
     }
-    HCERTSTORE Root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                    CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    HCERTSTORE Root =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
     if (!Root) {
         std::fprintf(stderr, "trust_test_ca: cannot open the Root store (%lu)\n", GetLastError());
         return 1;
@@ -60,8 +60,8 @@ int main(int Argc, char** Argv)
                                               CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
     } else if (PCCERT_CONTEXT Wanted = CertCreateCertificateContext(
                    X509_ASN_ENCODING, Der.data(), static_cast<DWORD>(Der.size()))) {
-        PCCERT_CONTEXT Found =
-            CertFindCertificateInStore(Root, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, Wanted, nullptr);
+        PCCERT_CONTEXT Found = CertFindCertificateInStore(Root, X509_ASN_ENCODING, 0,
+                                                          CERT_FIND_EXISTING, Wanted, nullptr);
         // Deleting frees the found context; an absent certificate counts as removed.
         Ok = !Found || CertDeleteCertificateFromStore(Found);
         CertFreeCertificateContext(Wanted);
