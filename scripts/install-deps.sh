@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
 # Installs what building and testing PlumeriaBridge needs on Debian 12, and nothing when it is
 # all there already (so CI on a prepared machine does not wait for apt).
+#
+# Beside the compilers and libraries: Qt's own Russian texts (qt6-translations-l10n); for the
+# Windows build of the tray program, Debian's Qt 6 host tools and dpkg-source (qt6-base-dev-tools,
+# dpkg-dev: scripts/build-qt-mingw.sh builds Qt for MinGW-w64 from Debian's source package), and
+# a headless X server for Wine's windows with a screenshot tool (xvfb, xauth, imagemagick).
 set -euo pipefail
 
 PACKAGES=(
@@ -11,6 +16,8 @@ PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     openssl python3 iproute2
     g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 wine
+    qt6-translations-l10n
+    qt6-base-dev-tools dpkg-dev xvfb xauth imagemagick
 )
 
 missing=()

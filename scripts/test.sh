@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with warnings as errors, runs every test, then
 # builds the core without the windows under AddressSanitizer/UndefinedBehaviorSanitizer and runs
-# the core tests again, runs every fuzz target briefly (clang, sanitizers), checks the formatting, and last cross-builds for Windows and runs the core
-# tests and plumeria.exe under Wine (scripts/windows-tests.sh).
+# the core tests again, runs every fuzz target briefly (clang, sanitizers), checks the formatting,
+# and last builds Qt for MinGW-w64 once (cached), cross-builds for Windows with the tray program,
+# and runs the core and window tests, plumeria.exe and the self-update under Wine
+# (scripts/windows-tests.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,5 +33,6 @@ FUZZ_JOBS="$JOBS" bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
 echo "== formatting"
 cmake --build "$BUILD" --target format-check
 
-echo "== Windows: cross build, core tests under Wine, plumeria.exe against the Linux build"
+echo "== Windows: Qt for MinGW-w64, cross build, core and window tests, release files and the" \
+    "self-update under Wine"
 BUILD="$BUILD" JOBS="$JOBS" bash scripts/windows-tests.sh

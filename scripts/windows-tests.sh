@@ -3,7 +3,11 @@
 # the core tests with MinGW-w64 (warnings as errors), runs every core test program under Wine, and
 # checks that `plumeria.exe check`, `send`, `send-label` and `run` give a Linux `plumeria
 # scale-sim` on 127.0.0.1 exactly the bytes the Linux build gives it, and that `plumeria.exe
-# label` makes and reports the same label files as the Linux build. Prints a summary with the
+# label` makes and reports the same label files as the Linux build. With the static Qt for MinGW-w64
+# (scripts/build-qt-mingw.sh, built once into a cache) it also builds the tray program
+# `PlumeriaBridge.exe` and the window tests, runs them under Wine on a headless X server (Xvfb),
+# renders the windows to build-win/shots, writes the release files (scripts/release.sh) and
+# proves the self-update end to end (scripts/windows-update-test.py). Prints a summary with the
 # skipped tests and their reasons, and how long each step took.
 #
 #   BUILD      the Linux build folder that holds (or gets) src/tool/plumeria   (default: build)
@@ -39,12 +43,17 @@ WINESERVER=$(dirname "$WINE")/wineserver
 now() { date +%s.%N; }
 seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f", b - a }'; }
 
-# --- 1. cross build --------------------------------------------------------------------------
+# --- 1. Qt for MinGW-w64 and the cross build ---------------------------------------------------
+echo "== Qt for MinGW-w64 (static; built once into a cache)"
+TQ=$(now)
+JOBS="$JOBS" bash scripts/build-qt-mingw.sh | tee "$WIN_BUILD.qt.log"
+QT_PREFIX=$(tail -n 1 "$WIN_BUILD.qt.log")
+rm -f "$WIN_BUILD.qt.log"
 echo "== Windows cross build (MinGW-w64, warnings as errors) in $WIN_BUILD"
 T0=$(now)
 cmake -S . -B "$WIN_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLUMERIA_GUI=OFF -DPLUMERIA_BENCH=OFF \
-    -DPLUMERIA_WERROR=ON >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLUMERIA_GUI=ON -DPLUMERIA_QT_PREFIX="$QT_PREFIX" \
+    -DPLUMERIA_BENCH=OFF -DPLUMERIA_WERROR=ON >/dev/null
 cmake --build "$WIN_BUILD" -j "$JOBS"
 T1=$(now)
 
@@ -288,7 +297,99 @@ fi
 cd "$ROOT"
 T5=$(now)
 
-# --- 5. summary --------------------------------------------------------------------------------
+# --- 5. the tray program: window tests, pictures, release files, self-update ------------------
+# Wine draws its windows on a headless X server of this run (a free display number).
+XVFB_PID=
+stop_xvfb() { [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true; }
+trap 'stop_xvfb; cleanup' EXIT
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
+XVFB_PID=$!
+for _ in $(seq 100); do
+    [ -s "$WORK/display" ] && break
+    sleep 0.1
+done
+[ -s "$WORK/display" ] || { echo "windows-tests: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(head -n 1 "$WORK/display")"
+# The Windows platform of Qt, as on a user's machine.
+unset QT_QPA_PLATFORM
+
+echo "== window tests under Wine (DISPLAY=$DISPLAY)"
+UI_RESULTS="$WORK/ui-results"
+mkdir -p "$UI_RESULTS"
+UI_TESTS=$(ctest --test-dir "$WIN_BUILD" -L ui -N | sed -n 's/^ *Test *#[0-9]*: \([A-Za-z]*Test\)$/\1/p')
+# One after another: the programs share the logon's single-instance mutex and start-up entry.
+for Test in $UI_TESTS; do
+    Exe="$WIN_BUILD/tests/ui/$Test.exe"
+    Out=$("$WINE" winepath -w "$UI_RESULTS/$Test.txt" 2>/dev/null | tr -d '\r')
+    set +e
+    timeout 900 "$WINE" "$Exe" -o "$Out,txt" >"$UI_RESULTS/$Test.console" 2>&1
+    Code=$?
+    set -e
+    echo "$Code" >"$UI_RESULTS/$Test.code"
+    echo "  $Test: $(grep -a '^Totals:' "$UI_RESULTS/$Test.txt" 2>/dev/null | tr -d '\r' ||
+        echo "no result (exit $Code)")"
+done
+T6=$(now)
+UI_OK=1
+python3 - "$UI_RESULTS" $UI_TESTS <<'PY' || UI_OK=0
+import os, re, sys
+folder, tests = sys.argv[1], sys.argv[2:]
+passed = failed = skipped = 0
+skips, failures = [], []
+for test in tests:
+    path = os.path.join(folder, test + ".txt")
+    text = open(path, encoding="utf-8", errors="replace").read() if os.path.exists(path) else ""
+    code = open(os.path.join(folder, test + ".code")).read().strip()
+    totals = re.search(r"^Totals: (\d+) passed, (\d+) failed, (\d+) skipped", text, re.M)
+    for line in re.findall(r"^FAIL!  : (.*)$", text, re.M):
+        failures.append(line)
+    for name, reason in re.findall(r"^SKIP   : (\S+) (.*)$", text, re.M):
+        skips.append((name, reason))
+    if not totals:
+        failed += 1
+        failures.append(f"{test}: ended without a result (exit {code})")
+        tail = open(os.path.join(folder, test + ".console"), errors="replace").read()[-2000:]
+        print(tail)
+        continue
+    p, f, s = map(int, totals.groups())
+    passed, failed, skipped = passed + p, failed + f, skipped + s
+    if f == 0 and code != "0":
+        failed += 1
+        failures.append(f"{test}: exit {code}")
+print(f"window tests under Wine: {passed} passed, {failed} failed")
+if skips:
+    print(f"  skipped under Wine ({skipped}), with the reason:")
+    for name, reason in skips:
+        print(f"    {name}: {reason}")
+for line in failures:
+    print(f"  FAILED: {line}")
+sys.exit(1 if failed else 0)
+PY
+
+echo "== the windows rendered by the Windows build under Wine: $WIN_BUILD/shots"
+SHOTS_OK=1
+rm -rf "$WIN_BUILD/shots"
+"$WINE" "$WIN_BUILD/tests/ui/plumeria_ui_render.exe" \
+    "$("$WINE" winepath -w "$WIN_BUILD/shots" 2>/dev/null | tr -d '\r')" >/dev/null 2>&1 ||
+    SHOTS_OK=0
+T7=$(now)
+
+echo "== release files"
+RELEASE_OK=1
+bash scripts/release.sh "$WIN_BUILD" || RELEASE_OK=0
+T8=$(now)
+
+echo "== self-update of PlumeriaBridge.exe under Wine"
+UPDATE_OK=1
+if [ "$RELEASE_OK" = 1 ]; then
+    python3 scripts/windows-update-test.py --wine "$WINE" --build "$WIN_BUILD" \
+        --display "$DISPLAY" --work "$WORK/update" || UPDATE_OK=0
+else
+    UPDATE_OK=0
+fi
+T9=$(now)
+
+# --- 6. summary --------------------------------------------------------------------------------
 echo
 echo "== Windows summary"
 python3 - "$RESULTS" <<'PY'
@@ -326,10 +427,20 @@ echo "  cross build:          $(seconds "$T0" "$T1") s"
 echo "  Wine start-up:        $(seconds "$T2" "$T3") s"
 echo "  core tests under Wine: $(seconds "$T3" "$T4") s"
 echo "  plumeria.exe vs Linux: $(seconds "$T4" "$T5") s"
-if [ "$TESTS_OK" = 1 ] && [ "$FRAMES_OK" = 1 ]; then
+echo "  Qt for MinGW-w64:      $(seconds "$TQ" "$T0") s"
+echo "  window tests (Wine):   $(seconds "$T5" "$T6") s"
+echo "  pictures (Wine):       $(seconds "$T6" "$T7") s"
+echo "  release files:         $(seconds "$T7" "$T8") s"
+echo "  self-update (Wine):    $(seconds "$T8" "$T9") s"
+if [ "$TESTS_OK" = 1 ] && [ "$FRAMES_OK" = 1 ] && [ "$UI_OK" = 1 ] && [ "$SHOTS_OK" = 1 ] &&
+    [ "$RELEASE_OK" = 1 ] && [ "$UPDATE_OK" = 1 ]; then
     echo "  result: PASSED"
 else
     [ "$TESTS_OK" = 1 ] || echo "  result: FAILED (core tests under Wine)"
     [ "$FRAMES_OK" = 1 ] || echo "  result: FAILED (plumeria.exe against the Linux build)"
+    [ "$UI_OK" = 1 ] || echo "  result: FAILED (window tests under Wine)"
+    [ "$SHOTS_OK" = 1 ] || echo "  result: FAILED (the windows rendered under Wine)"
+    [ "$RELEASE_OK" = 1 ] || echo "  result: FAILED (release files)"
+    [ "$UPDATE_OK" = 1 ] || echo "  result: FAILED (self-update under Wine)"
     exit 1
 fi

@@ -3,6 +3,7 @@
 
 #include "core/Journal/Journal.h"
 #include "platform/CommandLine.h"
+#include "ui/Common/QtTranslation.h"
 #include "ui/Icons/ImageOps.h"
 #include "ui/Main/MainWindow.h"
 
@@ -16,6 +17,7 @@ namespace {
 int RunProgram(int Argc, char** Argv)
 {
     QApplication App(Argc, Argv);
+    Plumeria::InstallQtTranslation(App);
     QApplication::setApplicationName(QStringLiteral("PlumeriaBridge"));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(

@@ -10,6 +10,7 @@
 #include "platform/Autostart.h"
 #include "platform/Environment.h"
 #include "platform/TrayClick.h"
+#include "support/Wine.h"
 #include "ui/Icons/Icons.h"
 
 #include <QAction>
@@ -518,6 +519,8 @@ private Q_SLOTS:
         QVERIFY(std::filesystem::exists(Log));
         Find<QPushButton>(Window, "btnOpenLog")->click();
         std::filesystem::remove(Log);
+        if (RunningUnderWine() && std::filesystem::exists(Log))
+            QSKIP("Wine still shows the removed journal file while a handle on it is open");
         Window.TrayMenu()->actions()[4]->trigger();
         QCOMPARE(Box.Opened.size(), std::size_t(2));
         QCOMPARE(Box.Opened[0], QUrl::fromLocalFile(Q(PathToUtf8(Log))));

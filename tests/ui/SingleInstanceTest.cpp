@@ -49,7 +49,12 @@ void WriteQuietSettings()
 bool StartFirstInstance(QProcess& Program)
 {
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+#ifdef Q_OS_WIN
+    // The Windows program carries only the Windows platform, which needs no display server.
+    Env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+#else
     Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+#endif
     Program.setProcessEnvironment(Env);
     Program.setProgram(QStringLiteral(PLUMERIA_UI_PROGRAM_PATH));
     Program.start();

@@ -1,6 +1,7 @@
 #include "UiSandbox.h"
 
 #include "core/Journal/Journal.h"
+#include "platform/Autostart.h"
 #include "platform/Environment.h"
 #include "ui/Common/Desktop.h"
 #include "ui/Common/GridLines.h"
@@ -27,6 +28,10 @@ TUiSandbox::TUiSandbox()
         Opened.push_back(Url);
         return true;
     });
+#ifdef _WIN32
+    FOwnAutostart = ReadAutostartCommand();
+    RemoveAutostartEntry();
+#endif
 }
 
 QString ShownTitle(const QWidget& Window)
@@ -45,6 +50,14 @@ QString ShownTitle(const QWidget& Window)
 TUiSandbox::~TUiSandbox()
 {
     SetDefaultHandlerForTests({});
+#ifdef _WIN32
+    RemoveAutostartEntry();
+    if (FOwnAutostart) {
+        std::string Executable = *FOwnAutostart;
+        std::erase(Executable, '"');
+        WriteAutostartEntry(PathFromUtf8(Executable));
+    }
+#endif
 }
 
 TMainOptions TUiSandbox::Options(bool TrayAvailable)

@@ -20,6 +20,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,9 @@ private:
     TTempDir FSession;
     TScopedEnv FConfigHome;
     TScopedEnv FRuntimeDir;
+    /// Windows keeps the start-up entry in the logon's registry, which no folder of ours can
+    /// stand in for: the entry found there is put aside for the test and put back after it.
+    std::optional<std::string> FOwnAutostart;
 };
 
 /// The title the desktop shows for `Window`: Qt's platform layer appends a separator and the
