@@ -2,7 +2,7 @@
 # Installs what is missing, builds everything with warnings as errors, runs every test, then
 # builds the core without the windows under AddressSanitizer/UndefinedBehaviorSanitizer and runs
 # the core tests again, runs every fuzz target briefly (clang, sanitizers), checks the formatting,
-# and last builds Qt for MinGW-w64 once (cached), cross-builds for Windows with the tray program,
+# and last cross-builds for Windows (with PLUMERIA_WINDOWS_GUI=1 also Qt for MinGW-w64, cached, and the tray program),
 # and runs the core and window tests, plumeria.exe and the self-update under Wine
 # (scripts/windows-tests.sh).
 set -euo pipefail
