@@ -885,9 +885,12 @@ TEST(FolderWatchTest, TargetNamesFitTheNameLimitTogetherWithTheirExplanation)
         const std::string Stem = Name.substr(0, Name.find("-142530-1."));
         EXPECT_EQ(Case.Name.compare(0, Stem.size(), Stem), 0) << Name;
         EXPECT_EQ(Utf8(PathFromUtf8(Name)), Name);
-        // The shortened name is usable on this system.
-        WriteBytes(Target, "moved");
-        EXPECT_EQ(ReadFileBytes(Target), "moved");
+        // The shortened name is usable on this system. Wine keeps names in the host's UTF-8,
+        // where the limit is 255 bytes rather than Windows' 255 UTF-16 units.
+        if (!Plumeria::Test::RunningUnderWine()) {
+            WriteBytes(Target, "moved");
+            EXPECT_EQ(ReadFileBytes(Target), "moved");
+        }
     }
 }
 
