@@ -16,8 +16,8 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <system_error>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace Plumeria::Tool {
@@ -45,8 +45,8 @@ int PortInUse(const TScaleConfig& Scale)
     return Scale.Port;
 }
 
-std::vector<TStatusRow> CollectRows(const TLoaderSettings& Settings,
-                                    const TDeliveryStatus& Status, const TSpool& Spool)
+std::vector<TStatusRow> CollectRows(const TLoaderSettings& Settings, const TDeliveryStatus& Status,
+                                    const TSpool& Spool)
 {
     std::vector<TStatusRow> Rows;
     for (const TScaleConfig& Scale : Settings.Scales) {
@@ -83,8 +83,8 @@ std::string TextReport(const std::vector<TStatusRow>& Rows)
     for (const TStatusRow& Row : Rows) {
         if (!Row.UserName.empty())
             Out += Row.UserName + "  ";
-        Out += Row.Host + ":" + std::to_string(Row.Port) + "  " +
-               StateText(Row.Record) + "  missing " + std::to_string(Row.Missing);
+        Out += Row.Host + ":" + std::to_string(Row.Port) + "  " + StateText(Row.Record) +
+               "  missing " + std::to_string(Row.Missing);
         if (!Row.Enabled)
             Out += "  (disabled)";
         Out += "\n";
@@ -144,8 +144,7 @@ int RunStatus(const TArgs& Args)
     TArgReader Reader(Args, {}, {"json"});
     if (!Reader.Ok() || !Reader.Positional().empty()) {
         std::fprintf(stderr, "plumeria status: %s\n%s\n",
-                     Reader.Ok() ? "takes no file or folder" : Reader.Error().c_str(),
-                     StatusUsage);
+                     Reader.Ok() ? "takes no file or folder" : Reader.Error().c_str(), StatusUsage);
         return ExitUsage;
     }
     // Loaded the way `plumeria run` loads them, but never saved: a status query changes nothing.
@@ -165,8 +164,8 @@ int RunStatus(const TArgs& Args)
         const std::string Kept = std::filesystem::exists(Aside, Ignored)
                                      ? "; the file is kept aside as " + PathToUtf8(Aside)
                                      : "";
-        std::fprintf(stderr, "plumeria status: delivery status unreadable: %s%s\n",
-                     Error.c_str(), Kept.c_str());
+        std::fprintf(stderr, "plumeria status: delivery status unreadable: %s%s\n", Error.c_str(),
+                     Kept.c_str());
         return ExitFailed;
     }
     const TSpool Spool(DataFolder() / "spool");

@@ -73,8 +73,8 @@ TEST_F(DeliveryStatusTest, EveryFieldSurvivesSaveAndLoad)
          TDeliveryResult::drSent, ""},
         {"192.168.1.21", 2021, "", "prices.csv", "2026-12-10 14:03:12", 5000,
          TDeliveryResult::drFailed, NoAnswer},
-        {"cas.local", 8000, "CAS", "cas.txt", "2026-12-11 00:00:00", 3,
-         TDeliveryResult::drNotSent, ""},
+        {"cas.local", 8000, "CAS", "cas.txt", "2026-12-11 00:00:00", 3, TDeliveryResult::drNotSent,
+         ""},
         {"127.0.0.9", 0, "new", "", "", 0, TDeliveryResult::drNone, ""},
         // Brackets would end a section line early if written into its name as they are.
         {"scale[2]", 2002, "[odd] = name", "a=b;c#d.csv", "2026-01-02 03:04:05", 1,
@@ -111,9 +111,10 @@ TEST_F(DeliveryStatusTest, FileLooksAsDocumented)
     std::string Error;
     ASSERT_TRUE(Status.Save(Error)) << Error;
     const std::string Text = ReadFileBytes(File());
-    const std::vector<std::string> Lines = {
-        "[192.168.1.20:2020]",  "Host=192.168.1.20", "Port=2020",      "Name=" + Vesy1,
-        "LastFile=prices.csv", "LastTime=2026-12-10 14:03:11", "Articles=1200", "Result=not sent"};
+    const std::vector<std::string> Lines = {"[192.168.1.20:2020]", "Host=192.168.1.20",
+                                            "Port=2020",           "Name=" + Vesy1,
+                                            "LastFile=prices.csv", "LastTime=2026-12-10 14:03:11",
+                                            "Articles=1200",       "Result=not sent"};
     for (const std::string& Line : Lines)
         EXPECT_NE(Text.find(Line), std::string::npos) << Line << "\n" << Text;
 }
@@ -121,8 +122,8 @@ TEST_F(DeliveryStatusTest, FileLooksAsDocumented)
 TEST_F(DeliveryStatusTest, MissingFileIsAnEmptyStatus)
 {
     TDeliveryStatus Status(File());
-    Status.Record("10.0.0.1", 2001, "x", "a.csv", "2026-01-01 00:00:00", 1,
-                  TDeliveryResult::drSent, "");
+    Status.Record("10.0.0.1", 2001, "x", "a.csv", "2026-01-01 00:00:00", 1, TDeliveryResult::drSent,
+                  "");
     std::string Error;
     EXPECT_TRUE(Status.Load(Error));
     EXPECT_TRUE(Status.Scales().empty());
@@ -200,8 +201,9 @@ TEST_F(DeliveryStatusTest, DamagedFileIsJournaledKeptAsideAndStartedAfresh)
          "not UTF-8 text"},
         {"text that is no INI", "hello\r\nworld\r\n", "line 1"},
         {"key before any section", "Host=10.0.0.1\r\n" + Good, "line 1"},
-        {"unknown result word", Good + "[10.0.0.2:2002]\r\nHost=10.0.0.2\r\nPort=2002\r\n"
-                                       "Result=delivered\r\n",
+        {"unknown result word",
+         Good + "[10.0.0.2:2002]\r\nHost=10.0.0.2\r\nPort=2002\r\n"
+                "Result=delivered\r\n",
          "unknown Result 'delivered'"},
         {"missing port", Good + "[10.0.0.2:2002]\r\nHost=10.0.0.2\r\nResult=sent\r\n",
          "has no valid Port"},
@@ -292,7 +294,8 @@ TEST_F(DeliveryStatusTest, SaveThatFailsMidwayKeepsTheOldFile)
         Status.Record("10.0.1." + std::to_string(I), 2000 + I, Vesy1, PriceFile, "t", 5,
                       TDeliveryResult::drFailed, NoAnswer);
     bool Saved = true;
-    ASSERT_TRUE(Support::WithFileSizeLimit(Before.size() + 64, [&] { Saved = Status.Save(Error); }));
+    ASSERT_TRUE(
+        Support::WithFileSizeLimit(Before.size() + 64, [&] { Saved = Status.Save(Error); }));
     EXPECT_FALSE(Saved);
     EXPECT_FALSE(Error.empty());
     EXPECT_EQ(ReadFileBytes(File()), Before);

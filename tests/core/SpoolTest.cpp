@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,7 +43,8 @@ std::vector<std::string> NamesOf(const std::vector<TSpoolEntry>& Entries)
 /// Makes the copy look as if it had been made `Seconds` ago.
 void AgeBy(const TSpoolEntry& Entry, std::int64_t Seconds)
 {
-    fs::last_write_time(Entry.Path, fs::last_write_time(Entry.Path) - std::chrono::seconds(Seconds));
+    fs::last_write_time(Entry.Path,
+                        fs::last_write_time(Entry.Path) - std::chrono::seconds(Seconds));
 }
 
 class SpoolTest : public ::testing::Test
@@ -246,15 +247,16 @@ TEST_F(SpoolTest, ScalesReportsHostsWhateverCharactersTheyHave)
         // One folder per scale, right under the spool, named from the host's safe characters.
         EXPECT_EQ(Entries[0].Path.parent_path().parent_path(), Folder());
     }
-    EXPECT_EQ(Support::ListFolder(Folder()),
-              (std::vector<std::string>{"10.0.0.1_2001", "10.0.0.1_2002", "scale__________1_____2002",
-                                        "scale__________1_____2002+2", "weigh-1.shop.local_0"}));
+    EXPECT_EQ(
+        Support::ListFolder(Folder()),
+        (std::vector<std::string>{"10.0.0.1_2001", "10.0.0.1_2002", "scale__________1_____2002",
+                                  "scale__________1_____2002+2", "weigh-1.shop.local_0"}));
 
     // A scale whose copies have all been taken is no longer reported.
     for (const TSpoolEntry& Entry : Spool.Entries("10.0.0.1", 2002))
         EXPECT_TRUE(Spool.Remove(Entry));
-    Expected.erase(std::find(Expected.begin(), Expected.end(),
-                             std::pair<std::string, int>("10.0.0.1", 2002)));
+    Expected.erase(
+        std::find(Expected.begin(), Expected.end(), std::pair<std::string, int>("10.0.0.1", 2002)));
     EXPECT_EQ(Spool.Scales(), Expected);
 
     // Dropping the first of two look-alike hosts leaves the other one findable.
@@ -319,16 +321,18 @@ TEST_F(SpoolTest, CopyThatFailsMidwayLeavesNoPart)
     const std::vector<std::string> Before = AllFiles();
     std::string Error;
     bool Added = true;
-    ASSERT_TRUE(Support::WithFileSizeLimit(
-        4096, [&] { Added = Spool.Add("10.0.0.1", 2001, "b.csv", std::string(100000, 'b'), Error); }));
+    ASSERT_TRUE(Support::WithFileSizeLimit(4096, [&] {
+        Added = Spool.Add("10.0.0.1", 2001, "b.csv", std::string(100000, 'b'), Error);
+    }));
     EXPECT_FALSE(Added);
     EXPECT_NE(Error.find("b.csv"), std::string::npos) << Error;
     EXPECT_EQ(AllFiles(), Before);
     EXPECT_EQ(NamesOf(Spool.Entries("10.0.0.1", 2001)), std::vector<std::string>{"a.csv"});
 
     // A first copy for a new scale that fails takes its new folder with it.
-    ASSERT_TRUE(Support::WithFileSizeLimit(
-        4096, [&] { Added = Spool.Add("10.0.0.2", 2002, "c.csv", std::string(100000, 'c'), Error); }));
+    ASSERT_TRUE(Support::WithFileSizeLimit(4096, [&] {
+        Added = Spool.Add("10.0.0.2", 2002, "c.csv", std::string(100000, 'c'), Error);
+    }));
     EXPECT_FALSE(Added);
     EXPECT_EQ(AllFiles(), Before);
 }

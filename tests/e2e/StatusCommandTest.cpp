@@ -73,8 +73,8 @@ class StatusCommand : public ::testing::Test
 protected:
     void WriteSettings(const std::vector<TScale>& Scales)
     {
-        std::string Ini = "[General]\r\nLogLevel=max\r\nScaleCount=" +
-                          std::to_string(Scales.size()) + "\r\n";
+        std::string Ini =
+            "[General]\r\nLogLevel=max\r\nScaleCount=" + std::to_string(Scales.size()) + "\r\n";
         for (std::size_t I = 0; I < Scales.size(); ++I) {
             const TScale& S = Scales[I];
             Ini += "[Scale" + std::to_string(I) + "]\r\nEnabled=" + (S.Enabled ? "1" : "0") +
@@ -132,11 +132,12 @@ protected:
 
 TEST_F(StatusCommand, WithoutAStatusFileEveryScaleHasNothingYet)
 {
-    WriteSettings({{.Host = "127.0.0.41", .Port = 2101, .Name = Vesy1},
-                   {.Host = "127.0.0.42", .Port = 0}});
+    WriteSettings(
+        {{.Host = "127.0.0.41", .Port = 2101, .Name = Vesy1}, {.Host = "127.0.0.42", .Port = 0}});
     const std::string Settings = Kit::ReadFileBytes(SettingsFile());
-    ExpectScales(StatusJson(), {{.Name = Vesy1 + "  127.0.0.41", .Host = "127.0.0.41", .Port = 2101},
-                                {.Name = "127.0.0.42", .Host = "127.0.0.42", .Port = 2042}});
+    ExpectScales(StatusJson(),
+                 {{.Name = Vesy1 + "  127.0.0.41", .Host = "127.0.0.41", .Port = 2101},
+                  {.Name = "127.0.0.42", .Host = "127.0.0.42", .Port = 2042}});
     // A query writes nothing: no status file, no spool, the settings as they were.
     EXPECT_FALSE(fs::exists(StatusFile()));
     EXPECT_FALSE(fs::exists(SpoolFolder()));
@@ -213,14 +214,15 @@ TEST_F(StatusCommand, ReportsTheStatusAndTheSpoolOfEveryScale)
 
     const TProcessResult Text = RunTool({"status"});
     EXPECT_EQ(Text.ExitCode, 0) << Describe(Text);
-    EXPECT_EQ(Text.Out, Vesy1 + "  127.0.0.41:2101  sent " + Prices +
-                            " 2026-12-10 14:03:11 (1200 PLU)  missing 0\n"
-                            "B  127.0.0.45:2045  failed prices.csv 2026-12-10 14:05:00 (5000 PLU): " +
-                            NoAnswer +
-                            "  missing 2\n"
-                            "C  127.0.0.46:2046  not sent cas.txt 2026-12-09 08:00:00 (7 PLU)  "
-                            "missing 0  (disabled)\n"
-                            "D  127.0.0.47:2047  nothing sent yet  missing 1\n");
+    EXPECT_EQ(Text.Out,
+              Vesy1 + "  127.0.0.41:2101  sent " + Prices +
+                  " 2026-12-10 14:03:11 (1200 PLU)  missing 0\n"
+                  "B  127.0.0.45:2045  failed prices.csv 2026-12-10 14:05:00 (5000 PLU): " +
+                  NoAnswer +
+                  "  missing 2\n"
+                  "C  127.0.0.46:2046  not sent cas.txt 2026-12-09 08:00:00 (7 PLU)  "
+                  "missing 0  (disabled)\n"
+                  "D  127.0.0.47:2047  nothing sent yet  missing 1\n");
     // Read only.
     EXPECT_EQ(Kit::ReadFileBytes(StatusFile()), StatusBytes);
     EXPECT_EQ(Spool.Count("127.0.0.45", 2045), 2u);

@@ -26,13 +26,13 @@ const char* DeliveryResultWord(TDeliveryResult Result);
 struct TScaleDelivery
 {
     std::string Host;
-    int Port = 0;           ///< the port in use (a DIGI scale's default worked out)
-    std::string Name;       ///< the scale's display name when last recorded
-    std::string LastFile;   ///< file name without folder; empty: none yet
-    std::string LastTime;   ///< local time "yyyy-mm-dd hh:nn:ss"; empty: none yet
+    int Port = 0;         ///< the port in use (a DIGI scale's default worked out)
+    std::string Name;     ///< the scale's display name when last recorded
+    std::string LastFile; ///< file name without folder; empty: none yet
+    std::string LastTime; ///< local time "yyyy-mm-dd hh:nn:ss"; empty: none yet
     std::size_t Articles = 0;
     TDeliveryResult LastResult = TDeliveryResult::drNone;
-    std::string LastError;  ///< the driver's message of the last failure; empty after a success
+    std::string LastError; ///< the driver's message of the last failure; empty after a success
 };
 
 /// "host:port", the key of a scale's record.
