@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,11 @@ std::size_t CountOf(const std::string& Text, const std::string& Piece)
     for (auto Pos = Text.find(Piece); Pos != std::string::npos; Pos = Text.find(Piece, Pos + 1))
         ++Count;
     return Count;
+}
+
+void WriteBytes(const fs::path& Path, const std::string& Bytes)
+{
+    std::ofstream(Path, std::ios::binary | std::ios::trunc) << Bytes;
 }
 
 class DeliveryStatusTest : public ::testing::Test
@@ -213,18 +219,16 @@ TEST_F(DeliveryStatusTest, DamagedFileIsJournaledKeptAsideAndStartedAfresh)
     };
     // Settings beside it must never be touched by the status.
     const std::string Settings = "[General]\r\nScaleCount=0\r\n";
-    Support::TTempDir Scratch;
     const fs::path SettingsFile = Data.DataDir() / "settings.ini";
     for (const TDamageCase& Case : Cases) {
         SCOPED_TRACE(Case.Title);
         std::error_code Ignored;
         fs::remove(Bad(), Ignored);
         fs::remove(LogFilePath(), Ignored);
-        fs::copy_file(Scratch.WriteFile("settings", Settings), SettingsFile,
-                      fs::copy_options::overwrite_existing);
+        WriteBytes(SettingsFile, Settings);
         // An older damaged file is replaced by the newer one.
-        fs::copy_file(Scratch.WriteFile("old", "older damage"), Bad());
-        fs::copy_file(Scratch.WriteFile("status", Case.Bytes), File());
+        WriteBytes(Bad(), "older damage");
+        WriteBytes(File(), Case.Bytes);
 
         TDeliveryStatus Status(File());
         Status.Record("10.0.0.9", 2009, "stale", "s.csv", "t", 1, TDeliveryResult::drSent, "");
@@ -255,8 +259,7 @@ TEST_F(DeliveryStatusTest, FileSavedByAnEditorWithBomAndCommentsIsRead)
     const std::string Text = "\xEF\xBB\xBF; kept by hand\r\n\r\n[x]\r\n  Host = 10.0.0.3 \r\n"
                              "Port=2003\r\nName=" +
                              Vesy1 + "\r\nResult=failed\r\nLastError=" + NoAnswer + "\r\n";
-    Support::TTempDir Scratch;
-    fs::copy_file(Scratch.WriteFile("status", Text), File());
+    WriteBytes(File(), Text);
     TDeliveryStatus Status(File());
     std::string Error;
     ASSERT_TRUE(Status.Load(Error)) << Error;
