@@ -20,6 +20,7 @@ int RunSendLabel(const TArgs& Args);
 int RunScan(const TArgs& Args);
 int RunScaleSim(const TArgs& Args);
 int RunRun(const TArgs& Args);
+int RunStatus(const TArgs& Args);
 int RunLabel(const TArgs& Args);
 
 } // namespace Plumeria::Tool

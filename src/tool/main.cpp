@@ -34,6 +34,7 @@ const std::vector<TCommandEntry>& CommandTable()
          "scale-sim [--bind ADDR] [--port P] [--nak-after N] [--close-after N] "
          "[--silent-after N] [--connections N] [--record FILE] [--allow-any-address]"},
         {"run", RunRun, "run [--log-level errors|max]"},
+        {"status", RunStatus, "status [--json]"},
         {"label", RunLabel,
          "label show PATH [--json] | label new FOLDER --size WxH [--replace] |\n"
          "    label edit PATH --format ID (--place SLOT X Y | --move SLOT X Y | "

@@ -1,0 +1,70 @@
+#pragma once
+// What each scale last got, kept in the data folder across restarts: per scale (known by host and
+// port, so renaming a scale keeps its record) the last file given to it, when, how many articles,
+// the result and the last error. The files a scale still misses are in its spool (Spool.h); the
+// status only shows how many. Saved atomically; a damaged status file is journaled and started
+// afresh, never touching settings.ini.
+
+#include <cstddef>
+#include <filesystem>
+#include <map>
+#include <string>
+
+namespace Plumeria {
+
+enum class TDeliveryResult
+{
+    drNone,   ///< nothing given to this scale yet
+    drSent,   ///< "sent"
+    drFailed, ///< "failed"
+    drNotSent ///< "not sent" (a make without a protocol)
+};
+
+/// "sent", "failed", "not sent", or "" for drNone.
+const char* DeliveryResultWord(TDeliveryResult Result);
+
+struct TScaleDelivery
+{
+    std::string Host;
+    int Port = 0;         ///< the port in use (a DIGI scale's default worked out)
+    std::string Name;     ///< the scale's display name when last recorded
+    std::string LastFile; ///< file name without folder; empty: none yet
+    std::string LastTime; ///< local time "yyyy-mm-dd hh:nn:ss"; empty: none yet
+    std::size_t Articles = 0;
+    TDeliveryResult LastResult = TDeliveryResult::drNone;
+    std::string LastError; ///< the driver's message of the last failure; empty after a success
+};
+
+/// "host:port", the key of a scale's record.
+std::string DeliveryKey(const std::string& Host, int Port);
+
+class TDeliveryStatus
+{
+public:
+    /// `File`: the status file, normally DataFolder() / "delivery.ini".
+    explicit TDeliveryStatus(std::filesystem::path File);
+
+    /// Reads the file. A missing file is an empty status (true). A file that cannot be read or
+    /// makes no sense: journaled as an ERROR ("delivery status unreadable: PATH: REASON; started
+    /// afresh"), the status is empty, the damaged file is kept aside as File + ".bad", and the
+    /// result is false with `Error` set.
+    bool Load(std::string& Error);
+    /// Writes the whole status atomically (AtomicFile). False with `Error` on failure; the file
+    /// on the disk is then unchanged.
+    bool Save(std::string& Error) const;
+
+    /// Records one outcome for a scale (creates its record when new).
+    void Record(const std::string& Host, int Port, const std::string& Name,
+                const std::string& FileName, const std::string& Time, std::size_t Articles,
+                TDeliveryResult Result, const std::string& Error);
+    const TScaleDelivery* Find(const std::string& Host, int Port) const;
+    void Forget(const std::string& Host, int Port);
+    const std::map<std::string, TScaleDelivery>& Scales() const { return FScales; }
+    const std::filesystem::path& File() const { return FFile; }
+
+private:
+    std::filesystem::path FFile;
+    std::map<std::string, TScaleDelivery> FScales;
+};
+
+} // namespace Plumeria

@@ -1,0 +1,323 @@
+#include "core/Delivery/Spool.h"
+
+#include "platform/AtomicFile.h"
+#include "platform/Environment.h"
+#include "platform/FileOps.h"
+#include "platform/FileSwap.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <iterator>
+#include <span>
+#include <system_error>
+
+namespace Plumeria {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+/// Names the scale whose folder it is: "host\nport\n". Folder names cannot carry every host.
+constexpr const char* OwnerFileName = "scale.txt";
+constexpr std::size_t SeqDigits = 10;
+/// Enough to tell hosts apart at a glance; the owner file tells them apart for sure.
+constexpr std::size_t MaxHostInFolderName = 100;
+constexpr std::size_t WriteChunk = 1024 * 1024;
+/// Folders of other scales whose names sanitize alike get "+2", "+3", ...; "+" never comes out
+/// of the sanitizing, so these names cannot meet a plain one.
+constexpr int MaxNameTwins = 1000;
+
+std::string FolderBaseName(const std::string& Host, int Port)
+{
+    std::string Name;
+    for (const char C : Host.substr(0, MaxHostInFolderName)) {
+        const bool Kept = (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') ||
+                          (C >= '0' && C <= '9') || C == '.' || C == '-';
+        Name += Kept ? C : '_';
+    }
+    return Name + "_" + std::to_string(Port);
+}
+
+std::string SeqText(std::uint64_t Seq)
+{
+    char Text[32];
+    std::snprintf(Text, sizeof Text, "%0*llu", static_cast<int>(SeqDigits),
+                  static_cast<unsigned long long>(Seq));
+    return Text;
+}
+
+/// "<seq>-<file name>": false for anything else in the folder (the owner file, a leftover
+/// temporary copy, a stranger's file).
+bool ParseEntryName(const std::string& Name, std::uint64_t& Seq, std::string& FileName)
+{
+    if (Name.size() <= SeqDigits + 1 || Name[SeqDigits] != '-')
+        return false;
+    Seq = 0;
+    for (std::size_t I = 0; I < SeqDigits; ++I) {
+        if (Name[I] < '0' || Name[I] > '9')
+            return false;
+        Seq = Seq * 10 + static_cast<std::uint64_t>(Name[I] - '0');
+    }
+    FileName = Name.substr(SeqDigits + 1);
+    return true;
+}
+
+bool IsLeftoverPart(const std::string& Name)
+{
+    return Name.starts_with('~') && Name.ends_with(".part");
+}
+
+std::int64_t UnixSecondsOf(fs::file_time_type Time)
+{
+    const auto System = std::chrono::file_clock::to_sys(Time);
+    return std::chrono::duration_cast<std::chrono::seconds>(System.time_since_epoch()).count();
+}
+
+bool ReadOwner(const fs::path& Folder, std::string& Host, int& Port)
+{
+    std::ifstream In(Folder / OwnerFileName, std::ios::binary);
+    std::string PortText;
+    if (!In || !std::getline(In, Host) || !std::getline(In, PortText))
+        return false;
+    try {
+        std::size_t Used = 0;
+        Port = std::stoi(PortText, &Used);
+        return Used == PortText.size();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool IsOwnedBy(const fs::path& Folder, const std::string& Host, int Port)
+{
+    std::string OwnerHost;
+    int OwnerPort = 0;
+    return ReadOwner(Folder, OwnerHost, OwnerPort) && OwnerHost == Host && OwnerPort == Port;
+}
+
+/// The copies in one scale folder, oldest first.
+std::vector<TSpoolEntry> ListEntries(const fs::path& Folder)
+{
+    std::vector<TSpoolEntry> Entries;
+    std::error_code Error;
+    for (fs::directory_iterator It(Folder, Error), End; !Error && It != End; It.increment(Error)) {
+        TSpoolEntry Entry;
+        if (!ParseEntryName(PathToUtf8(It->path().filename()), Entry.Seq, Entry.FileName))
+            continue;
+        std::error_code Failed;
+        if (!It->is_regular_file(Failed))
+            continue;
+        Entry.Path = It->path();
+        Entry.Bytes = static_cast<std::int64_t>(It->file_size(Failed));
+        const auto Modified = It->last_write_time(Failed);
+        if (Failed)
+            continue; // gone meanwhile
+        Entry.AddedUnixSeconds = UnixSecondsOf(Modified);
+        Entries.push_back(std::move(Entry));
+    }
+    std::sort(Entries.begin(), Entries.end(),
+              [](const TSpoolEntry& A, const TSpoolEntry& B) { return A.Seq < B.Seq; });
+    return Entries;
+}
+
+/// A copy whose write a crash cut short: never whole, never listed, so it goes.
+void RemoveLeftoverParts(const fs::path& Folder)
+{
+    std::vector<fs::path> Parts;
+    std::error_code Error;
+    for (fs::directory_iterator It(Folder, Error), End; !Error && It != End; It.increment(Error))
+        if (IsLeftoverPart(PathToUtf8(It->path().filename())))
+            Parts.push_back(It->path());
+    for (const fs::path& Part : Parts)
+        fs::remove(Part, Error);
+}
+
+std::vector<fs::path> ScaleFolders(const fs::path& Spool)
+{
+    std::vector<fs::path> Folders;
+    std::error_code Error;
+    for (fs::directory_iterator It(Spool, Error), End; !Error && It != End; It.increment(Error)) {
+        std::error_code Failed;
+        if (It->is_directory(Failed))
+            Folders.push_back(It->path());
+    }
+    return Folders;
+}
+
+bool ValidFileName(const std::string& Name)
+{
+    return !Name.empty() && Name != "." && Name != ".." &&
+           Name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+}
+
+} // namespace
+
+TSpool::TSpool(fs::path Folder, TSpoolLimits Limits) : FFolder(std::move(Folder)), FLimits(Limits)
+{
+}
+
+fs::path TSpool::ScaleFolder(const std::string& Host, int Port) const
+{
+    const std::string Base = FolderBaseName(Host, Port);
+    fs::path FirstFree;
+    for (int Twin = 1; Twin <= MaxNameTwins; ++Twin) {
+        const fs::path Folder =
+            FFolder / PathFromUtf8(Twin == 1 ? Base : Base + "+" + std::to_string(Twin));
+        std::error_code Error;
+        if (!fs::exists(Folder, Error)) {
+            if (FirstFree.empty())
+                FirstFree = Folder;
+            continue;
+        }
+        if (IsOwnedBy(Folder, Host, Port))
+            return Folder;
+        // A crash between making the folder and naming its owner: the plain name is its own.
+        if (Twin == 1 && !fs::exists(Folder / OwnerFileName, Error))
+            return Folder;
+    }
+    return FirstFree;
+}
+
+bool TSpool::Add(const std::string& Host, int Port, const std::string& FileName,
+                 const std::string& Bytes, std::string& Error)
+{
+    if (!ValidFileName(FileName)) {
+        Error = "not a file name: '" + FileName + "'";
+        return false;
+    }
+    const fs::path Folder = ScaleFolder(Host, Port);
+    if (Folder.empty()) {
+        Error = "no spool folder left for " + Host + ":" + std::to_string(Port);
+        return false;
+    }
+    std::error_code Failed;
+    const bool Created = fs::create_directories(Folder, Failed);
+    if (Failed) {
+        Error = "cannot create " + PathToUtf8(Folder) + ": " + Failed.message();
+        return false;
+    }
+    const auto GiveUp = [&](const fs::path& Part, const std::string& Why) {
+        std::error_code Ignored;
+        fs::remove(Part, Ignored);
+        if (Created)
+            fs::remove_all(Folder, Ignored);
+        Error = Why;
+        return false;
+    };
+    if (!fs::exists(Folder / OwnerFileName, Failed)) {
+        try {
+            WriteFileAtomically(Folder / OwnerFileName, Host + "\n" + std::to_string(Port) + "\n");
+        } catch (const std::exception& Why) {
+            return GiveUp({}, Why.what());
+        }
+    }
+    RemoveLeftoverParts(Folder);
+
+    const std::vector<TSpoolEntry> Existing = ListEntries(Folder);
+    const std::uint64_t Seq = Existing.empty() ? 1 : Existing.back().Seq + 1;
+    const fs::path Part = Folder / PathFromUtf8("~" + SeqText(Seq) + "-" + FileName + ".part");
+    const fs::path Final = Folder / PathFromUtf8(SeqText(Seq) + "-" + FileName);
+    const std::span<const std::uint8_t> Data(reinterpret_cast<const std::uint8_t*>(Bytes.data()),
+                                             Bytes.size());
+    std::string Why;
+    if (!WriteNewFile(Part, Data, WriteChunk, Why))
+        return GiveUp(Part, "cannot write " + PathToUtf8(Part) + ": " + Why);
+    if (!MoveFileNoReplace(Part, Final, Why))
+        return GiveUp(Part, Why);
+    return true;
+}
+
+std::vector<TSpoolEntry> TSpool::Entries(const std::string& Host, int Port) const
+{
+    const fs::path Folder = ScaleFolder(Host, Port);
+    std::error_code Error;
+    if (Folder.empty() || !fs::is_directory(Folder, Error))
+        return {};
+    return ListEntries(Folder);
+}
+
+std::size_t TSpool::Count(const std::string& Host, int Port) const
+{
+    return Entries(Host, Port).size();
+}
+
+bool TSpool::Read(const TSpoolEntry& Entry, std::string& Bytes, std::string& Error) const
+{
+    errno = 0;
+    std::ifstream In(Entry.Path, std::ios::binary);
+    if (In) {
+        Bytes.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+        if (!In.bad())
+            return true;
+    }
+    const int Code = errno != 0 ? errno : EIO;
+    Error = "cannot read " + PathToUtf8(Entry.Path) + ": " +
+            std::error_code(Code, std::generic_category()).message();
+    return false;
+}
+
+bool TSpool::Remove(const TSpoolEntry& Entry)
+{
+    std::error_code Error;
+    fs::remove(Entry.Path, Error);
+    return !Error;
+}
+
+std::vector<TSpoolEntry> TSpool::DropScale(const std::string& Host, int Port)
+{
+    std::vector<TSpoolEntry> Dropped;
+    const fs::path Folder = ScaleFolder(Host, Port);
+    std::error_code Error;
+    if (Folder.empty() || !fs::is_directory(Folder, Error))
+        return Dropped;
+    for (TSpoolEntry& Entry : ListEntries(Folder)) {
+        if (Remove(Entry))
+            Dropped.push_back(std::move(Entry));
+    }
+    fs::remove_all(Folder, Error);
+    return Dropped;
+}
+
+std::vector<TSpoolEntry> TSpool::Trim(std::int64_t NowUnixSeconds)
+{
+    std::vector<TSpoolEntry> Dropped;
+    for (const fs::path& Folder : ScaleFolders(FFolder)) {
+        RemoveLeftoverParts(Folder);
+        std::vector<TSpoolEntry> Entries = ListEntries(Folder);
+        std::int64_t Total = 0;
+        for (const TSpoolEntry& Entry : Entries)
+            Total += Entry.Bytes;
+        // Oldest first: an old copy goes for its age or, while the scale's copies are too big
+        // together, for its place in the queue.
+        for (TSpoolEntry& Entry : Entries) {
+            const bool TooOld = NowUnixSeconds - Entry.AddedUnixSeconds > FLimits.MaxAgeSeconds;
+            if (!TooOld && Total <= FLimits.MaxBytesPerScale)
+                continue;
+            // Counted as gone even when it cannot be removed, so newer copies are not dropped
+            // in its stead.
+            Total -= Entry.Bytes;
+            if (Remove(Entry))
+                Dropped.push_back(std::move(Entry));
+        }
+    }
+    return Dropped;
+}
+
+std::vector<std::pair<std::string, int>> TSpool::Scales() const
+{
+    std::vector<std::pair<std::string, int>> Result;
+    for (const fs::path& Folder : ScaleFolders(FFolder)) {
+        std::string Host;
+        int Port = 0;
+        if (ReadOwner(Folder, Host, Port) && !ListEntries(Folder).empty())
+            Result.emplace_back(Host, Port);
+    }
+    std::sort(Result.begin(), Result.end());
+    return Result;
+}
+
+} // namespace Plumeria
