@@ -65,6 +65,7 @@ int PortInUse(const TScaleConfig& Scale)
 struct TDeliveryEngine::TLink
 {
     std::mutex Lock;
+    TDeliveryEngine* Engine = nullptr;
     IProcessReporter* Reporter = nullptr;
     IDeliveryObserver* Observer = nullptr;
 };
@@ -113,6 +114,7 @@ TDeliveryEngine::TDeliveryEngine(TPoster Poster, IProcessReporter& Reporter,
       FStatus(FOptions.DataFolder / "delivery.ini"),
       FSpool(FOptions.DataFolder / "spool", FOptions.SpoolLimits)
 {
+    FLink->Engine = this;
     FLink->Reporter = &Reporter;
     FLink->Observer = Observer;
     // The reporter is looked up at the moment the call runs: after the engine died it is gone.
@@ -141,6 +143,7 @@ TDeliveryEngine::~TDeliveryEngine()
     if (FThread.joinable())
         FThread.join();
     std::lock_guard Guard(FLink->Lock);
+    FLink->Engine = nullptr;
     FLink->Reporter = nullptr;
     FLink->Observer = nullptr;
 }
@@ -167,6 +170,23 @@ void TDeliveryEngine::Offer(const std::string& FileName)
     {
         std::lock_guard Guard(FLock);
         FQueue.Add(FileName);
+        ++FUnreleased;
+    }
+    // The file may be taken only from a call queued behind this one: the watch reports a scan's
+    // files in one call, so every file reported with it is queued before the oldest is picked.
+    FPoster([Link = FLink] {
+        std::lock_guard Guard(Link->Lock);
+        if (Link->Engine)
+            Link->Engine->Release();
+    });
+}
+
+void TDeliveryEngine::Release()
+{
+    {
+        std::lock_guard Guard(FLock);
+        if (FUnreleased > 0)
+            --FUnreleased;
     }
     FWake.notify_all();
 }
@@ -184,12 +204,11 @@ void TDeliveryEngine::Pause()
     FCancel = false;
 }
 
-void TDeliveryEngine::ResendNow(const std::string&, int)
+void TDeliveryEngine::ResendNow(const std::string& Host, int Port)
 {
-    // One check of every waiting scale costs nothing for those without missed files.
     {
         std::lock_guard Guard(FLock);
-        FResendRequested = true;
+        FResendRequests.insert({Host, Port});
     }
     FWake.notify_all();
 }
@@ -226,37 +245,47 @@ TSendProgress TDeliveryEngine::Progress() const
 void TDeliveryEngine::Execute()
 {
     using Clock = std::chrono::steady_clock;
-    auto NextCheck = Clock::now() + std::chrono::milliseconds(FOptions.ResendIntervalMs);
+    const auto Interval = std::chrono::milliseconds(FOptions.ResendIntervalMs);
+    auto NextCheck = Clock::now() + Interval;
     std::unique_lock Guard(FLock);
     for (;;) {
+        // The steady check belongs to a working watch: a paused program sends nothing unasked.
         FWake.wait_until(Guard, NextCheck, [this] {
-            return FStop || (!FQueue.Empty() && FWatch) || FResendRequested;
+            return FStop || (!FQueue.Empty() && FWatch && FUnreleased == 0) ||
+                   !FResendRequests.empty();
         });
         if (FStop)
             break;
-        const bool CheckDue = FResendRequested || Clock::now() >= NextCheck;
+        const bool CheckDue = FWatch && Clock::now() >= NextCheck;
         std::optional<std::string> File;
-        if (FWatch)
+        if (FWatch && FUnreleased == 0)
             File = FQueue.TakeOldest();
-        if (!File && !CheckDue)
+        if (!File && !CheckDue && FResendRequests.empty()) {
+            if (Clock::now() >= NextCheck)
+                NextCheck = Clock::now() + Interval;
             continue;
+        }
         FBusy = true;
         FCancel = false;
         const TLoaderSettings Settings = FSettings;
         TFolderWatch* const Watch = FWatch;
-        FResendRequested = false;
+        std::set<std::pair<std::string, int>> Only;
+        if (!File && !CheckDue)
+            Only.swap(FResendRequests);
+        else if (!File)
+            FResendRequests.clear();
         Guard.unlock();
         try {
             if (File)
                 ProcessOne(*File, Settings, Watch);
             else
-                ResendAll(Settings);
+                ResendAll(Settings, Only);
         } catch (const std::exception& Failure) {
             LogError(std::string("delivery failed: ") + Failure.what());
         }
         Guard.lock();
-        if (!File)
-            NextCheck = Clock::now() + std::chrono::milliseconds(FOptions.ResendIntervalMs);
+        if (!File && CheckDue)
+            NextCheck = Clock::now() + Interval;
         FBusy = false;
         FIdle.notify_all();
     }
@@ -359,12 +388,15 @@ bool TDeliveryEngine::SendMissed(const TScaleConfig& Scale, const TLoaderSetting
     return true;
 }
 
-void TDeliveryEngine::ResendAll(const TLoaderSettings& Settings)
+void TDeliveryEngine::ResendAll(const TLoaderSettings& Settings,
+                                const std::set<std::pair<std::string, int>>& Only)
 {
     TrimSpools();
     bool Any = false;
     for (const TScaleConfig& Scale : Settings.Scales) {
         if (!Scale.Enabled || TrimView(Scale.Host).empty())
+            continue;
+        if (!Only.empty() && !Only.count({Scale.Host, PortInUse(Scale)}))
             continue;
         {
             std::lock_guard Guard(FStoreLock);
@@ -477,7 +509,10 @@ void TDeliveryEngine::StartProgress(const std::string& FileName, const TLoaderSe
         } catch (const std::exception&) {
             continue; // file processing journals the mask
         }
-        Progress.Scales.push_back({Scale.Host, PortInUse(Scale), ScaleDisplayName(Scale)});
+        TScaleProgress& Entry = Progress.Scales.emplace_back();
+        Entry.Host = Scale.Host;
+        Entry.Port = PortInUse(Scale);
+        Entry.Name = ScaleDisplayName(Scale);
     }
     {
         std::lock_guard Guard(FProgressLock);
