@@ -310,6 +310,7 @@ void TDeliveryEngine::ProcessOne(const std::string& FileName, const TLoaderSetti
         RecordOutcome(Name, Scale, Result, Articles, Bytes);
     };
     ProcessFile(FileName, &Settings, Watch, *FPostedReporter, FMemory, FOptions.Hooks, Context);
+    TrimSpools(); // the copies just kept may have taken a scale past its size bound
     {
         std::lock_guard Guard(FProgressLock);
         FProgress = {};
@@ -445,12 +446,18 @@ void TDeliveryEngine::TrimSpools()
     {
         std::lock_guard Guard(FStoreLock);
         Dropped = FSpool.Trim(UnixNow());
+        // The scale's row says so until its next outcome, beside the journal's ERROR.
+        for (const TSpoolEntry& Entry : Dropped)
+            FStatus.NoteError(Entry.Host, Entry.Port,
+                              Entry.FileName + " dropped from the spool, never sent again");
     }
     for (const TSpoolEntry& Entry : Dropped)
-        LogError("dropped from the spool, never sent again: " + Entry.FileName + " (" +
-                 PathToUtf8(Entry.Path.parent_path().filename()) + ")");
-    if (!Dropped.empty())
+        LogError("dropped from the spool, never sent again: " + Entry.FileName + " for " +
+                 Entry.Host + ":" + std::to_string(Entry.Port));
+    if (!Dropped.empty()) {
+        SaveStatus();
         PostStatusChanged();
+    }
 }
 
 void TDeliveryEngine::DropUnconfigured(const TLoaderSettings& Settings)

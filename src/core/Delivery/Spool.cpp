@@ -307,6 +307,13 @@ std::vector<TSpoolEntry> TSpool::Trim(std::int64_t NowUnixSeconds)
     for (const fs::path& Folder : ScaleFolders(FFolder)) {
         RemoveLeftoverParts(Folder);
         std::vector<TSpoolEntry> Entries = ListEntries(Folder);
+        std::string Host;
+        int Port = 0;
+        if (ReadOwner(Folder, Host, Port))
+            for (TSpoolEntry& Entry : Entries) {
+                Entry.Host = Host;
+                Entry.Port = Port;
+            }
         std::int64_t Total = 0;
         for (const TSpoolEntry& Entry : Entries)
             Total += Entry.Bytes;
