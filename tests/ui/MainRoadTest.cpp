@@ -313,12 +313,14 @@ private Q_SLOTS:
         Upload.start();
         for (int Round = 0; Round < 2; ++Round) {
             bool ResendFollowsSelection = false;
+            QString Progress;
             QVERIFY(DriveModal<TfrmScales>(
                 [&] { Window.TrayMenu()->actions()[2]->trigger(); },
                 [&](TfrmScales& Scales) {
                     auto* List = Scales.findChild<QTreeWidget*>(QStringLiteral("lvScales"));
                     auto* Resend = Scales.findChild<QPushButton*>(QStringLiteral("btnResend"));
                     const bool OffWithout = !Resend->isEnabled();
+                    Progress = ScalesRow(Scales, 0)->text(6);
                     for (int Row : {0, 1, 0}) {
                         List->setCurrentItem(ScalesRow(Scales, Row));
                         QTest::qWait(60);
@@ -327,6 +329,7 @@ private Q_SLOTS:
                     Scales.findChild<QPushButton*>(QStringLiteral("btnClose"))->click();
                 }));
             QVERIFY(ResendFollowsSelection);
+            QVERIFY2(Progress.startsWith(QStringLiteral("отправка ")), qPrintable(Progress));
         }
         QVERIFY2(Road.Sim.FrameCount() < Articles,
                  "the upload ended before the clicks were through; nothing was measured");

@@ -215,8 +215,16 @@ void TfrmMain::FillScaleList()
         }
         lvScales->addTopLevelItems(Rows);
     }
-    ShowDeliveryColumns();
+    ReadDeliveryStates();
     lvScales->setUpdatesEnabled(true);
+}
+
+void TfrmMain::ReadDeliveryStates()
+{
+    FStates.clear();
+    if (FSettings && FEngine)
+        FStates = FEngine->States(FSettings->Scales);
+    ShowDeliveryColumns();
 }
 
 void TfrmMain::ShowDeliveryColumns()
@@ -224,14 +232,13 @@ void TfrmMain::ShowDeliveryColumns()
     if (!FSettings || lvScales->topLevelItemCount() != static_cast<int>(FSettings->Scales.size()))
         return;
     const std::vector<TScaleConfig>& Scales = FSettings->Scales;
-    const std::vector<TScaleState> States =
-        FEngine ? FEngine->States(Scales) : std::vector<TScaleState>(Scales.size());
-    for (std::size_t I = 0; I < Scales.size() && I < States.size(); ++I) {
+    // The settings may have changed since the states were read: a scale not read yet shows none.
+    FStates.resize(Scales.size());
+    for (std::size_t I = 0; I < Scales.size(); ++I) {
         QTreeWidgetItem* Row = lvScales->topLevelItem(static_cast<int>(I));
         const TScaleProgress* Sending = FindScaleProgress(FProgress, Scales[I]);
-        const QString Result =
-            Sending && !Sending->Done ? ScaleSendText(*Sending) : DeliveryResultText(States[I]);
-        Row->setText(LastDeliveryColumn, LastDeliveryText(States[I]));
+        const QString Result = Sending ? ScaleSendText(*Sending) : DeliveryResultText(FStates[I]);
+        Row->setText(LastDeliveryColumn, LastDeliveryText(FStates[I]));
         Row->setText(ResultColumn, Result);
         // An error text may run past the column; the whole of it is a hover away.
         Row->setToolTip(ResultColumn, Result);

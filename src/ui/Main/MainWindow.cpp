@@ -299,6 +299,7 @@ void TfrmMain::ShowScalesWindow()
             if (FEngine)
                 FEngine->ResendNow(Host, Port);
         };
+        Delivery.Progress = [this] { return FProgress; };
         Window.SetDelivery(std::move(Delivery));
     }
     FScalesWindow = &Window;
@@ -349,16 +350,18 @@ void TfrmMain::ProgressChanged(const TSendProgress& Progress)
     FProgress = Progress;
     ShowProgress();
     ShowDeliveryColumns();
+    if (FScalesWindow)
+        FScalesWindow->ProgressChanged(FProgress);
 }
 
 void TfrmMain::ScaleFinished(const std::string&, const TScaleProgress&)
 {
-    ShowDeliveryColumns();
+    ReadDeliveryStates();
 }
 
 void TfrmMain::StatusChanged()
 {
-    ShowDeliveryColumns();
+    ReadDeliveryStates();
     if (FScalesWindow)
         FScalesWindow->DeliveryChanged();
 }

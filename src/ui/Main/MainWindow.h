@@ -108,8 +108,10 @@ private:
     void SetupScaleList();
     void BuildTrayMenu();
     void FillScaleList();
+    /// Reads each configured scale's delivery state from the engine and shows it.
+    void ReadDeliveryStates();
     /// The delivery columns of the scale list: the file at hand's progress, else each scale's
-    /// kept state.
+    /// state as read last.
     void ShowDeliveryColumns();
     void FitScaleColumns();
     /// The line beside the scale list's caption and the icon's tooltip.
@@ -154,6 +156,8 @@ private:
     std::unique_ptr<TFolderWatch> FWatch;
     /// The file being sent, as last reported; empty when none is.
     TSendProgress FProgress;
+    /// The delivery state of each configured scale as read last, in settings order.
+    std::vector<TScaleState> FStates;
     /// The scales window while it is open, told when the delivery state changes.
     QPointer<TfrmScales> FScalesWindow;
     QSystemTrayIcon* FTray = nullptr;

@@ -68,6 +68,7 @@ void TfrmScales::done(int Result)
 void TfrmScales::SetDelivery(TScalesDelivery Delivery)
 {
     FDelivery = std::move(Delivery);
+    FProgress = FDelivery.Progress ? FDelivery.Progress() : TSendProgress{};
     ShowDelivery();
     SelectionChanged();
 }
@@ -75,6 +76,12 @@ void TfrmScales::SetDelivery(TScalesDelivery Delivery)
 void TfrmScales::DeliveryChanged()
 {
     ShowDelivery();
+}
+
+void TfrmScales::ProgressChanged(const TSendProgress& Progress)
+{
+    FProgress = Progress;
+    ShowResults();
 }
 
 void TfrmScales::btnResendClick()

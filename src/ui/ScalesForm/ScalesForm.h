@@ -43,6 +43,8 @@ struct TScalesDelivery
     std::function<std::vector<TScaleState>(const std::vector<TScaleConfig>&)> States;
     /// Send the scale's missed files now (host, port in use).
     std::function<void(const std::string& Host, int Port)> ResendNow;
+    /// The file being sent when the window opens (later ones come through ProgressChanged).
+    std::function<TSendProgress()> Progress;
 };
 
 class TfrmScales : public QDialog
@@ -68,6 +70,8 @@ public:
     void SetDelivery(TScalesDelivery Delivery);
     /// The delivery states changed: the two columns are read anew.
     void DeliveryChanged();
+    /// The file being sent progressed: the result column of its scales shows their counts.
+    void ProgressChanged(const TSendProgress& Progress);
 
 protected:
     /// Every way of closing ends here; the probe is asked to stop.
@@ -84,6 +88,8 @@ private:
     void FillList();
     void SetOnline(int Index, std::int32_t State);
     void ShowDelivery();
+    /// The result column from the states read last and the file being sent.
+    void ShowResults();
     void UpdateDesignCaption();
     /// What depends on the selection: the layout caption and the resend command.
     void SelectionChanged();
@@ -131,6 +137,9 @@ private:
     std::unique_ptr<QMenu> FListMenu;
     QAction* FResendItem = nullptr;
     TScalesDelivery FDelivery;
+    /// The delivery states of the rows as read last, parallel to FRows after ShowDelivery.
+    std::vector<TScaleState> FStates;
+    TSendProgress FProgress;
     std::vector<std::int32_t> FOnline;
     bool FLoading = false;
     std::unique_ptr<TPostingThread> FProbeThread;

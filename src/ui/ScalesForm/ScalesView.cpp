@@ -255,14 +255,21 @@ void TfrmScales::FillList()
 
 void TfrmScales::ShowDelivery()
 {
-    const std::vector<TScaleState> States =
-        FDelivery.States ? FDelivery.States(FRows) : std::vector<TScaleState>();
-    for (std::size_t I = 0; I < FItems.size(); ++I) {
+    FStates = FDelivery.States ? FDelivery.States(FRows) : std::vector<TScaleState>();
+    FStates.resize(FRows.size());
+    for (std::size_t I = 0; I < FItems.size(); ++I)
+        if (FItems[I])
+            FItems[I]->setText(LastDeliveryColumn, LastDeliveryText(FStates[I]));
+    ShowResults();
+}
+
+void TfrmScales::ShowResults()
+{
+    for (std::size_t I = 0; I < FItems.size() && I < FStates.size(); ++I) {
         if (!FItems[I])
             continue;
-        const TScaleState State = I < States.size() ? States[I] : TScaleState{};
-        const QString Result = DeliveryResultText(State);
-        FItems[I]->setText(LastDeliveryColumn, LastDeliveryText(State));
+        const TScaleProgress* Sending = FindScaleProgress(FProgress, FRows[I]);
+        const QString Result = Sending ? ScaleSendText(*Sending) : DeliveryResultText(FStates[I]);
         FItems[I]->setText(ResultColumn, Result);
         // An error text may be long; the whole of it is a hover away.
         FItems[I]->setToolTip(ResultColumn, Result);
