@@ -430,6 +430,64 @@ private Q_SLOTS:
         QCOMPARE(Saved.Scales[0].Model, std::string("SM-100"));
     }
 
+    void PausingOrQuittingDuringASendLeavesTheFileForItsNextTurn_data()
+    {
+        QTest::addColumn<bool>("Quit");
+        QTest::newRow("pause") << false;
+        QTest::newRow("quit") << true;
+    }
+    void PausingOrQuittingDuringASendLeavesTheFileForItsNextTurn()
+    {
+        QFETCH(bool, Quit);
+        constexpr int Articles = 600;
+        TRoad Road;
+        Tool::TScaleSimOptions Slow;
+        Slow.OnFrame = [](const Tool::TSimFrame&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        };
+        Slow.KeepFrames = false;
+        std::string Error;
+        QVERIFY2(Road.Sim.Start(Slow, Error), Error.c_str());
+        Road.Watched = Road.Box.Folder("Обмен");
+        TLoaderSettings Settings;
+        Settings.AutoUpdate = false;
+        Settings.RunWithWindows = false;
+        Settings.WatchFolder = PathToUtf8(Road.Watched);
+        Settings.Scales = {
+            MakeScale("Весы 1", "127.0.0.1", Road.Sim.Port(), TScaleKind::skDigi, "", "*")};
+        Settings.Scales[0].FileCodePage = 1251;
+        Settings.Save();
+        TfrmMain Window(Road.Box.Options());
+        QSignalSpy Ended(&Window, &TfrmMain::Ended);
+        QVERIFY(DropFile(Road.Watched, "prices.csv", ManyArticles(Articles), 1251));
+        QTRY_VERIFY_WITH_TIMEOUT(Road.Sim.FrameCount() > 10, 20000);
+
+        if (Quit)
+            Window.ExitApplication();
+        else
+            Window.TogglePause();
+        // The exchange ended at an article, before the file was through; nothing was reported.
+        QVERIFY(Road.Sim.WaitConnectionsClosed(1, 5000));
+        const int Frames = Road.Sim.FrameCount();
+        QVERIFY(Frames < Articles);
+        QCOMPARE(Ended.count(), Quit ? 1 : 0);
+        QTest::qWait(300);
+        QVERIFY(Window.Recent().isEmpty());
+        QCOMPARE(Road.Sim.FrameCount(), Frames);
+        QVERIFY(std::filesystem::exists(Road.Watched / "prices.csv"));
+        QVERIFY(!std::filesystem::exists(Road.Watched / "error"));
+        QVERIFY(!std::filesystem::exists(Road.Watched / "processed"));
+        if (Quit)
+            return;
+
+        // Its next turn comes with the watch.
+        Window.TogglePause();
+        QTRY_VERIFY_WITH_TIMEOUT(Window.Recent().size() == 1, 60000);
+        QVERIFY2(Window.Recent()[0].endsWith(QStringLiteral("prices.csv | отправлено 600 PLU")),
+                 qPrintable(Window.Recent()[0]));
+        QCOMPARE(Road.Sim.FrameCount(), Frames + Articles);
+    }
+
     void APausedWatchLeavesDroppedFilesAlone()
     {
         TRoad Road;

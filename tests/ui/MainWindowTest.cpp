@@ -364,6 +364,50 @@ private Q_SLOTS:
         }
     }
 
+    void ScalesThatSettingsCannotNameKeepTheirDeliveryRecords_data()
+    {
+        QTest::addColumn<bool>("Readable");
+        QTest::newRow("settings without the scale") << true;
+        QTest::newRow("settings that cannot be read") << false;
+    }
+    void ScalesThatSettingsCannotNameKeepTheirDeliveryRecords()
+    {
+        QFETCH(bool, Readable);
+        TUiSandbox Box;
+        TLoaderSettings Settings;
+        Settings.AutoUpdate = false;
+        Settings.RunWithWindows = false;
+        WriteSettings(Settings); // no scales
+        std::string Error;
+        {
+            TDeliveryStatus Status(Box.DataDir() / "delivery.ini");
+            Status.Record("127.0.0.9", 2009, "Весы 9", "prices.csv", "2026-12-11 10:15:02", 3,
+                          TDeliveryResult::drFailed, "scale did not accept the connection");
+            QVERIFY2(Status.Save(Error), Error.c_str());
+            TSpool Spool(Box.DataDir() / "spool");
+            QVERIFY2(Spool.Add("127.0.0.9", 2009, "prices.csv", "A;1;;1,00;0;0;0;Чай\r\n", Error),
+                     Error.c_str());
+        }
+        const std::filesystem::path Aside = Box.Folder("aside") / "settings.ini";
+        if (!Readable) {
+            std::filesystem::rename(Box.SettingsFile(), Aside);
+            std::filesystem::create_directory(Box.SettingsFile());
+        }
+        {
+            TfrmMain Window(Box.Options());
+            // A change saved (or refused) later tells the same.
+            Window.Settings()->FileMask = "*.plu";
+            Window.SettingsChanged();
+        }
+        TDeliveryStatus Kept(Box.DataDir() / "delivery.ini");
+        QVERIFY2(Kept.Load(Error), Error.c_str());
+        const bool Known = Kept.Find("127.0.0.9", 2009) != nullptr;
+        const std::size_t Waiting = TSpool(Box.DataDir() / "spool").Count("127.0.0.9", 2009);
+        // Settings that were read and name no such scale drop it; unread ones say nothing.
+        QCOMPARE(Known, !Readable);
+        QCOMPARE(Waiting, Readable ? std::size_t(0) : std::size_t(1));
+    }
+
     void TheFileBeingSentShowsBesideTheScalesAndInTheTooltip()
     {
         TUiSandbox Box;
