@@ -285,10 +285,11 @@ QImage DigiDialogShot(bool Editing, const QString& Status = {})
     return Dialog.grab().toImage();
 }
 
-// The scales window with every state: on line, off line and still checking; with `Delivered`
-// also what each scale last got, scrolled to those columns.
-QImage ScalesWindowShot(bool Delivered = false)
+// The scales window with every state: on line, off line and still checking; with a delivery
+// also what each scale last got or the file being sent, scrolled to those columns.
+QImage ScalesWindowShot(TShotDelivery Shown = TShotDelivery::sdNone)
 {
+    const bool Delivered = Shown != TShotDelivery::sdNone;
     Test::TUiSandbox Box;
     TLoaderSettings Settings;
     Settings.Scales = ShotScales();
@@ -297,7 +298,10 @@ QImage ScalesWindowShot(bool Delivered = false)
         Test::MakeScale("", "127.0.100.203", 0, TScaleKind::skDigi, "SM-100", "*"));
     TfrmScales Window;
     if (Delivered)
-        Window.SetDelivery({&ShotStates, {}});
+        Window.SetDelivery({&ShotStates, {}, [Shown] {
+                                return Shown == TShotDelivery::sdSending ? ShotProgress()
+                                                                         : TSendProgress{};
+                            }});
     Window.Open(&Settings, {});
     Window.show();
     auto* List = Window.findChild<QTreeWidget*>(QStringLiteral("lvScales"));
@@ -395,7 +399,8 @@ int main(int Argc, char** Argv)
     Ok = Save(DigiDialogShot(false), Out, "digi-dialog.png") && Ok;
     Ok = Save(DigiDialogShot(true), Out, "digi-dialog-editing.png") && Ok;
     Ok = Save(ScalesWindowShot(), Out, "scales-window.png") && Ok;
-    Ok = Save(ScalesWindowShot(true), Out, "scales-window-delivered.png") && Ok;
+    Ok = Save(ScalesWindowShot(TShotDelivery::sdSending), Out, "scales-window-sending.png") && Ok;
+    Ok = Save(ScalesWindowShot(TShotDelivery::sdAfter), Out, "scales-window-delivered.png") && Ok;
     Ok = Save(DigiDialogShot(false,
                              QStringLiteral("Поиск закончен. Найдено 3 (через 192.168.1.10).")),
               Out, "digi-dialog-system-adapter.png") &&
