@@ -299,7 +299,8 @@ private Q_SLOTS:
                                  20000);
         const auto Sending = Tooltip.match(Window.Tray()->toolTip());
         QVERIFY(Sending.captured(1).toInt() < Articles);
-        QCOMPARE(Sending.captured(2).toInt(), Articles); // the off scale has no count yet
+        // The scale that is off may not have a count of its own.
+        QVERIFY(Sending.captured(2).toInt() >= Articles);
         QVERIFY(!Line->isHidden());
         QVERIFY2(Line->text().startsWith(QStringLiteral("Отправка prices.csv — Весы 1: ")),
                  qPrintable(Line->text()));
