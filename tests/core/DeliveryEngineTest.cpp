@@ -482,22 +482,23 @@ INSTANTIATE_TEST_SUITE_P(Ways, DeliveryStopMidUpload,
                              return std::string(Info.param == TStop::stPause ? "Pause" : "Quit");
                          });
 
-// While a file is sent the observer hears each scale's count, and the file's name.
+// While a file is sent the observer hears the file's name and each scale's count of its total,
+// also the total of a scale that never answers.
 TEST_F(DeliveryEngineTest, ProgressNamesTheFileAndCountsEachScale)
 {
-    constexpr int Articles = 120;
+    constexpr std::size_t Articles = 120;
     Tool::TScaleSim Scale;
     Tool::TScaleSimOptions Slow;
     Slow.OnFrame = [](const Tool::TSimFrame&) { std::this_thread::sleep_for(2ms); };
     StartSim(Scale, 0, Slow);
-    Settings.Scales = {ScaleAt(Scale.Port(), "Весы")};
+    Settings.Scales = {ScaleAt(Scale.Port(), "Весы"), ScaleAt(FreePort(), "Выключены")};
     TDeliveryOptions Options;
     Options.ProgressIntervalMs = 20;
     StartEngine(Options);
     StartWatch();
 
     std::vector<TSendProgress> Seen;
-    WriteBytes(Watched / "long.csv", ManyArticles(Articles));
+    WriteBytes(Watched / "long.csv", ManyArticles(static_cast<int>(Articles)));
     ASSERT_TRUE(WaitUntil([&] {
         if (!Observer.Last.FileName.empty())
             Seen.push_back(Observer.Last);
@@ -506,12 +507,12 @@ TEST_F(DeliveryEngineTest, ProgressNamesTheFileAndCountsEachScale)
     Queue.RunFor(50ms);
     ASSERT_FALSE(Seen.empty());
     EXPECT_EQ(Seen.front().FileName, "long.csv");
-    ASSERT_EQ(Seen.back().Scales.size(), 1u);
+    ASSERT_EQ(Seen.back().Scales.size(), 2u);
     const bool MidWay = std::any_of(Seen.begin(), Seen.end(), [](const TSendProgress& P) {
-        return P.Scales.size() == 1 && P.Scales[0].Sent > 0 && P.Scales[0].Sent < Articles &&
-               P.Scales[0].Total == Articles;
+        return P.Scales.size() == 2 && P.Scales[0].Sent > 0 && P.Scales[0].Sent < Articles &&
+               P.Scales[0].Total == Articles && P.Scales[1].Total == Articles;
     });
-    EXPECT_TRUE(MidWay) << "no count between the first and the last article";
+    EXPECT_TRUE(MidWay) << "no count between the first and the last article with both totals";
     EXPECT_TRUE(Observer.Last.FileName.empty()) << "the progress was not cleared at the end";
 }
 

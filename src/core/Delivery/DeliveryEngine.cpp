@@ -223,12 +223,15 @@ std::vector<TScaleState> TDeliveryEngine::States(const std::vector<TScaleConfig>
 {
     std::vector<TScaleState> States;
     States.reserve(Scales.size());
-    std::lock_guard Guard(FStoreLock);
     for (const TScaleConfig& Scale : Scales) {
         TScaleState& State = States.emplace_back();
         const int Port = PortInUse(Scale);
-        if (const TScaleDelivery* Known = FStatus.Find(Scale.Host, Port))
-            State.Delivery = *Known;
+        {
+            std::lock_guard Guard(FStoreLock);
+            if (const TScaleDelivery* Known = FStatus.Find(Scale.Host, Port))
+                State.Delivery = *Known;
+        }
+        // Only a listing: a copy being written has a name of its own until it is whole.
         State.Missing = FSpool.Count(Scale.Host, Port);
     }
     return States;
@@ -324,11 +327,7 @@ bool TDeliveryEngine::SendMissed(const TScaleConfig& Scale, const TLoaderSetting
                                  std::string& Why)
 {
     const int Port = PortInUse(Scale);
-    std::vector<TSpoolEntry> Missed;
-    {
-        std::lock_guard Guard(FStoreLock);
-        Missed = FSpool.Entries(Scale.Host, Port);
-    }
+    const std::vector<TSpoolEntry> Missed = FSpool.Entries(Scale.Host, Port);
     for (const TSpoolEntry& Entry : Missed) {
         if (FCancel) {
             Why = UploadCancelledMessage;
@@ -378,8 +377,11 @@ bool TDeliveryEngine::SendMissed(const TScaleConfig& Scale, const TLoaderSetting
         LogInfo("resent " + Entry.FileName + " to " + Scale.Host + ": " + std::to_string(Articles) +
                 " PLU");
         {
-            std::lock_guard Guard(FStoreLock);
+            std::lock_guard Guard(FSpoolLock);
             FSpool.Remove(Entry);
+        }
+        {
+            std::lock_guard Guard(FStoreLock);
             FStatus.Record(Scale.Host, Port, ScaleDisplayName(Scale), Entry.FileName,
                            DeliveryTimeText(LocalNow()), Articles, ResultOf(Result.Status), "");
         }
@@ -399,11 +401,8 @@ void TDeliveryEngine::ResendAll(const TLoaderSettings& Settings,
             continue;
         if (!Only.empty() && !Only.count({Scale.Host, PortInUse(Scale)}))
             continue;
-        {
-            std::lock_guard Guard(FStoreLock);
-            if (FSpool.Count(Scale.Host, PortInUse(Scale)) == 0)
-                continue;
-        }
+        if (FSpool.Count(Scale.Host, PortInUse(Scale)) == 0)
+            continue;
         std::string Why;
         SendMissed(Scale, Settings, Why);
         Any = true;
@@ -427,14 +426,26 @@ void TDeliveryEngine::RecordOutcome(const std::string& FileName, const TScaleCon
         FStatus.Record(Scale.Host, Port, ScaleDisplayName(Scale), FileName,
                        DeliveryTimeText(LocalNow()), Articles, ResultOf(Result.Status),
                        Failed ? Result.Message : "");
-        if (Failed && Bytes) {
-            std::string Error;
-            if (!FSpool.Add(Scale.Host, Port, FileName, *Bytes, Error))
-                LogError("cannot keep " + FileName + " for " + Scale.Host + ": " + Error);
-        } else if (Failed) {
-            LogError("cannot keep " + FileName + " for " + Scale.Host +
-                     ": the file changed or could not be read again");
-        }
+    }
+    if (Failed && Bytes) {
+        // A large copy takes its time: the windows read the status meanwhile.
+        std::lock_guard Guard(FSpoolLock);
+        std::string Error;
+        if (!FSpool.Add(Scale.Host, Port, FileName, *Bytes, Error))
+            LogError("cannot keep " + FileName + " for " + Scale.Host + ": " + Error);
+    } else if (Failed) {
+        LogError("cannot keep " + FileName + " for " + Scale.Host +
+                 ": the file changed or could not be read again");
+    }
+    {
+        std::lock_guard Guard(FProgressLock);
+        for (TScaleProgress& Progress : FProgress.Scales)
+            if (SameScale(Progress, Scale)) {
+                Progress.Done = true;
+                Progress.Ok = !Failed;
+                Progress.Total = Articles;
+                Progress.Message = Result.Message;
+            }
     }
     PostScaleFinished(FileName, {Scale.Host, Port, ScaleDisplayName(Scale), Failed ? 0 : Articles,
                                  Articles, true, !Failed, Result.Message});
@@ -444,9 +455,12 @@ void TDeliveryEngine::TrimSpools()
 {
     std::vector<TSpoolEntry> Dropped;
     {
-        std::lock_guard Guard(FStoreLock);
+        std::lock_guard Guard(FSpoolLock);
         Dropped = FSpool.Trim(UnixNow());
+    }
+    {
         // The scale's row says so until its next outcome, beside the journal's ERROR.
+        std::lock_guard Guard(FStoreLock);
         for (const TSpoolEntry& Entry : Dropped)
             FStatus.NoteError(Entry.Host, Entry.Port,
                               Entry.FileName + " dropped from the spool, never sent again");
@@ -467,7 +481,7 @@ void TDeliveryEngine::DropUnconfigured(const TLoaderSettings& Settings)
         Configured.insert({Scale.Host, PortInUse(Scale)});
     bool Changed = false;
     {
-        std::lock_guard Guard(FStoreLock);
+        std::lock_guard Guard(FSpoolLock);
         for (const auto& [Host, Port] : FSpool.Scales())
             if (!Configured.count({Host, Port})) {
                 const auto Dropped = FSpool.DropScale(Host, Port);
@@ -475,6 +489,9 @@ void TDeliveryEngine::DropUnconfigured(const TLoaderSettings& Settings)
                         std::to_string(Dropped.size()) + " files: the scale was removed");
                 Changed = true;
             }
+    }
+    {
+        std::lock_guard Guard(FStoreLock);
         std::vector<std::pair<std::string, int>> Unknown;
         for (const auto& [Key, Delivery] : FStatus.Scales())
             if (!Configured.count({Delivery.Host, Delivery.Port}))

@@ -168,7 +168,8 @@ private:
     std::set<std::pair<std::string, int>> FResendRequests; ///< scales to try now (host, port)
     std::atomic<bool> FCancel{false};
 
-    mutable std::mutex FStoreLock; ///< guards the status and the spool
+    mutable std::mutex FStoreLock; ///< guards the status
+    std::mutex FSpoolLock;         ///< one change of the spool at a time (its listings need none)
     TDeliveryStatus FStatus;
     TSpool FSpool;
 
