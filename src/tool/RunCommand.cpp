@@ -1,14 +1,15 @@
 // `plumeria run`: the main road without windows. Refuses to start (exit 2) while another program
 // watches with the same data folder. Loads the settings from the data folder as the tray
-// program does, watches the configured folder, and processes every ready file on the main
-// thread through the same file processing, printing each recent-files line and balloon. Ctrl+C or
-// SIGTERM ends it after the file at hand: the watch thread is joined and no file is left
-// half-moved (files not yet processed stay where they are for the next start).
+// program does, watches the configured folder, and hands every ready file to the same delivery
+// engine (files oldest first on its worker, scales in parallel, missed files re-sent), printing
+// each recent-files line and balloon, and a line per scale as it ends its part. Ctrl+C or SIGTERM
+// ends it at the scales' next article: the watch thread is joined and no file is left half-moved
+// (a file cut short and files not yet processed stay where they are for the next start).
 
+#include "core/Delivery/DeliveryEngine.h"
 #include "core/FolderWatch/FolderWatch.h"
 #include "core/Journal/Journal.h"
 #include "core/Processing/ProcessFile.h"
-#include "core/Processing/ReadyFeed.h"
 #include "core/Settings/Settings.h"
 #include "core/Settings/StartUp.h"
 #include "core/Text/Text.h"
@@ -123,6 +124,24 @@ public:
     void RefreshView() override {}
 };
 
+/// Each scale's end of a file (or of a missed file sent again) as one line:
+/// "hh:nn:ss  prices.csv -> Касса 1  10.0.0.5:2001: 5000/5000 PLU" or "...: failed: reason".
+class TConsoleObserver : public IDeliveryObserver
+{
+public:
+    void ProgressChanged(const TSendProgress&) override {}
+    void ScaleFinished(const std::string& FileName, const TScaleProgress& Scale) override
+    {
+        // The display name ends with the host, as in the windows.
+        const std::string Outcome =
+            Scale.Ok ? std::to_string(Scale.Sent) + "/" + std::to_string(Scale.Total) + " PLU"
+                     : "failed: " + Scale.Message;
+        PrintLine(TimePrefix() + "  " + FileName + " -> " + Scale.Name + ":" +
+                  std::to_string(Scale.Port) + ": " + Outcome);
+    }
+    void StatusChanged() override {}
+};
+
 /// One watcher per data folder: beside the tray program or another `run` on the same data, both
 /// would upload the same files and then fight over moving them.
 bool TakeWatchLock()
@@ -187,26 +206,22 @@ int RunRun(const TArgs& Args)
 
     TEventLoop Loop;
     TConsoleReporter Reporter;
+    TConsoleObserver Observer;
+    TDeliveryOptions Options;
+    Options.DataFolder = DataFolder();
+    TDeliveryEngine Engine(Loop.Poster(), Reporter, &Observer, Options);
+    Engine.SetSettings(Settings, Start.SettingsRead);
     std::unique_ptr<TFolderWatch> Watch;
-    TProcessMemory Memory;
-    // Ready files are processed one at a time on this thread, oldest first.
-    TReadyFeed Feed(Loop.Poster(), [&](const std::string& FileName) {
-        // Nothing may escape into the loop: the watch must keep running.
-        try {
-            ProcessFile(FileName, &Settings, Watch.get(), Reporter, Memory);
-        } catch (const std::exception& Error) {
-            LogError("file processing failed: " + FileName + " " + Error.what());
-        }
-    });
     try {
         Watch = std::make_unique<TFolderWatch>(
-            Folder, Settings.FileMask, [&](const std::string& FileName) { Feed.Offer(FileName); },
-            Loop.Poster());
+            Folder, Settings.FileMask,
+            [&Engine](const std::string& FileName) { Engine.Offer(FileName); }, Loop.Poster());
     } catch (const std::exception& Error) {
         LogError(std::string("cannot start the folder watch: ") + Error.what());
         std::fprintf(stderr, "plumeria run: cannot start the folder watch: %s\n", Error.what());
         return ExitFailed;
     }
+    Engine.Attach(Watch.get());
 
     std::atomic<bool> Ended{false};
     std::thread StopWaiter([&] {
@@ -220,6 +235,8 @@ int RunRun(const TArgs& Args)
 
     Loop.Run();
     Ended = true;
+    // The worker tells the watch about the file at hand: it ends its exchanges first.
+    Engine.Pause();
     Watch.reset(); // joins the watch thread; ready calls queued after this do nothing
     StopWaiter.join();
     ReleaseDataFolderLock();

@@ -230,6 +230,9 @@ TEST_F(SpoolTest, ScalesReportsHostsWhateverCharactersTheyHave)
         {"scale " + Vesy + "?1_\\*?", 2002},
         {"10.0.0.1", 2002},
         {"weigh-1.shop.local", 0},
+        // Where file names ignore case these two would share a folder named after the host.
+        {"Scale7", 2007},
+        {"scale7", 2007},
     };
     for (const auto& [Host, Port] : Scales)
         Add(Spool, Host, Port, Prices, Host);
@@ -247,10 +250,10 @@ TEST_F(SpoolTest, ScalesReportsHostsWhateverCharactersTheyHave)
         // One folder per scale, right under the spool, named from the host's safe characters.
         EXPECT_EQ(Entries[0].Path.parent_path().parent_path(), Folder());
     }
-    EXPECT_EQ(
-        Support::ListFolder(Folder()),
-        (std::vector<std::string>{"10.0.0.1_2001", "10.0.0.1_2002", "scale__________1_____2002",
-                                  "scale__________1_____2002+2", "weigh-1.shop.local_0"}));
+    EXPECT_EQ(Support::ListFolder(Folder()),
+              (std::vector<std::string>{"10.0.0.1_2001", "10.0.0.1_2002", "scale7_2007",
+                                        "scale7_2007+2", "scale__________1_____2002",
+                                        "scale__________1_____2002+2", "weigh-1.shop.local_0"}));
 
     // A scale whose copies have all been taken is no longer reported.
     for (const TSpoolEntry& Entry : Spool.Entries("10.0.0.1", 2002))

@@ -8,6 +8,7 @@
 #include "core/Journal/Journal.h"
 #include "core/Text/Text.h"
 #include "platform/Clock.h"
+#include "support/JsonReader.h"
 #include "support/RunProcess.h"
 #include "support/ScaleNet.h"
 #include "support/TempDir.h"
@@ -113,9 +114,9 @@ protected:
     }
 
     /// A `plumeria scale-sim` on `Ip` at a port the system picks; returns that port.
-    int StartSim(const std::string& Ip, std::vector<std::string> Extra = {})
+    int StartSim(const std::string& Ip, std::vector<std::string> Extra = {}, int Port = 0)
     {
-        std::vector<std::string> Args{"scale-sim", "--bind", Ip, "--port", "0"};
+        std::vector<std::string> Args{"scale-sim", "--bind", Ip, "--port", std::to_string(Port)};
         Args.insert(Args.end(), Extra.begin(), Extra.end());
         Sims.push_back(std::make_unique<TRunningTool>(Args));
         const std::string Ready = "listening on " + Ip + ":";
@@ -171,6 +172,19 @@ protected:
         std::ofstream(Staging / Name, std::ios::binary) << Bytes;
         fs::rename(Staging / Name, Watched / Name);
         return Watched / Name;
+    }
+
+    /// The one scale of `status --json` named `Name`.
+    Kit::TJsonValue StatusOf(const std::string& Name)
+    {
+        const Kit::TProcessResult R = Kit::RunTool({"status", "--json"});
+        EXPECT_EQ(R.ExitCode, 0) << R.Out << R.Err;
+        const Kit::TJsonValue Report = Kit::ParseJson(R.Out);
+        for (const Kit::TJsonValue& Scale : Report["scales"].Array)
+            if (Scale["name"].String == Name)
+                return Scale;
+        ADD_FAILURE() << "no scale " << Name << " in " << R.Out;
+        return {};
     }
 
     std::string PathOf(const std::string& Name) const { return (Watched / Name).string(); }
@@ -344,9 +358,10 @@ TEST_F(RunCommand, StopSignalsEndAnIdleRunWithExitZero)
     }
 }
 
-// A stop request in the middle of an upload lets the file finish its road: it ends whole in its
-// result folder, never half-moved, and the run then ends with 0.
-TEST_F(RunCommand, StopDuringAnUploadFinishesTheFileFirst)
+// A stop request in the middle of an upload ends the exchange at the scale's next answer (here:
+// its answer time-out) without judging the file: it stays whole in the watched folder for the
+// next start, no result folder is made, and the run ends with 0.
+TEST_F(RunCommand, StopDuringAnUploadLeavesTheFileWholeForTheNextStart)
 {
     const int Port = StartSim("127.0.0.46", {"--silent-after", "0"});
     WriteSettings({{.Host = "127.0.0.46", .Port = Port, .Name = "mute"}}, 500);
@@ -355,11 +370,59 @@ TEST_F(RunCommand, StopDuringAnUploadFinishesTheFileFirst)
     Drop("prices.csv", Bytes);
     ASSERT_TRUE(Sims[0]->WaitForOutput("frame connection=1 number=1", ResultTimeoutMs));
     StopRun();
-    EXPECT_TRUE(Gone("prices.csv"));
-    EXPECT_EQ(Kit::ReadFileBytes(Watched / "error" / "prices.csv"), Bytes);
-    EXPECT_EQ(Kit::ReadFileBytes(Watched / "error" / "prices.csv.err"),
-              Bom + "one or more scales did not accept the file");
-    EXPECT_EQ(CountOf(Run->Out(), "  prices.csv | ошибка отправки\n"), 1u) << Run->Out();
+    EXPECT_EQ(Kit::ReadFileBytes(Watched / "prices.csv"), Bytes);
+    EXPECT_FALSE(fs::exists(Watched / "error"));
+    EXPECT_FALSE(fs::exists(Watched / "processed"));
+    EXPECT_EQ(CountOf(Run->Out(), "prices.csv | "), 0u) << Run->Out();
+    EXPECT_EQ(Kit::CountJournal("WARN", "file=" + PathOf("prices.csv") +
+                                            " was not finished: sending was stopped; it stays for "
+                                            "its next turn"),
+              1);
+}
+
+// A scale switched off when a list comes: the list goes to "error" as always, the status says
+// which scale missed it, and once the scale answers again it gets that list before the next one,
+// with a line for each scale's end on the terminal.
+TEST_F(RunCommand, AScaleThatWasOffGetsTheMissedFileBeforeTheNextOne)
+{
+    const int PortOn = StartSim("127.0.0.47");
+    const int PortOff = StartSim("127.0.0.48");
+    Sims.back()->Stop(SIGTERM, 5000);
+    WriteSettings({{.Host = "127.0.0.47", .Port = PortOn, .Name = "On"},
+                   {.Host = "127.0.0.48", .Port = PortOff, .Name = "Off"}});
+    const std::string Off = "Off  127.0.0.48:" + std::to_string(PortOff) + ": ";
+    StartRun();
+    Drop("a.csv", Cp1251(GoodText));
+    ASSERT_TRUE(
+        WaitUntil([&] { return fs::exists(Watched / "error" / "a.csv.err"); }, ResultTimeoutMs))
+        << Run->Out();
+    StopRun();
+    EXPECT_EQ(
+        CountOf(Run->Out(), "  a.csv -> On  127.0.0.47:" + std::to_string(PortOn) + ": 2/2 PLU\n"),
+        1u)
+        << Run->Out();
+    EXPECT_EQ(CountOf(Run->Out(), "  a.csv -> " + Off + "failed: "), 1u) << Run->Out();
+    const Kit::TJsonValue Missed = StatusOf("Off  127.0.0.48");
+    EXPECT_EQ(Missed["last_result"].String, "failed");
+    EXPECT_EQ(Missed["missing"].Int(), 1);
+    EXPECT_EQ(StatusOf("On  127.0.0.47")["last_result"].String, "sent");
+
+    StartSim("127.0.0.48", {}, PortOff);
+    StartRun();
+    Drop("b.csv", Cp1251(GoodText));
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(Processed() / "b.csv"); }, ResultTimeoutMs))
+        << Run->Out();
+    StopRun();
+    const std::string SimOut = Sims.back()->Out();
+    EXPECT_EQ(CountOf(SimOut, "frame connection=1 "), 2u) << SimOut; // a.csv, sent again
+    EXPECT_EQ(CountOf(SimOut, "frame connection=2 "), 2u) << SimOut; // then b.csv
+    EXPECT_EQ(Kit::CountJournal("INFO", "resent a.csv to 127.0.0.48: 2 PLU"), 1);
+    EXPECT_EQ(CountOf(Run->Out(), "  a.csv -> " + Off + "2/2 PLU\n"), 1u) << Run->Out();
+    EXPECT_EQ(CountOf(Run->Out(), "  b.csv -> " + Off + "2/2 PLU\n"), 1u) << Run->Out();
+    const Kit::TJsonValue Caught = StatusOf("Off  127.0.0.48");
+    EXPECT_EQ(Caught["last_file"].String, "b.csv");
+    EXPECT_EQ(Caught["last_result"].String, "sent");
+    EXPECT_EQ(Caught["missing"].Int(), 0);
 }
 
 TEST_F(RunCommand, WatchingResumesAfterTheFolderWasDeletedAndCreatedAgain)

@@ -1,6 +1,8 @@
 // The whole road inside the tray program: a PLU file dropped into the watched folder is found by
-// the watch, processed by the main window, sent to a simulated DIGI scale on loopback, moved to
-// "processed" and reported in the recent list and a balloon.
+// the watch, sent in the background to a simulated DIGI scale on loopback, moved to "processed"
+// and reported in the recent list and a balloon; while a slow scale is sent to, the windows stay
+// responsive and show the progress, and afterwards each scale's delivery, a missed file and its
+// sending again.
 
 #include "UiSandbox.h"
 
@@ -13,16 +15,22 @@
 #include "ui/ScalesForm/ScalesForm.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTest>
+#include <QTimer>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <thread>
 
 using namespace Plumeria;
 using namespace Plumeria::Test;
@@ -52,6 +60,64 @@ bool DropFile(const std::filesystem::path& Folder, const std::string& Name,
     std::filesystem::rename(Staging, Folder / Name);
     return true;
 }
+
+/// `Count` articles named "Товар N".
+std::string ManyArticles(int Count)
+{
+    std::string Text;
+    for (int Plu = 1; Plu <= Count; ++Plu)
+        Text += "A;" + std::to_string(Plu) + ";" + std::to_string(1000000 + Plu) +
+                ";1,00;0;0;0;Товар " + std::to_string(Plu) + "\r\n";
+    return Text;
+}
+
+/// A port on 127.0.0.1 that nothing listens on (a scale there is off) until a simulator starts
+/// on it.
+int FreePort()
+{
+    Tool::TScaleSim Probe;
+    std::string Error;
+    if (!Probe.Start({}, Error))
+        return 0;
+    const int Port = Probe.Port();
+    Probe.Stop();
+    return Port;
+}
+
+/// The row of the scales window's list that shows scale `Row` (rows sit under their make).
+QTreeWidgetItem* ScalesRow(TfrmScales& Window, int Row)
+{
+    auto* List = Window.findChild<QTreeWidget*>(QStringLiteral("lvScales"));
+    for (int G = 0; G < List->topLevelItemCount(); ++G)
+        for (int I = 0; I < List->topLevelItem(G)->childCount(); ++I)
+            if (List->topLevelItem(G)->child(I)->data(0, Qt::UserRole).toInt() == Row)
+                return List->topLevelItem(G)->child(I);
+    return nullptr;
+}
+
+/// The largest wait between two ticks of a 10 ms timer: how long the event loop was ever busy.
+class TLoopWatch
+{
+public:
+    TLoopWatch()
+    {
+        FTimer.setInterval(10);
+        QObject::connect(&FTimer, &QTimer::timeout, [this] {
+            FMaxGap = std::max(FMaxGap, FClock.restart());
+            ++FTicks;
+        });
+        FClock.start();
+        FTimer.start();
+    }
+    qint64 MaxGap() const { return FMaxGap; }
+    int Ticks() const { return FTicks; }
+
+private:
+    QTimer FTimer;
+    QElapsedTimer FClock;
+    qint64 FMaxGap = 0;
+    int FTicks = 0;
+};
 
 struct TRoad
 {
@@ -190,6 +256,237 @@ private Q_SLOTS:
         const std::string Err = ReadFileBytes(Road.Watched / "error" / "bad.csv.err");
         QVERIFY2(Err.find("line 2: delete records are not sent") != std::string::npos, Err.c_str());
         QCOMPARE(Road.Sim.FrameCount(), 0);
+    }
+
+    void TheWindowsStayResponsiveWhileASlowScaleIsSentTo()
+    {
+        constexpr int Articles = 1200;
+        TRoad Road;
+        Tool::TScaleSimOptions Slow;
+        // A few milliseconds per answer, as a scale on a shop network: the file takes seconds.
+        Slow.OnFrame = [](const Tool::TSimFrame&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        };
+        Slow.KeepFrames = false;
+        std::string Error;
+        QVERIFY2(Road.Sim.Start(Slow, Error), Error.c_str());
+        const int OffPort = FreePort();
+        QVERIFY(OffPort > 0);
+        Road.Watched = Road.Box.Folder("Обмен");
+        TLoaderSettings Settings;
+        Settings.AutoUpdate = false;
+        Settings.RunWithWindows = false;
+        Settings.WatchFolder = PathToUtf8(Road.Watched);
+        Settings.Scales = {
+            MakeScale("Весы 1", "127.0.0.1", Road.Sim.Port(), TScaleKind::skDigi, "", "*"),
+            MakeScale("Весы 2", "127.0.0.1", OffPort, TScaleKind::skDigi, "", "*")};
+        for (TScaleConfig& Scale : Settings.Scales)
+            Scale.FileCodePage = 1251;
+        Settings.Save();
+
+        TfrmMain Window(Road.Box.Options());
+        Window.ShowMainWindow();
+        auto* Line = Window.findChild<QLabel*>(QStringLiteral("lblProgress"));
+        auto* MainList = Window.findChild<QTreeWidget*>(QStringLiteral("lvScales"));
+        QVERIFY(DropFile(Road.Watched, "prices.csv", ManyArticles(Articles), 1251));
+
+        // The progress shows while the file is on its way.
+        const QRegularExpression Tooltip(
+            QStringLiteral("^Отправка prices\\.csv: 2 весов, (\\d+)/(\\d+)$"));
+        QTRY_VERIFY_WITH_TIMEOUT(Tooltip.match(Window.Tray()->toolTip()).hasMatch() &&
+                                     Tooltip.match(Window.Tray()->toolTip()).captured(1).toInt() >
+                                         0,
+                                 20000);
+        const auto Sending = Tooltip.match(Window.Tray()->toolTip());
+        QVERIFY(Sending.captured(1).toInt() < Articles);
+        // The scale that is off may not have a count of its own.
+        QVERIFY(Sending.captured(2).toInt() >= Articles);
+        QVERIFY(!Line->isHidden());
+        QVERIFY2(Line->text().startsWith(QStringLiteral("Отправка prices.csv — Весы 1: ")),
+                 qPrintable(Line->text()));
+        QVERIFY2(MainList->topLevelItem(0)->text(6).startsWith(QStringLiteral("отправка ")),
+                 qPrintable(MainList->topLevelItem(0)->text(6)));
+
+        // Meanwhile the scales window opens, its rows are picked and it closes, twice, while
+        // the event loop keeps its 10 ms beat.
+        TLoopWatch Loop;
+        QElapsedTimer Upload;
+        Upload.start();
+        for (int Round = 0; Round < 2; ++Round) {
+            bool ResendFollowsSelection = false;
+            QString Progress;
+            QVERIFY(DriveModal<TfrmScales>(
+                [&] { Window.TrayMenu()->actions()[2]->trigger(); },
+                [&](TfrmScales& Scales) {
+                    auto* List = Scales.findChild<QTreeWidget*>(QStringLiteral("lvScales"));
+                    auto* Resend = Scales.findChild<QPushButton*>(QStringLiteral("btnResend"));
+                    const bool OffWithout = !Resend->isEnabled();
+                    Progress = ScalesRow(Scales, 0)->text(6);
+                    for (int Row : {0, 1, 0}) {
+                        List->setCurrentItem(ScalesRow(Scales, Row));
+                        QTest::qWait(60);
+                    }
+                    ResendFollowsSelection = OffWithout && Resend->isEnabled();
+                    Scales.findChild<QPushButton*>(QStringLiteral("btnClose"))->click();
+                }));
+            QVERIFY(ResendFollowsSelection);
+            QVERIFY2(Progress.startsWith(QStringLiteral("отправка ")), qPrintable(Progress));
+        }
+        QVERIFY2(Road.Sim.FrameCount() < Articles,
+                 "the upload ended before the clicks were through; nothing was measured");
+
+        QTRY_VERIFY_WITH_TIMEOUT(Window.Recent().size() == 1, 60000);
+        const qint64 UploadMs = Upload.elapsed();
+        QVERIFY2(Loop.MaxGap() < 500, qPrintable(QStringLiteral("the event loop stood still %1 ms "
+                                                                "of %2 ms")
+                                                     .arg(Loop.MaxGap())
+                                                     .arg(UploadMs)));
+        QVERIFY(Loop.Ticks() > 10);
+        QCOMPARE(Road.Sim.FrameCount(), Articles);
+        // One scale missed it: the file goes to "error" as always.
+        QVERIFY(std::filesystem::exists(Road.Watched / "error" / "prices.csv"));
+        QTRY_COMPARE(Window.Tray()->toolTip(), QStringLiteral("Плюмерия"));
+        QVERIFY(Line->isHidden());
+
+        // Each scale's delivery in the main window and the scales window; the scale that was
+        // off gets the file on "Отправить снова" once it is on.
+        const QRegularExpression Last(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d prices\\.csv$"));
+        const QString Sent = QStringLiteral("отправлено, %1 PLU").arg(Articles);
+        const QString Waiting = QStringLiteral("ждёт 1 файл (scale did not accept the connection)");
+        QTRY_COMPARE(MainList->topLevelItem(0)->text(6), Sent);
+        QCOMPARE(MainList->topLevelItem(1)->text(6), Waiting);
+        QVERIFY(Last.match(MainList->topLevelItem(1)->text(5)).hasMatch());
+
+        Tool::TScaleSim Back;
+        Tool::TScaleSimOptions Same;
+        Same.Port = OffPort;
+        Same.KeepFrames = false;
+        QStringList Before;
+        QString After;
+        QVERIFY(DriveModal<TfrmScales>(
+            [&] { Window.TrayMenu()->actions()[2]->trigger(); },
+            [&](TfrmScales& Scales) {
+                for (int Row : {0, 1})
+                    Before << ScalesRow(Scales, Row)->text(5) << ScalesRow(Scales, Row)->text(6);
+                std::string StartError;
+                QVERIFY2(Back.Start(Same, StartError), StartError.c_str());
+                Scales.findChild<QTreeWidget*>(QStringLiteral("lvScales"))
+                    ->setCurrentItem(ScalesRow(Scales, 1));
+                Scales.findChild<QPushButton*>(QStringLiteral("btnResend"))->click();
+                // The open window follows the delivery on its own.
+                QTRY_COMPARE_WITH_TIMEOUT(ScalesRow(Scales, 1)->text(6), Sent, 30000);
+                After = ScalesRow(Scales, 1)->text(6);
+                Scales.findChild<QPushButton*>(QStringLiteral("btnClose"))->click();
+            }));
+        QCOMPARE(Before.size(), 4);
+        QVERIFY2(Last.match(Before[0]).hasMatch(), qPrintable(Before[0]));
+        QCOMPARE(Before[1], Sent);
+        QVERIFY2(Last.match(Before[2]).hasMatch(), qPrintable(Before[2]));
+        QCOMPARE(Before[3], Waiting);
+        QCOMPARE(After, Sent);
+        QCOMPARE(Back.FrameCount(), Articles);
+        QCOMPARE(MainList->topLevelItem(1)->text(6), Sent);
+        QVERIFY(JournalText().find("resent prices.csv to 127.0.0.1: 1200 PLU") !=
+                std::string::npos);
+    }
+
+    void ASettingsChangeDuringASendLetsTheFileFinish()
+    {
+        constexpr int Articles = 600;
+        TRoad Road;
+        Tool::TScaleSimOptions Slow;
+        Slow.OnFrame = [](const Tool::TSimFrame&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        };
+        Slow.KeepFrames = false;
+        std::string Error;
+        QVERIFY2(Road.Sim.Start(Slow, Error), Error.c_str());
+        Road.Watched = Road.Box.Folder("Обмен");
+        TLoaderSettings Settings;
+        Settings.AutoUpdate = false;
+        Settings.RunWithWindows = false;
+        Settings.WatchFolder = PathToUtf8(Road.Watched);
+        Settings.Scales = {
+            MakeScale("Весы 1", "127.0.0.1", Road.Sim.Port(), TScaleKind::skDigi, "", "*")};
+        Settings.Scales[0].FileCodePage = 1251;
+        Settings.Save();
+        TfrmMain Window(Road.Box.Options());
+        QVERIFY(DropFile(Road.Watched, "prices.csv", ManyArticles(Articles), 1251));
+        QTRY_VERIFY_WITH_TIMEOUT(Road.Sim.FrameCount() > 10, 20000);
+
+        // The scale edited in the scales window while the file is on its way.
+        Window.Settings()->Scales[0].Model = "SM-100";
+        Window.SettingsChanged();
+        QVERIFY(Road.Sim.FrameCount() < Articles);
+
+        QTRY_VERIFY_WITH_TIMEOUT(Window.Recent().size() == 1, 60000);
+        QVERIFY2(Window.Recent()[0].endsWith(QStringLiteral("prices.csv | отправлено 600 PLU")),
+                 qPrintable(Window.Recent()[0]));
+        // Sent once, on one connection: the change did not cut it short.
+        QCOMPARE(Road.Sim.Connections(), 1);
+        QCOMPARE(Road.Sim.FrameCount(), Articles);
+        TLoaderSettings Saved;
+        Saved.Load();
+        QCOMPARE(Saved.Scales[0].Model, std::string("SM-100"));
+    }
+
+    void PausingOrQuittingDuringASendLeavesTheFileForItsNextTurn_data()
+    {
+        QTest::addColumn<bool>("Quit");
+        QTest::newRow("pause") << false;
+        QTest::newRow("quit") << true;
+    }
+    void PausingOrQuittingDuringASendLeavesTheFileForItsNextTurn()
+    {
+        QFETCH(bool, Quit);
+        constexpr int Articles = 600;
+        TRoad Road;
+        Tool::TScaleSimOptions Slow;
+        Slow.OnFrame = [](const Tool::TSimFrame&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        };
+        Slow.KeepFrames = false;
+        std::string Error;
+        QVERIFY2(Road.Sim.Start(Slow, Error), Error.c_str());
+        Road.Watched = Road.Box.Folder("Обмен");
+        TLoaderSettings Settings;
+        Settings.AutoUpdate = false;
+        Settings.RunWithWindows = false;
+        Settings.WatchFolder = PathToUtf8(Road.Watched);
+        Settings.Scales = {
+            MakeScale("Весы 1", "127.0.0.1", Road.Sim.Port(), TScaleKind::skDigi, "", "*")};
+        Settings.Scales[0].FileCodePage = 1251;
+        Settings.Save();
+        TfrmMain Window(Road.Box.Options());
+        QSignalSpy Ended(&Window, &TfrmMain::Ended);
+        QVERIFY(DropFile(Road.Watched, "prices.csv", ManyArticles(Articles), 1251));
+        QTRY_VERIFY_WITH_TIMEOUT(Road.Sim.FrameCount() > 10, 20000);
+
+        if (Quit)
+            Window.ExitApplication();
+        else
+            Window.TogglePause();
+        // The exchange ended at an article, before the file was through; nothing was reported.
+        QVERIFY(Road.Sim.WaitConnectionsClosed(1, 5000));
+        const int Frames = Road.Sim.FrameCount();
+        QVERIFY(Frames < Articles);
+        QCOMPARE(Ended.count(), Quit ? 1 : 0);
+        QTest::qWait(300);
+        QVERIFY(Window.Recent().isEmpty());
+        QCOMPARE(Road.Sim.FrameCount(), Frames);
+        QVERIFY(std::filesystem::exists(Road.Watched / "prices.csv"));
+        QVERIFY(!std::filesystem::exists(Road.Watched / "error"));
+        QVERIFY(!std::filesystem::exists(Road.Watched / "processed"));
+        if (Quit)
+            return;
+
+        // Its next turn comes with the watch.
+        Window.TogglePause();
+        QTRY_VERIFY_WITH_TIMEOUT(Window.Recent().size() == 1, 60000);
+        QVERIFY2(Window.Recent()[0].endsWith(QStringLiteral("prices.csv | отправлено 600 PLU")),
+                 qPrintable(Window.Recent()[0]));
+        QCOMPARE(Road.Sim.FrameCount(), Frames + Articles);
     }
 
     void APausedWatchLeavesDroppedFilesAlone()

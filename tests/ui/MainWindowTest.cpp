@@ -4,6 +4,8 @@
 
 #include "UiSandbox.h"
 
+#include "core/Delivery/DeliveryStatus.h"
+#include "core/Delivery/Spool.h"
 #include "core/FolderWatch/FolderWatch.h"
 #include "core/Journal/Journal.h"
 #include "core/Settings/Settings.h"
@@ -47,6 +49,18 @@ void WriteSettings(const TLoaderSettings& Settings)
 template <typename T> T* Find(const TfrmMain& Window, const char* Name)
 {
     return Window.findChild<T*>(QString::fromLatin1(Name));
+}
+
+TScaleProgress Part(const char* Host, int Port, const char* Name, std::size_t Sent,
+                    std::size_t Total)
+{
+    TScaleProgress Scale;
+    Scale.Host = Host;
+    Scale.Port = Port;
+    Scale.Name = Name;
+    Scale.Sent = Sent;
+    Scale.Total = Total;
+    return Scale;
 }
 
 QImage IconImage(const QIcon& Icon)
@@ -206,9 +220,14 @@ private Q_SLOTS:
         TUiSandbox Box;
         TfrmMain Window(Box.Options());
         Window.ShowMainWindow();
-        const char* Names[] = {"lblFiles",   "lbFiles",    "lblScales",  "lvScales",
-                               "lblLog",     "memLog",     "btnGeneral", "btnScales",
-                               "btnRefresh", "btnOpenLog", "btnHelp"};
+        const char* Names[] = {"lblFiles",  "lbFiles",    "lblScales",  "lblProgress",
+                               "lvScales",  "lblLog",     "memLog",     "btnGeneral",
+                               "btnScales", "btnRefresh", "btnOpenLog", "btnHelp"};
+        // The line of a file being sent has its place whether or not one is sent.
+        TSendProgress Sending;
+        Sending.FileName = "prices.csv";
+        Sending.Scales = {Part("127.0.0.1", 2001, "Весы 1", 1200, 5000)};
+        Window.ProgressChanged(Sending);
         for (const QSize Size : {QSize(900, 520), Window.minimumSize(), QSize(1300, 900)}) {
             Window.resize(Size);
             QCOMPARE(Window.size(), Size);
@@ -246,7 +265,7 @@ private Q_SLOTS:
         QCOMPARE(Seen, Expected);
     }
 
-    void TheScaleListShowsTheConfiguredScalesInFiveColumns()
+    void TheScaleListShowsTheConfiguredScalesInTheirColumns()
     {
         TUiSandbox Box;
         TLoaderSettings Settings;
@@ -258,12 +277,15 @@ private Q_SLOTS:
         WriteSettings(Settings);
         TfrmMain Window(Box.Options());
         auto* List = Find<QTreeWidget>(Window, "lvScales");
-        QCOMPARE(List->columnCount(), 5);
-        const QStringList Headers = {QStringLiteral("Имя"), QStringLiteral("Тип"),
-                                     QStringLiteral("Адрес"), QStringLiteral("Модель"),
-                                     QStringLiteral("Маска")};
-        const int Widths[] = {160, 120, 180, 110, 140};
-        for (int I = 0; I < 5; ++I) {
+        // The five designed columns, then what each scale last got.
+        QCOMPARE(List->columnCount(), 7);
+        const QStringList Headers = {
+            QStringLiteral("Имя"),      QStringLiteral("Тип"),
+            QStringLiteral("Адрес"),    QStringLiteral("Модель"),
+            QStringLiteral("Маска"),    QStringLiteral("Последняя отправка"),
+            QStringLiteral("Результат")};
+        const int Widths[] = {160, 120, 180, 110, 140, 200, 200};
+        for (int I = 0; I < 7; ++I) {
             QCOMPARE(List->headerItem()->text(I), Headers[I]);
             QCOMPARE(List->columnWidth(I), Widths[I]);
         }
@@ -281,6 +303,9 @@ private Q_SLOTS:
         for (int R = 0; R < 3; ++R) {
             for (int C = 0; C < 5; ++C)
                 QCOMPARE(List->topLevelItem(R)->text(C), Rows[R][C]);
+            // Nothing was given to these scales yet.
+            QCOMPARE(List->topLevelItem(R)->text(5), QString());
+            QCOMPARE(List->topLevelItem(R)->text(6), QString());
             QCOMPARE(IconImage(List->topLevelItem(R)->icon(0)), SharedImages().Image(siScales));
         }
         Window.ShowMainWindow();
@@ -293,6 +318,140 @@ private Q_SLOTS:
         Window.SettingsChanged();
         QCOMPARE(List->topLevelItemCount(), 2);
         QCOMPARE(List->topLevelItem(0)->text(0), QStringLiteral("Касса"));
+    }
+
+    void TheScaleListShowsWhatEachScaleLastGot()
+    {
+        TUiSandbox Box;
+        TLoaderSettings Settings;
+        Settings.AutoUpdate = false;
+        Settings.WatchFolder = PathToUtf8(Box.Folder("watched"));
+        Settings.Scales = {
+            MakeScale("Весы 1", "127.0.0.1", 2001, TScaleKind::skDigi, "", "*"),
+            MakeScale("Весы 2", "127.0.0.2", 0, TScaleKind::skDigi, "", "*"), // port 2002
+            MakeScale("Весы 3", "127.0.0.3", 2003, TScaleKind::skDigi, "", "*")};
+        WriteSettings(Settings);
+        // What an earlier run of the program kept: one scale got the file, one missed it.
+        {
+            TDeliveryStatus Status(Box.DataDir() / "delivery.ini");
+            Status.Record("127.0.0.1", 2001, "Весы 1", "prices.csv", "2026-12-11 10:15:02", 12,
+                          TDeliveryResult::drSent, "");
+            Status.Record("127.0.0.2", 2002, "Весы 2", "цены.csv", "2026-12-11 10:16:00", 12,
+                          TDeliveryResult::drFailed, "scale did not accept the connection");
+            std::string Error;
+            QVERIFY2(Status.Save(Error), Error.c_str());
+            TSpool Spool(Box.DataDir() / "spool");
+            QVERIFY2(Spool.Add("127.0.0.2", 2002, "цены.csv", "A;1;;1,00;0;0;0;Чай\r\n", Error),
+                     Error.c_str());
+        }
+        TfrmMain Window(Box.Options());
+        auto* List = Find<QTreeWidget>(Window, "lvScales");
+        const QString Expected[][2] = {
+            {QStringLiteral("2026-12-11 10:15:02 prices.csv"),
+             QStringLiteral("отправлено, 12 PLU")},
+            {QStringLiteral("2026-12-11 10:16:00 цены.csv"),
+             QStringLiteral("ждёт 1 файл (scale did not accept the connection)")},
+            {QString(), QString()}};
+        QCOMPARE(List->topLevelItemCount(), 3);
+        for (int R = 0; R < 3; ++R) {
+            QCOMPARE(List->topLevelItem(R)->text(5), Expected[R][0]);
+            QCOMPARE(List->topLevelItem(R)->text(6), Expected[R][1]);
+            // Each text fits its column.
+            for (int C = 5; C < 7; ++C)
+                QVERIFY2(List->fontMetrics().horizontalAdvance(List->topLevelItem(R)->text(C)) <
+                             List->columnWidth(C),
+                         qPrintable(List->topLevelItem(R)->text(C)));
+        }
+    }
+
+    void ScalesThatSettingsCannotNameKeepTheirDeliveryRecords_data()
+    {
+        QTest::addColumn<bool>("Readable");
+        QTest::newRow("settings without the scale") << true;
+        QTest::newRow("settings that cannot be read") << false;
+    }
+    void ScalesThatSettingsCannotNameKeepTheirDeliveryRecords()
+    {
+        QFETCH(bool, Readable);
+        TUiSandbox Box;
+        TLoaderSettings Settings;
+        Settings.AutoUpdate = false;
+        Settings.RunWithWindows = false;
+        WriteSettings(Settings); // no scales
+        std::string Error;
+        {
+            TDeliveryStatus Status(Box.DataDir() / "delivery.ini");
+            Status.Record("127.0.0.9", 2009, "Весы 9", "prices.csv", "2026-12-11 10:15:02", 3,
+                          TDeliveryResult::drFailed, "scale did not accept the connection");
+            QVERIFY2(Status.Save(Error), Error.c_str());
+            TSpool Spool(Box.DataDir() / "spool");
+            QVERIFY2(Spool.Add("127.0.0.9", 2009, "prices.csv", "A;1;;1,00;0;0;0;Чай\r\n", Error),
+                     Error.c_str());
+        }
+        const std::filesystem::path Aside = Box.Folder("aside") / "settings.ini";
+        if (!Readable) {
+            std::filesystem::rename(Box.SettingsFile(), Aside);
+            std::filesystem::create_directory(Box.SettingsFile());
+        }
+        {
+            TfrmMain Window(Box.Options());
+            // A change saved (or refused) later tells the same.
+            Window.Settings()->FileMask = "*.plu";
+            Window.SettingsChanged();
+        }
+        TDeliveryStatus Kept(Box.DataDir() / "delivery.ini");
+        QVERIFY2(Kept.Load(Error), Error.c_str());
+        const bool Known = Kept.Find("127.0.0.9", 2009) != nullptr;
+        const std::size_t Waiting = TSpool(Box.DataDir() / "spool").Count("127.0.0.9", 2009);
+        // Settings that were read and name no such scale drop it; unread ones say nothing.
+        QCOMPARE(Known, !Readable);
+        QCOMPARE(Waiting, Readable ? std::size_t(0) : std::size_t(1));
+    }
+
+    void TheFileBeingSentShowsBesideTheScalesAndInTheTooltip()
+    {
+        TUiSandbox Box;
+        TLoaderSettings Settings;
+        Settings.AutoUpdate = false;
+        Settings.WatchFolder = PathToUtf8(Box.Folder("watched"));
+        Settings.Scales = {MakeScale("Весы 1", "127.0.0.1", 2001, TScaleKind::skDigi, "", "*"),
+                           MakeScale("", "127.0.0.2", 0, TScaleKind::skDigi, "", "*"),
+                           MakeScale("Весы 3", "127.0.0.3", 2003, TScaleKind::skDigi, "", "*")};
+        WriteSettings(Settings);
+        TfrmMain Window(Box.Options());
+        Window.ShowMainWindow();
+        auto* Line = Find<QLabel>(Window, "lblProgress");
+        auto* List = Find<QTreeWidget>(Window, "lvScales");
+        QVERIFY(Line->isHidden());
+
+        TSendProgress Progress;
+        Progress.FileName = "prices.csv";
+        Progress.Scales = {Part("127.0.0.1", 2001, "Весы 1  127.0.0.1", 700, 2000),
+                           Part("127.0.0.2", 2002, "127.0.0.2", 500, 2000),
+                           Part("127.0.0.3", 2003, "Весы 3  127.0.0.3", 0, 1000)};
+        Window.ProgressChanged(Progress);
+        QCOMPARE(Window.Tray()->toolTip(),
+                 QStringLiteral("Отправка prices.csv: 3 весов, 1200/5000"));
+        QVERIFY(!Line->isHidden());
+        QCOMPARE(Line->text(), QStringLiteral("Отправка prices.csv — Весы 1: 700/2000, "
+                                              "127.0.0.2: 500/2000, Весы 3: 0/1000"));
+        QCOMPARE(List->topLevelItem(0)->text(6), QStringLiteral("отправка 700/2000"));
+        QCOMPARE(List->topLevelItem(1)->text(6), QStringLiteral("отправка 500/2000"));
+        QCOMPARE(List->topLevelItem(2)->text(6), QStringLiteral("отправка 0/1000"));
+
+        // Where the line has no room for every scale, the sums stand in for them.
+        Window.resize(Window.minimumSize());
+        Progress.FileName = "цены_колбасы_и_сыры_весовые.csv";
+        Window.ProgressChanged(Progress);
+        QCOMPARE(Line->text(),
+                 QStringLiteral("Отправка цены_колбасы_и_сыры_весовые.csv: 3 весов, 1200/5000"));
+        QVERIFY(Line->sizeHint().width() <= Line->width());
+        QVERIFY(Line->toolTip().contains(QStringLiteral("127.0.0.2: 500/2000")));
+
+        Window.ProgressChanged({});
+        QVERIFY(Line->isHidden());
+        QCOMPARE(Window.Tray()->toolTip(), QStringLiteral("Плюмерия"));
+        QCOMPARE(List->topLevelItem(0)->text(6), QString());
     }
 
     void ClosingHidesAndOnlyTheExitEntryEnds()

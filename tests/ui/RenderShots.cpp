@@ -6,6 +6,9 @@
 #include "LabelDesigner.h"
 #include "UiSandbox.h"
 
+#include "core/Delivery/DeliveryEngine.h"
+#include "core/Delivery/DeliveryStatus.h"
+#include "core/Delivery/Spool.h"
 #include "core/Journal/Journal.h"
 #include "core/LabelGeom/LabelGeom.h"
 #include "core/Settings/Settings.h"
@@ -25,6 +28,8 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QSystemTrayIcon>
 #include <QTreeWidget>
 
 #include <fstream>
@@ -74,8 +79,78 @@ std::vector<TScaleConfig> ShotScales()
     };
 }
 
-// A main window with everything filled in: scales, recent files and journal lines.
-QImage MainWindowShot(QSize ClientSize)
+// What the shot scales last got: the first the file, the second missed two files (it was off),
+// the third has a make without a protocol.
+std::vector<TScaleState> ShotStates(const std::vector<TScaleConfig>& Scales)
+{
+    std::vector<TScaleState> States(Scales.size());
+    for (std::size_t I = 0; I < Scales.size() && I < 3; ++I) {
+        TScaleDelivery& Delivery = States[I].Delivery;
+        Delivery.Host = Scales[I].Host;
+        Delivery.Port = PortInUse(Scales[I]);
+        Delivery.LastFile = I == 1 ? "сыры_и_колбасы.csv" : "prices.csv";
+        Delivery.LastTime = I == 1 ? "2026-12-11 10:16:40" : "2026-12-11 10:15:02";
+        Delivery.Articles = 4821;
+        Delivery.LastResult = I == 0   ? TDeliveryResult::drSent
+                              : I == 1 ? TDeliveryResult::drFailed
+                                       : TDeliveryResult::drNotSent;
+        if (I == 1) {
+            Delivery.LastError = "scale did not accept the connection";
+            States[I].Missing = 2;
+        }
+    }
+    return States;
+}
+
+// The same kept in a data folder, as a run of the program leaves it.
+void KeepShotStates(const std::filesystem::path& DataDir)
+{
+    TDeliveryStatus Status(DataDir / "delivery.ini");
+    TSpool Spool(DataDir / "spool");
+    std::string Error;
+    for (const TScaleState& State : ShotStates(ShotScales())) {
+        const TScaleDelivery& Kept = State.Delivery;
+        if (Kept.Host.empty())
+            continue;
+        Status.Record(Kept.Host, Kept.Port, "", Kept.LastFile, Kept.LastTime, Kept.Articles,
+                      Kept.LastResult, Kept.LastError);
+        for (std::size_t I = 0; I < State.Missing; ++I)
+            Spool.Add(Kept.Host, Kept.Port, I == 0 ? "fish.csv" : Kept.LastFile,
+                      "A;1;;1,00;0;0;0;Article\r\n", Error);
+    }
+    Status.Save(Error);
+}
+
+// prices.csv on its way to the three enabled shot scales.
+TSendProgress ShotProgress()
+{
+    TSendProgress Progress;
+    Progress.FileName = "prices.csv";
+    const std::size_t Sent[] = {1200, 0, 0};
+    const std::size_t Total[] = {4821, 4821, 0};
+    const std::vector<TScaleConfig> Scales = ShotScales();
+    for (std::size_t I = 0; I < 3; ++I) {
+        TScaleProgress& Scale = Progress.Scales.emplace_back();
+        Scale.Host = Scales[I].Host;
+        Scale.Port = PortInUse(Scales[I]);
+        Scale.Name = ScaleDisplayName(Scales[I]);
+        Scale.Sent = Sent[I];
+        Scale.Total = Total[I];
+    }
+    return Progress;
+}
+
+enum class TShotDelivery
+{
+    sdNone,    ///< nothing sent yet
+    sdSending, ///< a file on its way
+    sdAfter    ///< the states a file left
+};
+
+// A main window with everything filled in: scales, recent files and journal lines, and the
+// delivery as asked.
+QImage MainWindowShot(QSize ClientSize, TShotDelivery Delivery = TShotDelivery::sdNone,
+                      QString* Tooltip = nullptr)
 {
     Test::TUiSandbox Box;
     TLoaderSettings Settings;
@@ -83,6 +158,8 @@ QImage MainWindowShot(QSize ClientSize)
     Settings.RunWithWindows = false;
     Settings.Scales = ShotScales();
     Settings.Save();
+    if (Delivery != TShotDelivery::sdNone)
+        KeepShotStates(Box.DataDir());
     TfrmMain Window(Box.Options(true));
     LogInfo("file=C:\\Обмен\\prices.csv ip=192.168.100.201 name=Весы мясного отдела kind=digi "
             "cp=866 mask=* sent 412 PLU");
@@ -94,7 +171,11 @@ QImage MainWindowShot(QSize ClientSize)
     Window.AddRecent("остатки.txt | разобрано, не отправлено 27 PLU");
     Window.ShowMainWindow();
     Window.resize(ClientSize);
+    if (Delivery == TShotDelivery::sdSending)
+        Window.ProgressChanged(ShotProgress());
     QCoreApplication::processEvents();
+    if (Tooltip)
+        *Tooltip = Window.Tray()->toolTip();
     return Window.grab().toImage();
 }
 
@@ -204,9 +285,11 @@ QImage DigiDialogShot(bool Editing, const QString& Status = {})
     return Dialog.grab().toImage();
 }
 
-// The scales window with every state: on line, off line and still checking.
-QImage ScalesWindowShot()
+// The scales window with every state: on line, off line and still checking; with a delivery
+// also what each scale last got or the file being sent, scrolled to those columns.
+QImage ScalesWindowShot(TShotDelivery Shown = TShotDelivery::sdNone)
 {
+    const bool Delivered = Shown != TShotDelivery::sdNone;
     Test::TUiSandbox Box;
     TLoaderSettings Settings;
     Settings.Scales = ShotScales();
@@ -214,6 +297,11 @@ QImage ScalesWindowShot()
     Settings.Scales.push_back(
         Test::MakeScale("", "127.0.100.203", 0, TScaleKind::skDigi, "SM-100", "*"));
     TfrmScales Window;
+    if (Delivered)
+        Window.SetDelivery({&ShotStates, {}, [Shown] {
+                                return Shown == TShotDelivery::sdSending ? ShotProgress()
+                                                                         : TSendProgress{};
+                            }});
     Window.Open(&Settings, {});
     Window.show();
     auto* List = Window.findChild<QTreeWidget*>(QStringLiteral("lvScales"));
@@ -225,6 +313,14 @@ QImage ScalesWindowShot()
     List->setCurrentItem(List->topLevelItem(1)->child(0));
     Window.findChild<QLabel*>(QStringLiteral("lblStatus"))
         ->setText(QStringLiteral("Форма для этого типа ещё не готова Mettler-Toledo"));
+    if (Delivered) {
+        List->setCurrentItem(List->topLevelItem(0)->child(1));
+        Window.findChild<QLabel*>(QStringLiteral("lblStatus"))
+            ->setText(
+                QStringLiteral("Отправляется снова: Рыба и сыры  127.0.100.202, ждёт 2 файла"));
+        List->scrollToItem(List->topLevelItem(0)->child(1));
+        List->horizontalScrollBar()->setValue(List->horizontalScrollBar()->maximum());
+    }
     QCoreApplication::processEvents();
     QImage Shot = Window.grab().toImage();
     return Shot;
@@ -275,6 +371,24 @@ int main(int Argc, char** Argv)
     bool Ok = Save(ImageSheet(), Out, "images.png");
     Ok = Save(MainWindowShot(QSize(900, 520)), Out, "main-window.png") && Ok;
     Ok = Save(MainWindowShot(QSize(744, 420)), Out, "main-window-small.png") && Ok;
+    QString Tooltip;
+    Ok = Save(MainWindowShot(QSize(900, 520), TShotDelivery::sdSending, &Tooltip), Out,
+              "main-window-sending.png") &&
+         Ok;
+    std::printf("tooltip while sending: %s\n", qPrintable(Tooltip));
+    Ok = Save(MainWindowShot(QSize(744, 420), TShotDelivery::sdSending), Out,
+              "main-window-sending-small.png") &&
+         Ok;
+    Ok = Save(MainWindowShot(QSize(900, 520), TShotDelivery::sdAfter), Out,
+              "main-window-delivered.png") &&
+         Ok;
+    // Wide enough for every column of the scale list.
+    Ok = Save(MainWindowShot(QSize(1360, 520), TShotDelivery::sdSending), Out,
+              "main-window-sending-wide.png") &&
+         Ok;
+    Ok = Save(MainWindowShot(QSize(1360, 520), TShotDelivery::sdAfter), Out,
+              "main-window-delivered-wide.png") &&
+         Ok;
     Ok = Save(TrayMenuShot(false), Out, "tray-menu.png") && Ok;
     Ok = Save(TrayMenuShot(true), Out, "tray-menu-paused.png") && Ok;
     Ok = Save(LabelDesignerShot(QSize(1100, 700), 11), Out, "label-designer.png") && Ok;
@@ -285,6 +399,8 @@ int main(int Argc, char** Argv)
     Ok = Save(DigiDialogShot(false), Out, "digi-dialog.png") && Ok;
     Ok = Save(DigiDialogShot(true), Out, "digi-dialog-editing.png") && Ok;
     Ok = Save(ScalesWindowShot(), Out, "scales-window.png") && Ok;
+    Ok = Save(ScalesWindowShot(TShotDelivery::sdSending), Out, "scales-window-sending.png") && Ok;
+    Ok = Save(ScalesWindowShot(TShotDelivery::sdAfter), Out, "scales-window-delivered.png") && Ok;
     Ok = Save(DigiDialogShot(false,
                              QStringLiteral("Поиск закончен. Найдено 3 (через 192.168.1.10).")),
               Out, "digi-dialog-system-adapter.png") &&

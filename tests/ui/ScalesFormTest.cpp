@@ -2,7 +2,8 @@
 // and nameless scales shown by their host, the on-line probe against a simulated scale on
 // loopback (its port derived from the host), a removal asked about first and one in the middle
 // of a probe, a probe given up when the window closes, a configured adapter that is gone, the
-// check boxes, the add menu and the status texts.
+// check boxes, the add menu and the status texts; each scale's delivery in two columns, and the
+// command that sends the selected scale's missed files again.
 
 #include "UiSandbox.h"
 
@@ -21,7 +22,10 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <map>
 #include <memory>
+#include <utility>
+#include <vector>
 
 using namespace Plumeria;
 using namespace Plumeria::Test;
@@ -341,6 +345,160 @@ private Q_SLOTS:
         QCOMPARE(CountJournal("INFO", "digi tcp ip=127.0.0.1 port=" + std::to_string(Slow.Port()) +
                                           " bind=- result=cancelled"),
                  1);
+    }
+
+    void TheDeliveryColumnsShowEachScalesStateAndFollowItsChanges()
+    {
+        TLoaderSettings Settings;
+        Settings.ConnectTimeoutMs = 100;
+        Settings.Scales = {MakeScale("Мясо", "", 2001, TScaleKind::skDigi, "", "*"),
+                           MakeScale("Сыр", "", 2002, TScaleKind::skCas, "", "*"),
+                           MakeScale("Рыба", "", 2003, TScaleKind::skDigi, "", "*")};
+        TScalesDriver D(Settings);
+        QCOMPARE(D.List()->columnCount(), 7);
+        QCOMPARE(D.List()->headerItem()->text(5), QStringLiteral("Последняя отправка"));
+        QCOMPARE(D.List()->headerItem()->text(6), QStringLiteral("Результат"));
+        // Without a delivery the columns stay empty.
+        for (int Row = 0; Row < 3; ++Row) {
+            QCOMPARE(D.Item(Row)->text(5), QString());
+            QCOMPARE(D.Item(Row)->text(6), QString());
+        }
+
+        // States by port: what the delivery knows at the moment it is asked.
+        std::map<int, TScaleState> Known;
+        const auto Record = [&](int Port, TDeliveryResult Result, const char* Error,
+                                std::size_t Missing) {
+            TScaleState& State = Known[Port];
+            State.Delivery.Port = Port;
+            State.Delivery.LastFile = "цены от поставщика.csv";
+            State.Delivery.LastTime = "2026-12-11 10:15:02";
+            State.Delivery.Articles = 4821;
+            State.Delivery.LastResult = Result;
+            State.Delivery.LastError = Error;
+            State.Missing = Missing;
+        };
+        Record(2001, TDeliveryResult::drSent, "", 0);
+        Record(2002, TDeliveryResult::drNotSent, "", 0);
+        Record(2003, TDeliveryResult::drFailed, "PLU 1042 was not acknowledged", 5);
+        int Asked = 0;
+        TScalesDelivery Delivery;
+        Delivery.States = [&](const std::vector<TScaleConfig>& Scales) {
+            ++Asked;
+            std::vector<TScaleState> States;
+            for (const TScaleConfig& Scale : Scales)
+                States.push_back(Known[Scale.Port]);
+            return States;
+        };
+        D.Window.SetDelivery(Delivery);
+        const struct
+        {
+            int Row;
+            const char* Result;
+        } Shown[] = {{0, "отправлено, 4821 PLU"},
+                     {1, "не отправлено"},
+                     {2, "ждёт 5 файлов (PLU 1042 was not acknowledged)"}};
+        for (const auto& Case : Shown) {
+            QCOMPARE(D.Item(Case.Row)->text(5),
+                     QStringLiteral("2026-12-11 10:15:02 цены от поставщика.csv"));
+            QCOMPARE(D.Item(Case.Row)->text(6), QString::fromUtf8(Case.Result));
+            // Nothing is cut short: each column is as wide as its texts.
+            for (int Column = 5; Column < 7; ++Column)
+                QVERIFY2(D.List()->fontMetrics().horizontalAdvance(D.Item(Case.Row)->text(Column)) <
+                             D.List()->columnWidth(Column),
+                         qPrintable(D.Item(Case.Row)->text(Column)));
+        }
+
+        // The missed files went out: the window reads the states again when told.
+        Record(2003, TDeliveryResult::drSent, "", 0);
+        QCOMPARE(D.Item(2)->text(6),
+                 QStringLiteral("ждёт 5 файлов (PLU 1042 was not acknowledged)"));
+        const int Before = Asked;
+        D.Window.DeliveryChanged();
+        QCOMPARE(Asked, Before + 1);
+        QCOMPARE(D.Item(2)->text(6), QStringLiteral("отправлено, 4821 PLU"));
+        // A file on its way shows its count on its scales' rows, until it is through.
+        TSendProgress Sending;
+        Sending.FileName = "prices.csv";
+        Sending.Scales.emplace_back();
+        Sending.Scales[0].Host = "";
+        Sending.Scales[0].Port = 2002;
+        Sending.Scales[0].Sent = 300;
+        Sending.Scales[0].Total = 4821;
+        D.Window.ProgressChanged(Sending);
+        QCOMPARE(D.Item(1)->text(6), QStringLiteral("отправка 300/4821"));
+        QCOMPARE(D.Item(0)->text(6), QStringLiteral("отправлено, 4821 PLU"));
+        D.Window.ProgressChanged({});
+        QCOMPARE(D.Item(1)->text(6), QStringLiteral("не отправлено"));
+        // A rebuilt list keeps them.
+        D.Item(0)->setCheckState(0, Qt::Unchecked);
+        D.List()->setCurrentItem(D.Item(1));
+        PresetMessageAnswer(QMessageBox::Yes);
+        D.Click("btnRemove");
+        QCOMPARE(D.Item(1)->text(0), QStringLiteral("Рыба"));
+        QCOMPARE(D.Item(1)->text(6), QStringLiteral("отправлено, 4821 PLU"));
+    }
+
+    void SendAgainAsksForTheSelectedScaleOnItsPortInUse()
+    {
+        TLoaderSettings Settings;
+        Settings.ConnectTimeoutMs = 100;
+        Settings.Scales = {Digi("127.0.0.15", 0), Digi("127.0.0.16", 2100)};
+        TScalesDriver D(Settings);
+        auto* Resend = D.Get<QPushButton>("btnResend");
+        QCOMPARE(Resend->text(), QStringLiteral("Отправить снова"));
+        QVERIFY(!Resend->isEnabled());
+        auto* Menu = D.Get<QMenu>("FListMenu");
+        QCOMPARE(Menu->actions().size(), 1);
+        QAction* Entry = Menu->actions()[0];
+        QCOMPARE(Entry->text(), QStringLiteral("Отправить снова"));
+        QVERIFY(!Entry->isEnabled());
+        // Without a delivery to ask, the command does nothing.
+        D.List()->setCurrentItem(D.Item(0));
+        Resend->click();
+        QCOMPARE(D.Status(), QString());
+
+        std::vector<std::pair<std::string, int>> Asked;
+        TScalesDelivery Delivery;
+        Delivery.States = [](const std::vector<TScaleConfig>& Scales) {
+            std::vector<TScaleState> States(Scales.size());
+            for (std::size_t I = 0; I < Scales.size(); ++I)
+                States[I].Missing = Scales[I].Port == 0 ? 2 : 0;
+            return States;
+        };
+        Delivery.ResendNow = [&](const std::string& Host, int Port) {
+            Asked.emplace_back(Host, Port);
+        };
+        D.Window.SetDelivery(Delivery);
+        D.List()->clearSelection();
+        QVERIFY(!Resend->isEnabled());
+
+        const struct
+        {
+            int Row;
+            bool FromMenu;
+            const char* Host;
+            int Port;
+            const char* Status;
+        } Cases[] = {
+            {0, false, "127.0.0.15", 2015, "Отправляется снова: 127.0.0.15, ждёт 2 файла"},
+            {1, true, "127.0.0.16", 2100, "Весы не ждут файлов: 127.0.0.16"},
+        };
+        for (const auto& Case : Cases) {
+            D.List()->setCurrentItem(D.Item(Case.Row));
+            QVERIFY(Resend->isEnabled());
+            QVERIFY(Entry->isEnabled());
+            if (Case.FromMenu)
+                Entry->trigger();
+            else
+                Resend->click();
+            QCOMPARE(Asked.size(), std::size_t(1));
+            QCOMPARE(QString::fromStdString(Asked[0].first), QString::fromLatin1(Case.Host));
+            QCOMPARE(Asked[0].second, Case.Port);
+            QCOMPARE(D.Status(), QString::fromUtf8(Case.Status));
+            Asked.clear();
+        }
+        QCOMPARE(D.Changes, 0);
+        QCOMPARE(Settings.Scales[0].Port, 0); // the settings keep what the user stored
     }
 
     void AConfiguredAdapterThatIsGoneIsNamedInTheJournal()

@@ -65,6 +65,7 @@ int PortInUse(const TScaleConfig& Scale)
 struct TDeliveryEngine::TLink
 {
     std::mutex Lock;
+    TDeliveryEngine* Engine = nullptr;
     IProcessReporter* Reporter = nullptr;
     IDeliveryObserver* Observer = nullptr;
 };
@@ -113,6 +114,7 @@ TDeliveryEngine::TDeliveryEngine(TPoster Poster, IProcessReporter& Reporter,
       FStatus(FOptions.DataFolder / "delivery.ini"),
       FSpool(FOptions.DataFolder / "spool", FOptions.SpoolLimits)
 {
+    FLink->Engine = this;
     FLink->Reporter = &Reporter;
     FLink->Observer = Observer;
     // The reporter is looked up at the moment the call runs: after the engine died it is gone.
@@ -141,6 +143,7 @@ TDeliveryEngine::~TDeliveryEngine()
     if (FThread.joinable())
         FThread.join();
     std::lock_guard Guard(FLink->Lock);
+    FLink->Engine = nullptr;
     FLink->Reporter = nullptr;
     FLink->Observer = nullptr;
 }
@@ -167,6 +170,23 @@ void TDeliveryEngine::Offer(const std::string& FileName)
     {
         std::lock_guard Guard(FLock);
         FQueue.Add(FileName);
+        ++FUnreleased;
+    }
+    // The file may be taken only from a call queued behind this one: the watch reports a scan's
+    // files in one call, so every file reported with it is queued before the oldest is picked.
+    FPoster([Link = FLink] {
+        std::lock_guard Guard(Link->Lock);
+        if (Link->Engine)
+            Link->Engine->Release();
+    });
+}
+
+void TDeliveryEngine::Release()
+{
+    {
+        std::lock_guard Guard(FLock);
+        if (FUnreleased > 0)
+            --FUnreleased;
     }
     FWake.notify_all();
 }
@@ -184,12 +204,11 @@ void TDeliveryEngine::Pause()
     FCancel = false;
 }
 
-void TDeliveryEngine::ResendNow(const std::string&, int)
+void TDeliveryEngine::ResendNow(const std::string& Host, int Port)
 {
-    // One check of every waiting scale costs nothing for those without missed files.
     {
         std::lock_guard Guard(FLock);
-        FResendRequested = true;
+        FResendRequests.insert({Host, Port});
     }
     FWake.notify_all();
 }
@@ -204,12 +223,15 @@ std::vector<TScaleState> TDeliveryEngine::States(const std::vector<TScaleConfig>
 {
     std::vector<TScaleState> States;
     States.reserve(Scales.size());
-    std::lock_guard Guard(FStoreLock);
     for (const TScaleConfig& Scale : Scales) {
         TScaleState& State = States.emplace_back();
         const int Port = PortInUse(Scale);
-        if (const TScaleDelivery* Known = FStatus.Find(Scale.Host, Port))
-            State.Delivery = *Known;
+        {
+            std::lock_guard Guard(FStoreLock);
+            if (const TScaleDelivery* Known = FStatus.Find(Scale.Host, Port))
+                State.Delivery = *Known;
+        }
+        // Only a listing: a copy being written has a name of its own until it is whole.
         State.Missing = FSpool.Count(Scale.Host, Port);
     }
     return States;
@@ -226,37 +248,47 @@ TSendProgress TDeliveryEngine::Progress() const
 void TDeliveryEngine::Execute()
 {
     using Clock = std::chrono::steady_clock;
-    auto NextCheck = Clock::now() + std::chrono::milliseconds(FOptions.ResendIntervalMs);
+    const auto Interval = std::chrono::milliseconds(FOptions.ResendIntervalMs);
+    auto NextCheck = Clock::now() + Interval;
     std::unique_lock Guard(FLock);
     for (;;) {
+        // The steady check belongs to a working watch: a paused program sends nothing unasked.
         FWake.wait_until(Guard, NextCheck, [this] {
-            return FStop || (!FQueue.Empty() && FWatch) || FResendRequested;
+            return FStop || (!FQueue.Empty() && FWatch && FUnreleased == 0) ||
+                   !FResendRequests.empty();
         });
         if (FStop)
             break;
-        const bool CheckDue = FResendRequested || Clock::now() >= NextCheck;
+        const bool CheckDue = FWatch && Clock::now() >= NextCheck;
         std::optional<std::string> File;
-        if (FWatch)
+        if (FWatch && FUnreleased == 0)
             File = FQueue.TakeOldest();
-        if (!File && !CheckDue)
+        if (!File && !CheckDue && FResendRequests.empty()) {
+            if (Clock::now() >= NextCheck)
+                NextCheck = Clock::now() + Interval;
             continue;
+        }
         FBusy = true;
         FCancel = false;
         const TLoaderSettings Settings = FSettings;
         TFolderWatch* const Watch = FWatch;
-        FResendRequested = false;
+        std::set<std::pair<std::string, int>> Only;
+        if (!File && !CheckDue)
+            Only.swap(FResendRequests);
+        else if (!File)
+            FResendRequests.clear();
         Guard.unlock();
         try {
             if (File)
                 ProcessOne(*File, Settings, Watch);
             else
-                ResendAll(Settings);
+                ResendAll(Settings, Only);
         } catch (const std::exception& Failure) {
             LogError(std::string("delivery failed: ") + Failure.what());
         }
         Guard.lock();
-        if (!File)
-            NextCheck = Clock::now() + std::chrono::milliseconds(FOptions.ResendIntervalMs);
+        if (!File && CheckDue)
+            NextCheck = Clock::now() + Interval;
         FBusy = false;
         FIdle.notify_all();
     }
@@ -281,6 +313,7 @@ void TDeliveryEngine::ProcessOne(const std::string& FileName, const TLoaderSetti
         RecordOutcome(Name, Scale, Result, Articles, Bytes);
     };
     ProcessFile(FileName, &Settings, Watch, *FPostedReporter, FMemory, FOptions.Hooks, Context);
+    TrimSpools(); // the copies just kept may have taken a scale past its size bound
     {
         std::lock_guard Guard(FProgressLock);
         FProgress = {};
@@ -294,11 +327,7 @@ bool TDeliveryEngine::SendMissed(const TScaleConfig& Scale, const TLoaderSetting
                                  std::string& Why)
 {
     const int Port = PortInUse(Scale);
-    std::vector<TSpoolEntry> Missed;
-    {
-        std::lock_guard Guard(FStoreLock);
-        Missed = FSpool.Entries(Scale.Host, Port);
-    }
+    const std::vector<TSpoolEntry> Missed = FSpool.Entries(Scale.Host, Port);
     for (const TSpoolEntry& Entry : Missed) {
         if (FCancel) {
             Why = UploadCancelledMessage;
@@ -348,8 +377,11 @@ bool TDeliveryEngine::SendMissed(const TScaleConfig& Scale, const TLoaderSetting
         LogInfo("resent " + Entry.FileName + " to " + Scale.Host + ": " + std::to_string(Articles) +
                 " PLU");
         {
-            std::lock_guard Guard(FStoreLock);
+            std::lock_guard Guard(FSpoolLock);
             FSpool.Remove(Entry);
+        }
+        {
+            std::lock_guard Guard(FStoreLock);
             FStatus.Record(Scale.Host, Port, ScaleDisplayName(Scale), Entry.FileName,
                            DeliveryTimeText(LocalNow()), Articles, ResultOf(Result.Status), "");
         }
@@ -359,18 +391,18 @@ bool TDeliveryEngine::SendMissed(const TScaleConfig& Scale, const TLoaderSetting
     return true;
 }
 
-void TDeliveryEngine::ResendAll(const TLoaderSettings& Settings)
+void TDeliveryEngine::ResendAll(const TLoaderSettings& Settings,
+                                const std::set<std::pair<std::string, int>>& Only)
 {
     TrimSpools();
     bool Any = false;
     for (const TScaleConfig& Scale : Settings.Scales) {
         if (!Scale.Enabled || TrimView(Scale.Host).empty())
             continue;
-        {
-            std::lock_guard Guard(FStoreLock);
-            if (FSpool.Count(Scale.Host, PortInUse(Scale)) == 0)
-                continue;
-        }
+        if (!Only.empty() && !Only.count({Scale.Host, PortInUse(Scale)}))
+            continue;
+        if (FSpool.Count(Scale.Host, PortInUse(Scale)) == 0)
+            continue;
         std::string Why;
         SendMissed(Scale, Settings, Why);
         Any = true;
@@ -394,14 +426,26 @@ void TDeliveryEngine::RecordOutcome(const std::string& FileName, const TScaleCon
         FStatus.Record(Scale.Host, Port, ScaleDisplayName(Scale), FileName,
                        DeliveryTimeText(LocalNow()), Articles, ResultOf(Result.Status),
                        Failed ? Result.Message : "");
-        if (Failed && Bytes) {
-            std::string Error;
-            if (!FSpool.Add(Scale.Host, Port, FileName, *Bytes, Error))
-                LogError("cannot keep " + FileName + " for " + Scale.Host + ": " + Error);
-        } else if (Failed) {
-            LogError("cannot keep " + FileName + " for " + Scale.Host +
-                     ": the file changed or could not be read again");
-        }
+    }
+    if (Failed && Bytes) {
+        // A large copy takes its time: the windows read the status meanwhile.
+        std::lock_guard Guard(FSpoolLock);
+        std::string Error;
+        if (!FSpool.Add(Scale.Host, Port, FileName, *Bytes, Error))
+            LogError("cannot keep " + FileName + " for " + Scale.Host + ": " + Error);
+    } else if (Failed) {
+        LogError("cannot keep " + FileName + " for " + Scale.Host +
+                 ": the file changed or could not be read again");
+    }
+    {
+        std::lock_guard Guard(FProgressLock);
+        for (TScaleProgress& Progress : FProgress.Scales)
+            if (SameScale(Progress, Scale)) {
+                Progress.Done = true;
+                Progress.Ok = !Failed;
+                Progress.Total = Articles;
+                Progress.Message = Result.Message;
+            }
     }
     PostScaleFinished(FileName, {Scale.Host, Port, ScaleDisplayName(Scale), Failed ? 0 : Articles,
                                  Articles, true, !Failed, Result.Message});
@@ -411,14 +455,23 @@ void TDeliveryEngine::TrimSpools()
 {
     std::vector<TSpoolEntry> Dropped;
     {
-        std::lock_guard Guard(FStoreLock);
+        std::lock_guard Guard(FSpoolLock);
         Dropped = FSpool.Trim(UnixNow());
     }
+    {
+        // The scale's row says so until its next outcome, beside the journal's ERROR.
+        std::lock_guard Guard(FStoreLock);
+        for (const TSpoolEntry& Entry : Dropped)
+            FStatus.NoteError(Entry.Host, Entry.Port,
+                              Entry.FileName + " dropped from the spool, never sent again");
+    }
     for (const TSpoolEntry& Entry : Dropped)
-        LogError("dropped from the spool, never sent again: " + Entry.FileName + " (" +
-                 PathToUtf8(Entry.Path.parent_path().filename()) + ")");
-    if (!Dropped.empty())
+        LogError("dropped from the spool, never sent again: " + Entry.FileName + " for " +
+                 Entry.Host + ":" + std::to_string(Entry.Port));
+    if (!Dropped.empty()) {
+        SaveStatus();
         PostStatusChanged();
+    }
 }
 
 void TDeliveryEngine::DropUnconfigured(const TLoaderSettings& Settings)
@@ -428,7 +481,7 @@ void TDeliveryEngine::DropUnconfigured(const TLoaderSettings& Settings)
         Configured.insert({Scale.Host, PortInUse(Scale)});
     bool Changed = false;
     {
-        std::lock_guard Guard(FStoreLock);
+        std::lock_guard Guard(FSpoolLock);
         for (const auto& [Host, Port] : FSpool.Scales())
             if (!Configured.count({Host, Port})) {
                 const auto Dropped = FSpool.DropScale(Host, Port);
@@ -436,6 +489,9 @@ void TDeliveryEngine::DropUnconfigured(const TLoaderSettings& Settings)
                         std::to_string(Dropped.size()) + " files: the scale was removed");
                 Changed = true;
             }
+    }
+    {
+        std::lock_guard Guard(FStoreLock);
         std::vector<std::pair<std::string, int>> Unknown;
         for (const auto& [Key, Delivery] : FStatus.Scales())
             if (!Configured.count({Delivery.Host, Delivery.Port}))
@@ -477,7 +533,10 @@ void TDeliveryEngine::StartProgress(const std::string& FileName, const TLoaderSe
         } catch (const std::exception&) {
             continue; // file processing journals the mask
         }
-        Progress.Scales.push_back({Scale.Host, PortInUse(Scale), ScaleDisplayName(Scale)});
+        TScaleProgress& Entry = Progress.Scales.emplace_back();
+        Entry.Host = Scale.Host;
+        Entry.Port = PortInUse(Scale);
+        Entry.Name = ScaleDisplayName(Scale);
     }
     {
         std::lock_guard Guard(FProgressLock);

@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -117,7 +118,7 @@ public:
     /// them again), and the watch is detached. Returns once the worker is idle: within one answer
     /// time-out.
     void Pause();
-    /// Tries the scale's missed files now instead of at the next check.
+    /// Tries the scale's missed files now instead of at the next check, even while paused.
     void ResendNow(const std::string& Host, int Port);
     /// The states of the given scales.
     std::vector<TScaleState> States(const std::vector<TScaleConfig>& Scales) const;
@@ -129,12 +130,16 @@ private:
     struct TLink; // shared with queued calls, so none runs into a dead engine
 
     void Execute();
+    /// A file offered earlier may now be taken (see `Offer`).
+    void Release();
     void ProcessOne(const std::string& FileName, const TLoaderSettings& Settings,
                     TFolderWatch* Watch);
     /// Sends the scale its missed files, oldest first; false (with the reason) when one of them
     /// could not be sent, so newer files must wait.
     bool SendMissed(const TScaleConfig& Scale, const TLoaderSettings& Settings, std::string& Why);
-    void ResendAll(const TLoaderSettings& Settings);
+    /// Sends the missed files of every waiting scale, or of `Only` those when not empty.
+    void ResendAll(const TLoaderSettings& Settings,
+                   const std::set<std::pair<std::string, int>>& Only);
     void RecordOutcome(const std::string& FileName, const TScaleConfig& Scale,
                        const TUploadResult& Result, std::size_t Articles, const std::string* Bytes);
     void TrimSpools();
@@ -159,10 +164,12 @@ private:
     TFolderWatch* FWatch = nullptr;
     bool FStop = false;
     bool FBusy = false;
-    bool FResendRequested = false;
+    std::size_t FUnreleased = 0; ///< offers whose queued release has not run yet
+    std::set<std::pair<std::string, int>> FResendRequests; ///< scales to try now (host, port)
     std::atomic<bool> FCancel{false};
 
-    mutable std::mutex FStoreLock; ///< guards the status and the spool
+    mutable std::mutex FStoreLock; ///< guards the status
+    std::mutex FSpoolLock;         ///< one change of the spool at a time (its listings need none)
     TDeliveryStatus FStatus;
     TSpool FSpool;
 

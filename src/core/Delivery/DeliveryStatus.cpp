@@ -311,6 +311,15 @@ void TDeliveryStatus::Record(const std::string& Host, int Port, const std::strin
     Record.LastError = Error;
 }
 
+void TDeliveryStatus::NoteError(const std::string& Host, int Port, const std::string& Text)
+{
+    const auto Found = FScales.find(DeliveryKey(Host, Port));
+    if (Found == FScales.end())
+        return;
+    std::string& Error = Found->second.LastError;
+    Error = Error.empty() ? Text : Error + "; " + Text;
+}
+
 const TScaleDelivery* TDeliveryStatus::Find(const std::string& Host, int Port) const
 {
     const auto It = FScales.find(DeliveryKey(Host, Port));

@@ -57,6 +57,8 @@ public:
     void Record(const std::string& Host, int Port, const std::string& Name,
                 const std::string& FileName, const std::string& Time, std::size_t Articles,
                 TDeliveryResult Result, const std::string& Error);
+    /// Adds `Text` to a known scale's last error (after "; "), keeping the rest of its record.
+    void NoteError(const std::string& Host, int Port, const std::string& Text);
     const TScaleDelivery* Find(const std::string& Host, int Port) const;
     void Forget(const std::string& Host, int Port);
     const std::map<std::string, TScaleDelivery>& Scales() const { return FScales; }

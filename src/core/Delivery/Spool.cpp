@@ -12,6 +12,7 @@
 #include <exception>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <span>
 #include <system_error>
 
@@ -31,13 +32,18 @@ constexpr std::size_t WriteChunk = 1024 * 1024;
 /// of the sanitizing, so these names cannot meet a plain one.
 constexpr int MaxNameTwins = 1000;
 
+// Lower case: where names ignore case, "Scale1" and "scale1" would otherwise be one folder that
+// the look-up by name takes for two.
 std::string FolderBaseName(const std::string& Host, int Port)
 {
     std::string Name;
     for (const char C : Host.substr(0, MaxHostInFolderName)) {
-        const bool Kept = (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') ||
-                          (C >= '0' && C <= '9') || C == '.' || C == '-';
-        Name += Kept ? C : '_';
+        if (C >= 'A' && C <= 'Z')
+            Name += static_cast<char>(C - 'A' + 'a');
+        else if ((C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') || C == '.' || C == '-')
+            Name += C;
+        else
+            Name += '_';
     }
     return Name + "_" + std::to_string(Port);
 }
@@ -136,6 +142,16 @@ void RemoveLeftoverParts(const fs::path& Folder)
         fs::remove(Part, Error);
 }
 
+/// Every name directly in `Folder` (empty when it cannot be listed).
+std::set<std::string> NamesIn(const fs::path& Folder)
+{
+    std::set<std::string> Names;
+    std::error_code Error;
+    for (fs::directory_iterator It(Folder, Error), End; !Error && It != End; It.increment(Error))
+        Names.insert(PathToUtf8(It->path().filename()));
+    return Names;
+}
+
 std::vector<fs::path> ScaleFolders(const fs::path& Spool)
 {
     std::vector<fs::path> Folders;
@@ -163,23 +179,26 @@ TSpool::TSpool(fs::path Folder, TSpoolLimits Limits) : FFolder(std::move(Folder)
 fs::path TSpool::ScaleFolder(const std::string& Host, int Port) const
 {
     const std::string Base = FolderBaseName(Host, Port);
-    fs::path FirstFree;
-    for (int Twin = 1; Twin <= MaxNameTwins; ++Twin) {
-        const fs::path Folder =
-            FFolder / PathFromUtf8(Twin == 1 ? Base : Base + "+" + std::to_string(Twin));
-        std::error_code Error;
-        if (!fs::exists(Folder, Error)) {
-            if (FirstFree.empty())
-                FirstFree = Folder;
-            continue;
-        }
-        if (IsOwnedBy(Folder, Host, Port))
-            return Folder;
+    const auto TwinName = [&](int Twin) {
+        return Twin == 1 ? Base : Base + "+" + std::to_string(Twin);
+    };
+    const std::set<std::string> Taken = NamesIn(FFolder);
+    std::error_code Error;
+    if (Taken.contains(Base)) {
+        const fs::path Folder = FFolder / PathFromUtf8(Base);
         // A crash between making the folder and naming its owner: the plain name is its own.
-        if (Twin == 1 && !fs::exists(Folder / OwnerFileName, Error))
+        if (IsOwnedBy(Folder, Host, Port) || !fs::exists(Folder / OwnerFileName, Error))
             return Folder;
     }
-    return FirstFree;
+    for (const std::string& Name : Taken) {
+        if (Name.starts_with(Base + "+") && IsOwnedBy(FFolder / PathFromUtf8(Name), Host, Port))
+            return FFolder / PathFromUtf8(Name);
+    }
+    for (int Twin = 1; Twin <= MaxNameTwins; ++Twin) {
+        if (!Taken.contains(TwinName(Twin)))
+            return FFolder / PathFromUtf8(TwinName(Twin));
+    }
+    return {};
 }
 
 bool TSpool::Add(const std::string& Host, int Port, const std::string& FileName,
@@ -288,6 +307,13 @@ std::vector<TSpoolEntry> TSpool::Trim(std::int64_t NowUnixSeconds)
     for (const fs::path& Folder : ScaleFolders(FFolder)) {
         RemoveLeftoverParts(Folder);
         std::vector<TSpoolEntry> Entries = ListEntries(Folder);
+        std::string Host;
+        int Port = 0;
+        if (ReadOwner(Folder, Host, Port))
+            for (TSpoolEntry& Entry : Entries) {
+                Entry.Host = Host;
+                Entry.Port = Port;
+            }
         std::int64_t Total = 0;
         for (const TSpoolEntry& Entry : Entries)
             Total += Entry.Bytes;

@@ -25,6 +25,8 @@ struct TSpoolEntry
     std::uint64_t Seq = 0;
     std::int64_t Bytes = 0;
     std::int64_t AddedUnixSeconds = 0; ///< when the copy was made (the copy's modification time)
+    std::string Host; ///< the scale it waits for (empty where its folder names no owner)
+    int Port = 0;
 };
 
 class TSpool

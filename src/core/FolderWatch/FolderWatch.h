@@ -32,7 +32,8 @@ struct TFileSnap
 
 /// Called on the interface thread with the full path (UTF-8) of each ready file.
 using TReadyCallback = std::function<void(const std::string& FileName)>;
-/// Monotonic milliseconds; must be callable from the watch thread and the interface thread.
+/// Monotonic milliseconds; must be callable from the watch thread and any thread that calls
+/// `MarkFinished`.
 using TTickSource = std::function<std::uint64_t()>;
 
 /// What a test may replace; left empty, the platform's own is used.
@@ -74,7 +75,7 @@ public:
     TFolderWatch& operator=(const TFolderWatch&) = delete;
 
     /// Processing is done with the reported `FileName`: `Success` means the file went away;
-    /// otherwise it is left alone for the cool-down. Interface thread.
+    /// otherwise it is left alone for the cool-down. Any thread (the delivery engine's worker).
     void MarkFinished(const std::string& FileName, bool Success);
 
     const std::string& Directory() const { return FDir; }

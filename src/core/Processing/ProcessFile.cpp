@@ -265,6 +265,9 @@ private:
     {
         const TScaleConfig& Scale = *Upload.Scale;
         try {
+            // Every scale's total from the start, also for one that never answers.
+            if (FContext.Progress)
+                FContext.Progress(Scale, 0, Upload.Parsed->Items.size());
             std::string Why;
             if (FContext.BeforeUpload && !FContext.BeforeUpload(Scale, Why)) {
                 Upload.Result = {TUploadStatus::usFailed, Why};

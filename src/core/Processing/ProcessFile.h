@@ -3,7 +3,8 @@
 // page the scales need, upload to every enabled scale whose mask accepts the name, journal each
 // outcome, move the file to "processed", "error" or "skipped", report to the user, and tell the
 // watch whether the file went away. Only the file that was read is moved: a file replaced
-// meanwhile stays for its own turn. Runs on the interface thread, one file at a time; whatever
+// meanwhile stays for its own turn. Runs on one thread (the delivery engine's worker), one file
+// at a time, its uploads on threads of their own when asked to; whatever
 // escapes while one file is handled is journaled and never stops the watch.
 
 #include "core/Driver/Driver.h"

@@ -357,6 +357,8 @@ void ReportStartedWell()
     const std::filesystem::path Started = InData(UpdateStartedFileName);
     if (!EntryExists(Pending))
         return;
+    // Read before the report: once it is renamed, the old program may take it away at once.
+    const std::string Version = FirstLineOf(Pending);
     // The rename is the report: the old program either sees it or has taken the pending file
     // back already, never both.
     std::string Error;
@@ -365,7 +367,6 @@ void ReportStartedWell()
             LogError("update: cannot report a good start: " + Error);
         return;
     }
-    const std::string Version = FirstLineOf(Started);
     if (!RememberInstalled(Version, Error)) {
         LogError("update: cannot remember the installed version: " + Error);
         return;

@@ -1,5 +1,6 @@
 // The main window's controls: their names, captions, images, fonts, places and anchors, the
-// scale list's columns and rows, the journal pane and the notification menu.
+// scale list's columns and rows with each scale's delivery, the line of the file being sent, the
+// journal pane and the notification menu.
 
 #include "ui/Main/MainWindow.h"
 
@@ -8,6 +9,7 @@
 #include "core/Types/Types.h"
 #include "platform/TrayClick.h"
 #include "ui/Common/Controls.h"
+#include "ui/Common/DeliveryText.h"
 #include "ui/Common/Fonts.h"
 #include "ui/Common/GridLines.h"
 #include "ui/Icons/Icons.h"
@@ -15,6 +17,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
@@ -42,8 +45,14 @@ constexpr int RecentItemHeight = 15;
 constexpr int JournalTailLines = 200;
 
 constexpr TListColumn ScaleColumns[] = {
-    {"Имя", 160}, {"Тип", 120}, {"Адрес", 180}, {"Модель", 110}, {"Маска", 140},
+    {"Имя", 160},       {"Тип", 120},   {"Адрес", 180},
+    {"Модель", 110},    {"Маска", 140}, {"Последняя отправка", 200},
+    {"Результат", 200},
 };
+constexpr int LastDeliveryColumn = 5;
+constexpr int ResultColumn = 6;
+/// The progress line keeps this much room to the scale list's caption.
+constexpr int ProgressGap = 24;
 
 // A button of the bottom row: its designed box and the gap to the button before it.
 struct TButtonPlace
@@ -76,6 +85,7 @@ void TfrmMain::CreateControls()
     lblFiles = Make(new QLabel(UiRecentFiles(), this), "lblFiles");
     lbFiles = Make(new QListWidget(this), "lbFiles");
     lblScales = Make(new QLabel(UiScales(), this), "lblScales");
+    lblProgress = Make(new QLabel(this), "lblProgress");
     lvScales = Make(new QTreeWidget(this), "lvScales");
     lblLog = Make(new QLabel(UiJournal(), this), "lblLog");
     memLog = Make(new QPlainTextEdit(this), "memLog");
@@ -93,6 +103,8 @@ void TfrmMain::CreateControls()
     for (QPushButton* Button : {btnGeneral, btnScales, btnRefresh, btnOpenLog, btnHelp})
         Button->setAutoDefault(false);
 
+    lblProgress->setTextFormat(Qt::PlainText);
+    lblProgress->hide();
     lbFiles->setUniformItemSizes(true);
     lbFiles->setSelectionMode(QAbstractItemView::SingleSelection);
     memLog->setReadOnly(true);
@@ -145,6 +157,9 @@ void TfrmMain::LayOut()
     PlaceLabel(lblFiles, 16, 12);
     lbFiles->setGeometry(16, 32, 728 + DW, 120);
     PlaceLabel(lblScales, 16, 160);
+    const int ProgressLeft = lblScales->x() + lblScales->width() + ProgressGap;
+    lblProgress->setGeometry(ProgressLeft, 160, 744 + DW - ProgressLeft,
+                             lblProgress->sizeHint().height());
     lvScales->setGeometry(16, 180, 728 + DW, 120);
     PlaceLabel(lblLog, 16, 308);
     memLog->setGeometry(16, 328, 728 + DW, 140 + DH);
@@ -165,6 +180,7 @@ void TfrmMain::resizeEvent(QResizeEvent* Event)
 {
     QWidget::resizeEvent(Event);
     LayOut();
+    ShowProgress();
 }
 
 void TfrmMain::SetupScaleList()
@@ -199,7 +215,83 @@ void TfrmMain::FillScaleList()
         }
         lvScales->addTopLevelItems(Rows);
     }
+    ReadDeliveryStates();
     lvScales->setUpdatesEnabled(true);
+}
+
+void TfrmMain::ReadDeliveryStates()
+{
+    FStates.clear();
+    if (FSettings && FEngine)
+        FStates = FEngine->States(FSettings->Scales);
+    ShowDeliveryColumns();
+}
+
+void TfrmMain::ShowDeliveryColumns()
+{
+    if (!FSettings || lvScales->topLevelItemCount() != static_cast<int>(FSettings->Scales.size()))
+        return;
+    const std::vector<TScaleConfig>& Scales = FSettings->Scales;
+    // The settings may have changed since the states were read: a scale not read yet shows none.
+    FStates.resize(Scales.size());
+    for (std::size_t I = 0; I < Scales.size(); ++I) {
+        QTreeWidgetItem* Row = lvScales->topLevelItem(static_cast<int>(I));
+        const TScaleProgress* Sending = FindScaleProgress(FProgress, Scales[I]);
+        const QString Result = Sending ? ScaleSendText(*Sending) : DeliveryResultText(FStates[I]);
+        Row->setText(LastDeliveryColumn, LastDeliveryText(FStates[I]));
+        Row->setText(ResultColumn, Result);
+        // An error text may run past the column; the whole of it is a hover away.
+        Row->setToolTip(ResultColumn, Result);
+    }
+    FitScaleColumns();
+}
+
+void TfrmMain::FitScaleColumns()
+{
+    // The delivery columns widen to their texts (the list scrolls sideways then); the designed
+    // ones keep their widths.
+    for (int I = LastDeliveryColumn; I <= ResultColumn; ++I) {
+        const int Designed = ScaleColumns[I].Width;
+        lvScales->resizeColumnToContents(I);
+        lvScales->setColumnWidth(I, std::max(Designed, lvScales->columnWidth(I)));
+    }
+}
+
+void TfrmMain::ShowProgress()
+{
+    const QString Summary = SendSummaryText(FProgress);
+    if (FTray)
+        FTray->setToolTip(Summary.isEmpty() ? UiAppTitle() : Summary);
+    if (Summary.isEmpty()) {
+        lblProgress->clear();
+        lblProgress->setToolTip({});
+        lblProgress->hide();
+        return;
+    }
+    // Each scale's count where the line has room for them, else the sums.
+    QString Detailed = QStringLiteral("Отправка ") + QtText(FProgress.FileName);
+    QString Lines = Detailed;
+    for (std::size_t I = 0; I < FProgress.Scales.size(); ++I) {
+        const TScaleProgress& Scale = FProgress.Scales[I];
+        QString Name = QtText(Scale.Name);
+        if (FSettings)
+            for (const TScaleConfig& Config : FSettings->Scales)
+                if (FindScaleProgress(FProgress, Config) == &Scale) {
+                    Name = ScaleListName(Config);
+                    break;
+                }
+        const QString Part = Name + QStringLiteral(": ") + QString::number(Scale.Sent) +
+                             QLatin1Char('/') + QString::number(Scale.Total);
+        Detailed += (I == 0 ? QStringLiteral(" — ") : QStringLiteral(", ")) + Part;
+        Lines += QLatin1Char('\n') + Part;
+    }
+    const QFontMetrics Metrics = lblProgress->fontMetrics();
+    const int Room = lblProgress->width();
+    QString Shown = Metrics.horizontalAdvance(Detailed) <= Room ? Detailed : Summary;
+    Shown = Metrics.elidedText(Shown, Qt::ElideMiddle, Room);
+    lblProgress->setText(Shown);
+    lblProgress->setToolTip(Lines);
+    lblProgress->show();
 }
 
 void TfrmMain::ShowRecent()

@@ -93,7 +93,7 @@ void TfrmMain::FormCreate()
     ReportStartedWell();
 
     FSettings = std::make_unique<TLoaderSettings>();
-    StartWithSettings(*FSettings, &ApplyAutostart);
+    const TStartReport Start = StartWithSettings(*FSettings, &ApplyAutostart);
 
     const bool WatchLocked = !HeldDataFolderLock().empty();
     const bool Replaced = FOptions.CheckForUpdate ? FOptions.CheckForUpdate(FSettings->AutoUpdate)
@@ -114,6 +114,8 @@ void TfrmMain::FormCreate()
 
     BuildTrayMenu();
     SetupScaleList();
+    // Settings that could not be read say nothing about the scales: their records stay.
+    StartDelivery(Start.SettingsRead);
     StartWatch();
     RefreshView();
 
@@ -124,6 +126,9 @@ void TfrmMain::FormCreate()
 
 void TfrmMain::FormDestroy()
 {
+    // The engine's worker reports to this window and tells the watch about its files: it ends
+    // before either.
+    StopDelivery();
     StopWatch();
     FRecent.clear();
     FSettings.reset();
@@ -159,20 +164,40 @@ bool TfrmMain::TrayAvailable() const
     return FOptions.TrayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
 }
 
+void TfrmMain::StartDelivery(bool ScalesKnown)
+{
+    TDeliveryOptions Options;
+    Options.DataFolder = DataFolder();
+    try {
+        FEngine = std::make_unique<TDeliveryEngine>(Poster(), *this, this, std::move(Options));
+        FEngine->SetSettings(*FSettings, ScalesKnown);
+    } catch (const std::exception& Error) {
+        LogError(std::string("cannot start the delivery: ") + Error.what());
+    }
+}
+
+void TfrmMain::StopDelivery()
+{
+    // The exchanges at hand end at their next article; the file stays for its next turn.
+    FEngine.reset();
+    FProgress = {};
+}
+
 void TfrmMain::StartWatch()
 {
     StopWatch();
-    if (FPaused || !FSettings)
+    if (FPaused || !FSettings || !FEngine)
         return;
-    // Ready files arrive from the watch thread; the window's event loop runs them here, oldest
-    // first.
-    if (!FFeed)
-        FFeed = std::make_unique<TReadyFeed>(
-            Poster(), [this](const std::string& FileName) { ProcessFile(FileName); });
+    // Ready files arrive on this thread; the engine sends them on its worker, oldest first.
     try {
         FWatch = std::make_unique<TFolderWatch>(
             Trim(FSettings->WatchFolder), FSettings->FileMask,
-            [this](const std::string& FileName) { FFeed->Offer(FileName); }, Poster());
+            [this](const std::string& FileName) {
+                if (FEngine)
+                    FEngine->Offer(FileName);
+            },
+            Poster());
+        FEngine->Attach(FWatch.get());
     } catch (const std::exception& Error) {
         LogError(std::string("cannot start the folder watch: ") + Error.what());
     }
@@ -180,12 +205,23 @@ void TfrmMain::StartWatch()
 
 void TfrmMain::StopWatch()
 {
+    // The worker tells the watch when a file is done: it lets go of the watch first (the file at
+    // hand ends at an article boundary and stays for the next watch), and files reported but not
+    // taken yet are offered again by the next watch.
+    if (FEngine)
+        FEngine->Pause();
     std::unique_ptr<TFolderWatch> Taken = std::move(FWatch);
     FWatch.reset();
     Taken.reset(); // waits for the watch thread
-    // Files reported and not processed yet: the next watch offers them again.
-    if (FFeed)
-        FFeed->Clear();
+}
+
+bool TfrmMain::KeepWatchForSend() const
+{
+    if (!FWatch || !FEngine || FPaused || !FSettings)
+        return false;
+    return !FEngine->Progress().FileName.empty() &&
+           FWatch->Directory() == Trim(FSettings->WatchFolder) &&
+           FWatch->Mask() == FSettings->FileMask;
 }
 
 TPoster TfrmMain::Poster()
@@ -193,18 +229,6 @@ TPoster TfrmMain::Poster()
     return [this](TPostedCall Call) {
         QMetaObject::invokeMethod(this, std::move(Call), Qt::QueuedConnection);
     };
-}
-
-void TfrmMain::ProcessFile(const std::string& FileName)
-{
-    // Nothing may escape into the event loop: the watch must keep running.
-    try {
-        ::Plumeria::ProcessFile(FileName, FSettings.get(), FWatch.get(), *this, FProcessMemory);
-    } catch (const std::exception& Error) {
-        LogError("file processing failed: " + FileName + " " + Error.what());
-    } catch (...) {
-        LogError("file processing failed: " + FileName);
-    }
 }
 
 void TfrmMain::SettingsChanged()
@@ -218,7 +242,10 @@ bool TfrmMain::ApplySettings()
     if (!FSettings)
         return false;
     const bool Saved = SaveChangedSettings(*FSettings, &ApplyAutostart);
-    if (!FPaused)
+    // Settings that could not be read at start stay unknown however the copy here was edited.
+    if (FEngine)
+        FEngine->SetSettings(*FSettings, FSettings->Loaded());
+    if (!FPaused && !KeepWatchForSend())
         StartWatch();
     RefreshView();
     return Saved;
@@ -263,7 +290,21 @@ void TfrmMain::ShowScalesWindow()
     if (!FSettings || RaiseOpenDialog())
         return;
     TfrmScales Window(this);
+    if (FEngine) {
+        TScalesDelivery Delivery;
+        Delivery.States = [this](const std::vector<TScaleConfig>& Scales) {
+            return FEngine ? FEngine->States(Scales) : std::vector<TScaleState>(Scales.size());
+        };
+        Delivery.ResendNow = [this](const std::string& Host, int Port) {
+            if (FEngine)
+                FEngine->ResendNow(Host, Port);
+        };
+        Delivery.Progress = [this] { return FProgress; };
+        Window.SetDelivery(std::move(Delivery));
+    }
+    FScalesWindow = &Window;
     Window.Execute(FSettings.get(), [this] { SettingsChanged(); });
+    FScalesWindow = nullptr;
 }
 
 void TfrmMain::TogglePause()
@@ -302,6 +343,27 @@ void TfrmMain::RefreshView()
 {
     ShowJournalTail();
     FillScaleList();
+}
+
+void TfrmMain::ProgressChanged(const TSendProgress& Progress)
+{
+    FProgress = Progress;
+    ShowProgress();
+    ShowDeliveryColumns();
+    if (FScalesWindow)
+        FScalesWindow->ProgressChanged(FProgress);
+}
+
+void TfrmMain::ScaleFinished(const std::string&, const TScaleProgress&)
+{
+    ReadDeliveryStates();
+}
+
+void TfrmMain::StatusChanged()
+{
+    ReadDeliveryStates();
+    if (FScalesWindow)
+        FScalesWindow->DeliveryChanged();
 }
 
 void TfrmMain::AddRecent(const std::string& Text)
@@ -346,6 +408,10 @@ void TfrmMain::ExitApplication()
 void TfrmMain::closeEvent(QCloseEvent* Event)
 {
     if (FAllowClose) {
+        // Nothing is sent or watched once the program ends; the file at hand stays for the
+        // next start.
+        StopDelivery();
+        StopWatch();
         Event->accept();
         Q_EMIT Ended();
         return;

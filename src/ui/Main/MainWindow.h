@@ -1,12 +1,14 @@
 #pragma once
-// The main window of the tray program. It owns the settings and the folder watch, keeps the
-// notification icon with its menu, runs file processing for every file the watch reports, and
-// shows the recent files, the configured scales and the tail of today's journal. It stays hidden
-// until asked for; closing it hides it again, and only the menu's exit entry ends the program.
+// The main window of the tray program. It owns the settings, the folder watch and the delivery
+// engine that processes every file the watch reports on a worker of its own, keeps the
+// notification icon with its menu, and shows the recent files, the configured scales with what
+// each last got, the file being sent, and the tail of today's journal. It stays hidden until
+// asked for; closing it hides it again, and only the menu's exit entry ends the program.
 
+#include "core/Delivery/DeliveryEngine.h"
 #include "core/Processing/ProcessFile.h"
-#include "core/Processing/ReadyFeed.h"
 
+#include <QPointer>
 #include <QStringList>
 #include <QWidget>
 
@@ -29,6 +31,7 @@ namespace Plumeria {
 
 class TLoaderSettings;
 class TFolderWatch;
+class TfrmScales;
 
 /// What the program entry and the tests may choose about the shell; the defaults are the real
 /// program's.
@@ -42,7 +45,7 @@ struct TMainOptions
     std::function<bool(bool AutoUpdate)> CheckForUpdate;
 };
 
-class TfrmMain : public QWidget, public IProcessReporter
+class TfrmMain : public QWidget, public IProcessReporter, public IDeliveryObserver
 {
     Q_OBJECT
 
@@ -61,6 +64,10 @@ public:
     void ShowBalloon(const std::string& Title, const std::string& Text) override;
     void RefreshView() override;
 
+    void ProgressChanged(const TSendProgress& Progress) override;
+    void ScaleFinished(const std::string& FileName, const TScaleProgress& Scale) override;
+    void StatusChanged() override;
+
     /// After every saved change of the settings: save, rewrite the start entry, restart the
     /// watch unless paused, refresh.
     void SettingsChanged();
@@ -69,11 +76,10 @@ public:
     void ShowGeneralDialog();
     void ShowScalesWindow();
     void ExitApplication();
-    /// Carries one ready file of the watch to its end.
-    void ProcessFile(const std::string& FileName);
 
     TLoaderSettings* Settings() const { return FSettings.get(); }
     TFolderWatch* Watch() const { return FWatch.get(); }
+    TDeliveryEngine* Engine() const { return FEngine.get(); }
     QSystemTrayIcon* Tray() const { return FTray; }
     QMenu* TrayMenu() const { return FMenu.get(); }
     QAction* PauseItem() const { return FPauseItem; }
@@ -102,14 +108,27 @@ private:
     void SetupScaleList();
     void BuildTrayMenu();
     void FillScaleList();
+    /// Reads each configured scale's delivery state from the engine and shows it.
+    void ReadDeliveryStates();
+    /// The delivery columns of the scale list: the file at hand's progress, else each scale's
+    /// state as read last.
+    void ShowDeliveryColumns();
+    void FitScaleColumns();
+    /// The line beside the scale list's caption and the icon's tooltip.
+    void ShowProgress();
     void ShowRecent();
     void ShowJournalTail();
 
     // Behaviour (MainWindow.cpp).
     void FormCreate();
     void FormDestroy();
+    void StartDelivery(bool ScalesKnown);
+    void StopDelivery();
     void StartWatch();
     void StopWatch();
+    /// A file is being sent and the watch would look at the same folder and names: it is kept, so
+    /// that the file is not cut short; new settings apply from the next file.
+    bool KeepWatchForSend() const;
     /// Queues a call to this window's thread without waiting.
     TPoster Poster();
     bool TrayAvailable() const;
@@ -123,6 +142,7 @@ private:
     QLabel* lblFiles = nullptr;
     QListWidget* lbFiles = nullptr;
     QLabel* lblScales = nullptr;
+    QLabel* lblProgress = nullptr;
     QTreeWidget* lvScales = nullptr;
     QLabel* lblLog = nullptr;
     QPlainTextEdit* memLog = nullptr;
@@ -134,9 +154,12 @@ private:
 
     std::unique_ptr<TLoaderSettings> FSettings;
     std::unique_ptr<TFolderWatch> FWatch;
-    /// The watch's ready files, processed one at a time, oldest first.
-    std::unique_ptr<TReadyFeed> FFeed;
-    TProcessMemory FProcessMemory;
+    /// The file being sent, as last reported; empty when none is.
+    TSendProgress FProgress;
+    /// The delivery state of each configured scale as read last, in settings order.
+    std::vector<TScaleState> FStates;
+    /// The scales window while it is open, told when the delivery state changes.
+    QPointer<TfrmScales> FScalesWindow;
     QSystemTrayIcon* FTray = nullptr;
     std::unique_ptr<QMenu> FMenu;
     QAction* FPauseItem = nullptr;
@@ -147,6 +170,9 @@ private:
     TMainOptions FOptions;
     bool FEndRequested = false;
     bool FStarted = false; ///< the start-up got past the single-instance check
+    /// Processes the watch's ready files. Declared last, after everything its worker and its
+    /// queued calls use, so that it goes first; FormDestroy ends it before anything else anyway.
+    std::unique_ptr<TDeliveryEngine> FEngine;
 };
 
 } // namespace Plumeria

@@ -5,6 +5,7 @@
 #include "core/Settings/ScaleEntry.h"
 #include "core/Types/PostingThread.h"
 #include "ui/Common/Controls.h"
+#include "ui/Common/DeliveryText.h"
 #include "ui/Common/MessageBox.h"
 #include "ui/DigiForm/DigiForm.h"
 #include "ui/UiText/UiText.h"
@@ -62,6 +63,50 @@ void TfrmScales::done(int Result)
 {
     FProbeCancel = true;
     QDialog::done(Result);
+}
+
+void TfrmScales::SetDelivery(TScalesDelivery Delivery)
+{
+    FDelivery = std::move(Delivery);
+    FProgress = FDelivery.Progress ? FDelivery.Progress() : TSendProgress{};
+    ShowDelivery();
+    SelectionChanged();
+}
+
+void TfrmScales::DeliveryChanged()
+{
+    ShowDelivery();
+}
+
+void TfrmScales::ProgressChanged(const TSendProgress& Progress)
+{
+    FProgress = Progress;
+    ShowResults();
+}
+
+void TfrmScales::btnResendClick()
+{
+    const int Row = SelectedIndex();
+    if (Row < 0) {
+        ShowStatus(QStringLiteral("Выберите весы"));
+        return;
+    }
+    if (!FDelivery.ResendNow)
+        return;
+    const TScaleConfig& Scale = FRows[static_cast<std::size_t>(Row)];
+    const int Port = PortInUse(Scale);
+    std::size_t Missing = 0;
+    if (FDelivery.States)
+        for (const TScaleState& State : FDelivery.States({Scale}))
+            Missing += State.Missing;
+    // Asked all the same: the count shown may be a moment old.
+    FDelivery.ResendNow(Scale.Host, Port);
+    LogInfo("resend asked for " + Scale.Host + ":" + std::to_string(Port));
+    const QString Name = QtText(ScaleDisplayName(Scale));
+    ShowStatus(
+        Missing > 0
+            ? QStringLiteral("Отправляется снова: %1, %2").arg(Name, WaitingFilesText(Missing))
+            : QStringLiteral("Весы не ждут файлов: %1").arg(Name));
 }
 
 void TfrmScales::ShowStatus(const QString& Text)

@@ -1,10 +1,12 @@
 // The scales window's controls and its grouped list: captions, images, places, the add menu,
-// the rows with their check boxes and on-line states, and the caption of the layout button.
+// the rows with their check boxes, on-line and delivery states, the list's context menu, and the
+// captions and states of the buttons that follow the selection.
 
 #include "ui/ScalesForm/ScalesForm.h"
 
 #include "core/Types/Types.h"
 #include "ui/Common/Controls.h"
+#include "ui/Common/DeliveryText.h"
 #include "ui/Common/Fonts.h"
 #include "ui/Common/GridLines.h"
 #include "ui/Icons/Icons.h"
@@ -28,10 +30,19 @@ constexpr int WindowWidth = 780;
 constexpr int WindowHeight = 460;
 constexpr int RowRole = Qt::UserRole;
 constexpr int StateColumn = 3;
+constexpr int LastDeliveryColumn = 5;
+constexpr int ResultColumn = 6;
 
 constexpr TListColumn ListColumns[] = {
-    {"Имя", 170}, {"Тип", 110}, {"Адрес", 170}, {"Состояние", 120}, {"Маска", 150},
+    {"Имя", 170},       {"Тип", 110},   {"Адрес", 170},
+    {"Состояние", 120}, {"Маска", 150}, {"Последняя отправка", 200},
+    {"Результат", 200},
 };
+
+QString ResendCaption()
+{
+    return QStringLiteral("Отправить снова");
+}
 
 QString KindName(TScaleKind Kind)
 {
@@ -70,11 +81,13 @@ void TfrmScales::CreateControls()
     btnRemove = PlainButton(this, "btnRemove", UiDelete(), siDelete);
     btnLabel = PlainButton(this, "btnLabel", UiLabel(), siUpload);
     btnDesign = PlainButton(this, "btnDesign", UiLayout(), siLabels);
+    btnResend = PlainButton(this, "btnResend", ResendCaption(), siRefresh);
     btnHelp = HelpButton(this, "btnHelp", UiScales(), QStringLiteral("scales.html"));
     btnClose = PlainButton(this, "btnClose", UiClose(), siExit);
     ApplyTexts();
     SetupList();
     BuildAddMenu();
+    BuildListMenu();
 
     lblStatus->setWordWrap(true);
     lblStatus->setTextFormat(Qt::PlainText);
@@ -82,12 +95,13 @@ void TfrmScales::CreateControls()
 
     connect(lvScales, &QTreeWidget::itemChanged, this, &TfrmScales::lvScalesItemChecked);
     connect(lvScales, &QTreeWidget::itemDoubleClicked, this, &TfrmScales::lvScalesDblClick);
-    connect(lvScales, &QTreeWidget::itemSelectionChanged, this, &TfrmScales::UpdateDesignCaption);
+    connect(lvScales, &QTreeWidget::itemSelectionChanged, this, &TfrmScales::SelectionChanged);
     connect(btnAdd, &QPushButton::clicked, this, &TfrmScales::btnAddClick);
     connect(btnEdit, &QPushButton::clicked, this, &TfrmScales::EditScale);
     connect(btnRemove, &QPushButton::clicked, this, &TfrmScales::btnRemoveClick);
     connect(btnLabel, &QPushButton::clicked, this, &TfrmScales::btnLabelClick);
     connect(btnDesign, &QPushButton::clicked, this, &TfrmScales::btnDesignClick);
+    connect(btnResend, &QPushButton::clicked, this, &TfrmScales::btnResendClick);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
 
     LayOut();
@@ -126,6 +140,7 @@ void TfrmScales::LayOut()
         Place.Button->setGeometry(Left, 376, Fitted, 27);
         Shift += Width - Place.Width;
     }
+    btnResend->setGeometry(16, 420, std::max(170, btnResend->sizeHint().width()), 27);
     btnHelp->setGeometry(620, 420, 28, 27);
     btnClose->setGeometry(656, 420, 108, 27);
 }
@@ -170,6 +185,24 @@ void TfrmScales::BuildAddMenu()
     }
 }
 
+void TfrmScales::BuildListMenu()
+{
+    FListMenu = std::make_unique<QMenu>(this); // freed by its owner before the window goes
+    FListMenu->setObjectName(QStringLiteral("FListMenu"));
+    FListMenu->setFont(font());
+    FResendItem = FListMenu->addAction(SharedImages().Icon(siRefresh), ResendCaption());
+    connect(FResendItem, &QAction::triggered, this, &TfrmScales::btnResendClick);
+    lvScales->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lvScales, &QWidget::customContextMenuRequested, this, [this](const QPoint& Where) {
+        // The row under the pointer is the one meant, as in every list of the desktop.
+        QTreeWidgetItem* Item = lvScales->itemAt(Where);
+        if (!Item || Item->data(0, RowRole).toInt() < 0)
+            return;
+        lvScales->setCurrentItem(Item);
+        FListMenu->popup(lvScales->viewport()->mapToGlobal(Where));
+    });
+}
+
 void TfrmScales::FillList()
 {
     FLoading = true;
@@ -209,15 +242,47 @@ void TfrmScales::FillList()
             FItems[I] = Item;
         }
         lvScales->expandAll();
-        FitColumns();
+        ShowDelivery();
     } catch (...) {
         lvScales->setUpdatesEnabled(true);
         FLoading = false;
         throw;
     }
     lvScales->setUpdatesEnabled(true);
-    UpdateDesignCaption();
+    SelectionChanged();
     FLoading = false;
+}
+
+void TfrmScales::ShowDelivery()
+{
+    FStates = FDelivery.States ? FDelivery.States(FRows) : std::vector<TScaleState>();
+    FStates.resize(FRows.size());
+    for (std::size_t I = 0; I < FItems.size(); ++I)
+        if (FItems[I])
+            FItems[I]->setText(LastDeliveryColumn, LastDeliveryText(FStates[I]));
+    ShowResults();
+}
+
+void TfrmScales::ShowResults()
+{
+    for (std::size_t I = 0; I < FItems.size() && I < FStates.size(); ++I) {
+        if (!FItems[I])
+            continue;
+        const TScaleProgress* Sending = FindScaleProgress(FProgress, FRows[I]);
+        const QString Result = Sending ? ScaleSendText(*Sending) : DeliveryResultText(FStates[I]);
+        FItems[I]->setText(ResultColumn, Result);
+        // An error text may be long; the whole of it is a hover away.
+        FItems[I]->setToolTip(ResultColumn, Result);
+    }
+    FitColumns();
+}
+
+void TfrmScales::SelectionChanged()
+{
+    UpdateDesignCaption();
+    const bool Selected = SelectedIndex() >= 0;
+    btnResend->setEnabled(Selected);
+    FResendItem->setEnabled(Selected);
 }
 
 void TfrmScales::SetOnline(int Index, std::int32_t State)
