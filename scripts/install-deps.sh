@@ -4,8 +4,11 @@
 #
 # Beside the compilers and libraries: Qt's own Russian texts (qt6-translations-l10n); for the
 # Windows build of the tray program, Debian's Qt 6 host tools and dpkg-source (qt6-base-dev-tools,
-# dpkg-dev: scripts/build-qt-mingw.sh builds Qt for MinGW-w64 from Debian's source package), and
-# a headless X server for Wine's windows with a screenshot tool (xvfb, xauth, imagemagick).
+# dpkg-dev: scripts/build-qt-mingw.sh fetches Debian's qt6-base source package through a deb-src
+# list of its own and builds Qt for MinGW-w64 from it), a headless X server for Wine's windows
+# (xvfb), the X libraries Wine's display driver loads at run time and GnuTLS, which Wine's
+# WinHTTP takes for HTTPS (only recommended by Wine, so not there on a machine set up without
+# recommendations), and openssl, iproute2 and python3 for the self-update check under Wine.
 set -euo pipefail
 
 PACKAGES=(
@@ -17,7 +20,8 @@ PACKAGES=(
     openssl python3 iproute2
     g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 wine
     qt6-translations-l10n
-    qt6-base-dev-tools dpkg-dev xvfb xauth imagemagick
+    qt6-base-dev-tools dpkg-dev xvfb
+    libxrender1 libxcursor1 libxi6 libxrandr2 libxinerama1 libxcomposite1 libxfixes3 libgnutls30
 )
 
 missing=()

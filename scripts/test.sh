@@ -2,9 +2,10 @@
 # Installs what is missing, builds everything with warnings as errors, runs every test, then
 # builds the core without the windows under AddressSanitizer/UndefinedBehaviorSanitizer and runs
 # the core tests again, runs every fuzz target briefly (clang, sanitizers), checks the formatting,
-# and last cross-builds for Windows and runs the core tests and plumeria.exe under Wine
-# (scripts/windows-tests.sh; with PLUMERIA_WINDOWS_GUI=1 also Qt for MinGW-w64, cached, the tray
-# program, its window tests, the release files and the self-update under Wine).
+# and last builds for Windows (scripts/windows-tests.sh): a static Qt for MinGW-w64, once into a
+# cache, then `plumeria.exe` and the tray program `PlumeriaBridge.exe`; runs the core tests, the
+# window tests and plumeria.exe under Wine, writes the release files and checks the self-update
+# under Wine (PLUMERIA_WINDOWS_GUI=0 leaves out Qt, the tray program and what needs it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,6 +34,6 @@ FUZZ_JOBS="$JOBS" bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
 echo "== formatting"
 cmake --build "$BUILD" --target format-check
 
-echo "== Windows: cross build, core tests under Wine, plumeria.exe against the Linux build" \
-    "(the tray program with PLUMERIA_WINDOWS_GUI=1)"
+echo "== Windows: Qt for MinGW-w64 (cached), cross build, core and window tests under Wine," \
+    "plumeria.exe against the Linux build, release files, self-update under Wine"
 BUILD="$BUILD" JOBS="$JOBS" bash scripts/windows-tests.sh

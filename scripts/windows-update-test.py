@@ -156,7 +156,9 @@ def in_own_namespace(args, host):
 
 
 def make_certificates(folder, host):
-    """A test CA and a server certificate for `host`, signed by it."""
+    """A test CA and a server certificate for `host`, signed by it. The CA's name is new each
+    run: Windows picks an issuer by its name, and an authority left behind by a run that was cut
+    short must never be taken for this one."""
     ca_key, ca_pem = os.path.join(folder, "ca.key"), os.path.join(folder, "ca.pem")
     key, csr, pem = (os.path.join(folder, n) for n in ("server.key", "server.csr", "server.pem"))
     ext = os.path.join(folder, "server.ext")
@@ -164,7 +166,7 @@ def make_certificates(folder, host):
     run = lambda a: subprocess.run(["openssl"] + a, check=True, stdout=subprocess.DEVNULL,
                                    stderr=subprocess.PIPE)
     run(["req", "-x509"] + curve + ["-keyout", ca_key, "-out", ca_pem, "-days", "2",
-         "-subj", "/CN=PlumeriaBridge Update Test CA",
+         "-subj", f"/CN=PlumeriaBridge Update Test CA {os.getpid()}.{time.time_ns()}",
          "-addext", "basicConstraints=critical,CA:TRUE",
          "-addext", "keyUsage=critical,keyCertSign,cRLSign"])
     run(["req"] + curve + ["-keyout", key, "-out", csr, "-subj", f"/CN={host}"])
@@ -235,8 +237,10 @@ def main():
         scenario(wine, site_dir, version, newer, release, new_program, quick_exit)
     finally:
         wine.end_all()
-        wine.run(trust, "remove", ca)
+        removed = wine.run(trust, "remove", ca)
         wine.wait_idle()
+        check(removed.returncode == 0, "the test CA is taken out of the prefix's trusted roots",
+              removed.stderr.decode(errors="replace"))
         server.shutdown()
     return 0 if OK else 1
 

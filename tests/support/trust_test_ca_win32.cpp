@@ -31,6 +31,26 @@ std::vector<BYTE> DerFromPem(const std::string& Pem)
     return Der;
 }
 
+// Whether the registry's Root store holds the certificate, looked up afresh.
+bool RootHolds(const std::vector<BYTE>& Der)
+{
+    HCERTSTORE Root = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
+                                    CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    PCCERT_CONTEXT Wanted =
+        CertCreateCertificateContext(X509_ASN_ENCODING, Der.data(), static_cast<DWORD>(Der.size()));
+    PCCERT_CONTEXT Found = Root && Wanted
+                               ? CertFindCertificateInStore(Root, X509_ASN_ENCODING, 0,
+                                                            CERT_FIND_EXISTING, Wanted, nullptr)
+                               : nullptr;
+    if (Found)
+        CertFreeCertificateContext(Found);
+    if (Wanted)
+        CertFreeCertificateContext(Wanted);
+    if (Root)
+        CertCloseStore(Root, 0);
+    return Found != nullptr;
+}
+
 } // namespace
 
 int main(int Argc, char** Argv)
@@ -47,8 +67,11 @@ int main(int Argc, char** Argv)
         std::fprintf(stderr, "trust_test_ca: %s holds no PEM certificate\n", Argv[2]);
         return 1;
     }
-    HCERTSTORE Root =
-        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    // The registry's own Root store, where the certificate is kept: Wine answers the system store
+    // from a copy, so a removal through it reports success and keeps the certificate, and the
+    // authorities of earlier runs pile up.
+    HCERTSTORE Root = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
+                                    CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
     if (!Root) {
         std::fprintf(stderr, "trust_test_ca: cannot open the Root store (%lu)\n", GetLastError());
         return 1;
@@ -69,5 +92,11 @@ int main(int Argc, char** Argv)
     if (!Ok)
         std::fprintf(stderr, "trust_test_ca: %s failed (%lu)\n", Mode.c_str(), GetLastError());
     CertCloseStore(Root, 0);
+    // Checked afresh, as the next program will find it.
+    if (Ok && RootHolds(Der) != (Mode == "add")) {
+        std::fprintf(stderr, "trust_test_ca: %s reported success, but the Root store %s it\n",
+                     Mode.c_str(), Mode == "add" ? "lacks" : "still holds");
+        Ok = false;
+    }
     return Ok ? 0 : 1;
 }

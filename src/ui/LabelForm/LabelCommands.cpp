@@ -51,7 +51,7 @@ std::filesystem::path FolderPath(const QString& Folder)
 
 QString FolderOf(const std::filesystem::path& File)
 {
-    return QDir::toNativeSeparators(QString::fromStdString(PathToUtf8(File.parent_path())));
+    return NativePathText(File.parent_path());
 }
 
 // The user's words for a file the designer could not write, by the system's reason.
@@ -77,8 +77,7 @@ QString SaveFailureText(const std::error_code& Reason, const std::filesystem::pa
 QString SaveFailureText(const std::string& Code, const std::filesystem::path& File)
 {
     if (Code == "readonly")
-        return QStringLiteral("Не удалось сохранить макет: файл ") +
-               QDir::toNativeSeparators(QString::fromStdString(PathToUtf8(File))) +
+        return QStringLiteral("Не удалось сохранить макет: файл ") + NativePathText(File) +
                QStringLiteral(" только для чтения");
     return QStringLiteral("Не удалось сохранить макет: ") + ErrorText(Code);
 }

@@ -10,6 +10,7 @@
 #include "ui/Common/Fonts.h"
 #include "ui/Common/MessageBox.h"
 #include "ui/Icons/Icons.h"
+#include "ui/LabelForm/LabelSend.h"
 #include "ui/UiText/UiText.h"
 
 #include <QApplication>
@@ -269,12 +270,11 @@ void TfrmLabel::RefreshAll()
 {
     ReadLabelSize();
     if (FDoc) {
-        QString Status = QString::fromStdString(PathToUtf8(FDoc->FileName())) +
-                         QStringLiteral("  %1 %2   %3 x %4 mm")
-                             .arg(UiLayout())
-                             .arg(FDoc->FormatId(FFormat))
-                             .arg(FWidthDots / 8)
-                             .arg(FHeightDots / 8);
+        QString Status = NativePathText(FDoc->FileName()) + QStringLiteral("  %1 %2   %3 x %4 mm")
+                                                                .arg(UiLayout())
+                                                                .arg(FDoc->FormatId(FFormat))
+                                                                .arg(FWidthDots / 8)
+                                                                .arg(FHeightDots / 8);
         if (FDoc->Dirty())
             Status += QStringLiteral(" *");
         SetStatus(Status);

@@ -28,6 +28,11 @@ int DigiScalePort(const TScaleConfig& Scale)
     return Scale.Port > 0 ? Scale.Port : DigiDefaultPort(Scale.Host);
 }
 
+QString NativePathText(const std::filesystem::path& Path)
+{
+    return QDir::toNativeSeparators(QString::fromStdString(PathToUtf8(Path)));
+}
+
 TLabelSendOutcome SendLabelToScale(const TScaleConfig& Scale, const std::string& AdapterIp,
                                    int TimeoutMs, const std::filesystem::path& Folder)
 {
@@ -52,8 +57,7 @@ QString MissingLabelFilesText(const std::filesystem::path& Folder)
     for (const std::string& Name : Missing)
         Names << QString::fromStdString(Name);
     return (Missing.size() == 1 ? QStringLiteral("Нет файла ") : QStringLiteral("Нет файлов ")) +
-           Names.join(QStringLiteral(", ")) + QStringLiteral(" в папке ") +
-           QDir::toNativeSeparators(QString::fromStdString(PathToUtf8(Folder))) +
+           Names.join(QStringLiteral(", ")) + QStringLiteral(" в папке ") + NativePathText(Folder) +
            QStringLiteral(": этикетка не отправлена");
 }
 

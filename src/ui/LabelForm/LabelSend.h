@@ -29,6 +29,10 @@ struct TLabelSendOutcome
     bool Unreadable = false;
 };
 
+/// A path as the user's system writes it ("\" between folders on Windows): a folder that came
+/// from the picker and a file name joined to it otherwise show both separators.
+QString NativePathText(const std::filesystem::path& Path);
+
 /// Sends the label files of `Folder` to one DIGI scale, from the address chosen for its host and
 /// `AdapterIp`.
 TLabelSendOutcome SendLabelToScale(const TScaleConfig& Scale, const std::string& AdapterIp,
