@@ -2,10 +2,10 @@
 # Installs what is missing, builds everything with warnings as errors, runs every test, then
 # builds the core without the windows under AddressSanitizer/UndefinedBehaviorSanitizer and runs
 # the core tests again, runs every fuzz target briefly (clang, sanitizers), checks the formatting,
-# and last builds for Windows (scripts/windows-tests.sh): a static Qt for MinGW-w64, once into a
-# cache, then `plumeria.exe` and the tray program `PlumeriaBridge.exe`; runs the core tests, the
-# window tests and plumeria.exe under Wine, writes the release files and checks the self-update
-# under Wine (PLUMERIA_WINDOWS_GUI=0 leaves out Qt, the tray program and what needs it).
+# and last builds for Windows (scripts/windows-tests.sh): `plumeria.exe` and the core tests, run
+# under Wine; with PLUMERIA_WINDOWS_GUI=1 also a static Qt for MinGW-w64, once into a cache, the
+# tray program `PlumeriaBridge.exe`, its window tests under Wine, the release files and the
+# self-update under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
