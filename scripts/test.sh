@@ -34,6 +34,7 @@ FUZZ_JOBS="$JOBS" bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
 echo "== formatting"
 cmake --build "$BUILD" --target format-check
 
-echo "== Windows: Qt for MinGW-w64 (cached), cross build, core and window tests under Wine," \
-    "plumeria.exe against the Linux build, release files, self-update under Wine"
+echo "== Windows: cross build, core tests under Wine, plumeria.exe against the Linux build" \
+    "(with PLUMERIA_WINDOWS_GUI=1 also the tray program, its window tests, release files and" \
+    "self-update)"
 BUILD="$BUILD" JOBS="$JOBS" bash scripts/windows-tests.sh
