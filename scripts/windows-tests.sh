@@ -49,8 +49,8 @@ seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f", b - a }'; }
 # --- 1. Qt for MinGW-w64 and the cross build ---------------------------------------------------
 # The tray program for Windows (Qt for MinGW-w64, its window tests, release files and self-update
 # under Wine) only with PLUMERIA_WINDOWS_GUI=1 for now: one window test program still ended
-# without a word in one of the last three full runs, text fields draw no text under Wine, and on a
-# fresh machine the first Qt build plus the cross build take about 35 minutes of the CI's 90.
+# without a word in one of the last three full runs, and on a fresh machine the first Qt build
+# plus the cross build take about 35 minutes of the CI's 90.
 WINDOWS_GUI=${PLUMERIA_WINDOWS_GUI:-0}
 TQ=$(now)
 GUI_OPTIONS=(-DPLUMERIA_GUI=OFF)

@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QWidget>
@@ -145,6 +146,12 @@ QString ChildFault(const QWidget& Parent)
         if (const auto* Label = qobject_cast<const QLabel*>(Shown[A]);
             Label && Box.height() < Label->fontMetrics().height())
             return Describe(Shown[A]) + QStringLiteral(" lower than its text");
+        // A text field centres its line on the box of the text's glyphs: a face whose glyphs
+        // claim more height than the field has draws the text out of sight.
+        if (const auto* Edit = qobject_cast<const QLineEdit*>(Shown[A]);
+            Edit && Edit->fontMetrics().boundingRect(QStringLiteral("Обмен 123 *.csv")).height() >
+                        Edit->contentsRect().height())
+            return Describe(Shown[A]) + QStringLiteral(" draws its text out of sight");
         for (qsizetype B = A + 1; B < Shown.size(); ++B)
             if (Box.intersects(Shown[B]->geometry()))
                 return Describe(Shown[A]) + QStringLiteral(" overlaps ") + Describe(Shown[B]);

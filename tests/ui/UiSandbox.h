@@ -79,8 +79,8 @@ TScaleConfig MakeScale(const char* Name, const char* Host, int Port, TScaleKind 
 void TypeText(QLineEdit* Edit, const QString& Text);
 
 /// What is wrong with the layout of `Window`'s controls, empty when nothing is: a visible control
-/// outside its parent, two visible siblings overlapping, or a caption (label, button, check
-/// box) that needs more room than its control has.
+/// outside its parent, two visible siblings overlapping, a caption (label, button, check box)
+/// that needs more room than its control has, or a text field whose text would be out of sight.
 QString LayoutFault(const QWidget& Window);
 
 /// Whether `List` draws grid lines around `Item`'s cell in `Column`: the pixel under the middle

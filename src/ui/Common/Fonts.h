@@ -1,6 +1,6 @@
 #pragma once
 // The program's faces: "Segoe UI" for the interface and "Consolas" for fixed-width text where
-// the machine has them, the system's own faces elsewhere.
+// the machine has them, the system's own faces elsewhere; always faces that write Cyrillic.
 
 #include <QFont>
 
