@@ -50,4 +50,16 @@ Clock::time_point WriteAndClose(const fs::path& Path, const std::string& Content
     return Clock::now();
 }
 
+std::string PluFile(int Count)
+{
+    std::string Text;
+    for (int I = 1; I <= Count; ++I) {
+        const std::string Plu = std::to_string(I);
+        Text += "A;" + Plu + ";" + std::to_string(2000000 + I) + ";" +
+                std::to_string(100 + I % 900) + ",50;0;0;" + std::to_string(I % 30) + ";Article " +
+                Plu + "\r\n";
+    }
+    return Text;
+}
+
 } // namespace Plumeria::Bench

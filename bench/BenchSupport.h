@@ -2,6 +2,7 @@
 // Pieces the benchmarks share: a hand-run stand-in for the interface thread, throw-away folders
 // (the data folder included), timing and a median.
 
+#include "core/Processing/ProcessFile.h"
 #include "core/Types/Poster.h"
 
 #include <chrono>
@@ -49,6 +50,19 @@ struct TLoop
         return true;
     }
 };
+
+/// File processing's reports, dropped.
+class TQuietReporter : public IProcessReporter
+{
+public:
+    void AddRecent(const std::string&) override {}
+    void ShowBalloon(const std::string&, const std::string&) override {}
+    void RefreshView() override {}
+};
+
+/// A PLU file of `Count` articles the DIGI encoder takes: weighed, price per kilogram, a 7-digit
+/// barcode.
+std::string PluFile(int Count);
 
 /// The middle value (the upper one of the two for an even count); `Values` must not be empty.
 double Median(std::vector<double> Values);

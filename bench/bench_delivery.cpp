@@ -42,26 +42,6 @@ namespace {
 constexpr int Articles = 500;
 constexpr auto AnswerDelay = 5ms;
 
-class TQuietReporter : public IProcessReporter
-{
-public:
-    void AddRecent(const std::string&) override {}
-    void ShowBalloon(const std::string&, const std::string&) override {}
-    void RefreshView() override {}
-};
-
-std::string PluFile(int Count)
-{
-    std::string Text;
-    for (int I = 1; I <= Count; ++I) {
-        const std::string Plu = std::to_string(I);
-        Text += "A;" + Plu + ";" + std::to_string(2000000 + I) + ";" +
-                std::to_string(100 + I % 900) + ",50;0;0;" + std::to_string(I % 30) + ";Article " +
-                Plu + "\r\n";
-    }
-    return Text;
-}
-
 /// A scale that answers each frame after `AnswerDelay` and notes when it acknowledged the last.
 struct TSlowScale
 {

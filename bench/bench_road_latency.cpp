@@ -29,27 +29,6 @@ using namespace Plumeria::Bench;
 
 namespace {
 
-class TQuietReporter : public IProcessReporter
-{
-public:
-    void AddRecent(const std::string&) override {}
-    void ShowBalloon(const std::string&, const std::string&) override {}
-    void RefreshView() override {}
-};
-
-// Articles the DIGI encoder takes: weighed, price per kilogram, a 7-digit barcode.
-std::string PluFile(int Count)
-{
-    std::string Text;
-    for (int I = 1; I <= Count; ++I) {
-        const std::string Plu = std::to_string(I);
-        Text += "A;" + Plu + ";" + std::to_string(2000000 + I) + ";" +
-                std::to_string(100 + I % 900) + ",50;0;0;" + std::to_string(I % 30) + ";Article " +
-                Plu + "\r\n";
-    }
-    return Text;
-}
-
 struct TRunTimes
 {
     double CloseToReady = 0;

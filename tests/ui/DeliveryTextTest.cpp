@@ -4,23 +4,14 @@
 
 #include "ui/Common/DeliveryText.h"
 
+#include "UiSandbox.h"
+
 #include <QTest>
 
 using namespace Plumeria;
+using Plumeria::Test::Part;
 
 namespace {
-
-TScaleProgress Part(const char* Host, int Port, const char* Name, std::size_t Sent,
-                    std::size_t Total)
-{
-    TScaleProgress Scale;
-    Scale.Host = Host;
-    Scale.Port = Port;
-    Scale.Name = Name;
-    Scale.Sent = Sent;
-    Scale.Total = Total;
-    return Scale;
-}
 
 TScaleState State(TDeliveryResult Result, std::size_t Articles, const char* Error,
                   std::size_t Missing)

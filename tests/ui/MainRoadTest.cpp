@@ -128,24 +128,41 @@ struct TRoad
     // One enabled DIGI scale on the simulator, code page 1251, every file (or no scale at all).
     bool Start(const char* ScaleMask = "*", bool WithScale = true)
     {
+        return StartWith({}, ScaleMask, WithScale ? 1 : 0);
+    }
+
+    // The same scale answering each article after a few milliseconds, as a scale on a shop
+    // network does, so a file takes seconds; `OffPort` adds "Весы 2" there, where nothing answers.
+    bool StartSlow(int OffPort = 0)
+    {
+        Tool::TScaleSimOptions Slow;
+        Slow.OnFrame = [](const Tool::TSimFrame&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        };
+        Slow.KeepFrames = false;
+        return StartWith(std::move(Slow), "*", 1, OffPort);
+    }
+
+private:
+    bool StartWith(Tool::TScaleSimOptions Options, const char* ScaleMask, int ScaleCount,
+                   int OffPort = 0)
+    {
         std::string Error;
-        if (!Sim.Start({}, Error))
+        if (!Sim.Start(std::move(Options), Error))
             return false;
         Watched = Box.Folder("Обмен");
         TLoaderSettings Settings;
         Settings.AutoUpdate = false;
         Settings.RunWithWindows = false;
         Settings.WatchFolder = PathToUtf8(Watched);
-        TScaleConfig Scale;
-        Scale.Enabled = true;
-        Scale.Name = "Весы 1";
-        Scale.Host = "127.0.0.1";
-        Scale.Port = Sim.Port();
-        Scale.Kind = TScaleKind::skDigi;
-        Scale.FileCodePage = 1251;
-        Scale.FileMask = ScaleMask;
-        if (WithScale)
-            Settings.Scales = {Scale};
+        if (ScaleCount > 0)
+            Settings.Scales.push_back(
+                MakeScale("Весы 1", "127.0.0.1", Sim.Port(), TScaleKind::skDigi, "", ScaleMask));
+        if (OffPort > 0)
+            Settings.Scales.push_back(
+                MakeScale("Весы 2", "127.0.0.1", OffPort, TScaleKind::skDigi, "", "*"));
+        for (TScaleConfig& Scale : Settings.Scales)
+            Scale.FileCodePage = 1251;
         Settings.Save();
         return true;
     }
@@ -262,27 +279,9 @@ private Q_SLOTS:
     {
         constexpr int Articles = 1200;
         TRoad Road;
-        Tool::TScaleSimOptions Slow;
-        // A few milliseconds per answer, as a scale on a shop network: the file takes seconds.
-        Slow.OnFrame = [](const Tool::TSimFrame&) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(3));
-        };
-        Slow.KeepFrames = false;
-        std::string Error;
-        QVERIFY2(Road.Sim.Start(Slow, Error), Error.c_str());
         const int OffPort = FreePort();
         QVERIFY(OffPort > 0);
-        Road.Watched = Road.Box.Folder("Обмен");
-        TLoaderSettings Settings;
-        Settings.AutoUpdate = false;
-        Settings.RunWithWindows = false;
-        Settings.WatchFolder = PathToUtf8(Road.Watched);
-        Settings.Scales = {
-            MakeScale("Весы 1", "127.0.0.1", Road.Sim.Port(), TScaleKind::skDigi, "", "*"),
-            MakeScale("Весы 2", "127.0.0.1", OffPort, TScaleKind::skDigi, "", "*")};
-        for (TScaleConfig& Scale : Settings.Scales)
-            Scale.FileCodePage = 1251;
-        Settings.Save();
+        QVERIFY(Road.StartSlow(OffPort));
 
         TfrmMain Window(Road.Box.Options());
         Window.ShowMainWindow();
@@ -395,22 +394,7 @@ private Q_SLOTS:
     {
         constexpr int Articles = 600;
         TRoad Road;
-        Tool::TScaleSimOptions Slow;
-        Slow.OnFrame = [](const Tool::TSimFrame&) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(3));
-        };
-        Slow.KeepFrames = false;
-        std::string Error;
-        QVERIFY2(Road.Sim.Start(Slow, Error), Error.c_str());
-        Road.Watched = Road.Box.Folder("Обмен");
-        TLoaderSettings Settings;
-        Settings.AutoUpdate = false;
-        Settings.RunWithWindows = false;
-        Settings.WatchFolder = PathToUtf8(Road.Watched);
-        Settings.Scales = {
-            MakeScale("Весы 1", "127.0.0.1", Road.Sim.Port(), TScaleKind::skDigi, "", "*")};
-        Settings.Scales[0].FileCodePage = 1251;
-        Settings.Save();
+        QVERIFY(Road.StartSlow());
         TfrmMain Window(Road.Box.Options());
         QVERIFY(DropFile(Road.Watched, "prices.csv", ManyArticles(Articles), 1251));
         QTRY_VERIFY_WITH_TIMEOUT(Road.Sim.FrameCount() > 10, 20000);
@@ -442,22 +426,7 @@ private Q_SLOTS:
         QFETCH(bool, Quit);
         constexpr int Articles = 600;
         TRoad Road;
-        Tool::TScaleSimOptions Slow;
-        Slow.OnFrame = [](const Tool::TSimFrame&) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(3));
-        };
-        Slow.KeepFrames = false;
-        std::string Error;
-        QVERIFY2(Road.Sim.Start(Slow, Error), Error.c_str());
-        Road.Watched = Road.Box.Folder("Обмен");
-        TLoaderSettings Settings;
-        Settings.AutoUpdate = false;
-        Settings.RunWithWindows = false;
-        Settings.WatchFolder = PathToUtf8(Road.Watched);
-        Settings.Scales = {
-            MakeScale("Весы 1", "127.0.0.1", Road.Sim.Port(), TScaleKind::skDigi, "", "*")};
-        Settings.Scales[0].FileCodePage = 1251;
-        Settings.Save();
+        QVERIFY(Road.StartSlow());
         TfrmMain Window(Road.Box.Options());
         QSignalSpy Ended(&Window, &TfrmMain::Ended);
         QVERIFY(DropFile(Road.Watched, "prices.csv", ManyArticles(Articles), 1251));

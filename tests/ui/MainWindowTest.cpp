@@ -51,18 +51,6 @@ template <typename T> T* Find(const TfrmMain& Window, const char* Name)
     return Window.findChild<T*>(QString::fromLatin1(Name));
 }
 
-TScaleProgress Part(const char* Host, int Port, const char* Name, std::size_t Sent,
-                    std::size_t Total)
-{
-    TScaleProgress Scale;
-    Scale.Host = Host;
-    Scale.Port = Port;
-    Scale.Name = Name;
-    Scale.Sent = Sent;
-    Scale.Total = Total;
-    return Scale;
-}
-
 QImage IconImage(const QIcon& Icon)
 {
     return Icon.pixmap(QSize(20, 20))

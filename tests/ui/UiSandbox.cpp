@@ -189,4 +189,16 @@ TScaleConfig MakeScale(const char* Name, const char* Host, int Port, TScaleKind 
     return Config;
 }
 
+TScaleProgress Part(const char* Host, int Port, const char* Name, std::size_t Sent,
+                    std::size_t Total)
+{
+    TScaleProgress Scale;
+    Scale.Host = Host;
+    Scale.Port = Port;
+    Scale.Name = Name;
+    Scale.Sent = Sent;
+    Scale.Total = Total;
+    return Scale;
+}
+
 } // namespace Plumeria::Test

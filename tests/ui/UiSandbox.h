@@ -4,6 +4,7 @@
 // of its own, no network (the update check is recorded instead) and no launched handlers (the
 // addresses that would be opened are recorded).
 
+#include "core/Delivery/DeliveryEngine.h"
 #include "core/Settings/Settings.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
@@ -77,6 +78,10 @@ TScaleConfig MakeScale(const char* Name, const char* Host, int Port, TScaleKind 
 /// the characters (ASCII), as one input otherwise (Cyrillic); either way the edit's change
 /// signals fire as for typing.
 void TypeText(QLineEdit* Edit, const QString& Text);
+
+/// One scale's part of a file being sent, `Sent` of `Total` articles.
+TScaleProgress Part(const char* Host, int Port, const char* Name, std::size_t Sent,
+                    std::size_t Total);
 
 /// What is wrong with the layout of `Window`'s controls, empty when nothing is: a visible control
 /// outside its parent, two visible siblings overlapping, a caption (label, button, check box)
