@@ -110,6 +110,10 @@ class Wine:
             subprocess.run([wine, "wineboot", "--init"], env=self.env,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.wait_idle()
+        # Xvfb has no window manager; Wine would wait 2 s for one at every hidden window.
+        subprocess.run([wine, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
+                        "/d", "N", "/f"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
 
     def run(self, *args, timeout=120):
         return subprocess.run([self.wine, *args], env=self.env, capture_output=True,
