@@ -99,7 +99,7 @@ cmake -S "$SRC" -B "$WORK/build" -G Ninja \
     { tail -n 60 "$WORK/configure.log" >&2; exit 1; }
 T_CONFIGURE=$(date +%s)
 
-echo "== building Qt ($JOBS jobs; about 15-20 minutes on two cores)"
+echo "== building Qt ($JOBS jobs; about 25-30 minutes on two cores)"
 cmake --build "$WORK/build" -j "$JOBS" >"$WORK/build.log" 2>&1 ||
     { tail -n 60 "$WORK/build.log" >&2; exit 1; }
 T_BUILD=$(date +%s)
