@@ -376,14 +376,16 @@ bool TDeliveryEngine::SendMissed(const TScaleConfig& Scale, const TLoaderSetting
         Done.Sent = Articles;
         LogInfo("resent " + Entry.FileName + " to " + Scale.Host + ": " + std::to_string(Articles) +
                 " PLU");
-        {
-            std::lock_guard Guard(FSpoolLock);
-            FSpool.Remove(Entry);
-        }
+        // Recorded before the copy goes: whoever sees the file no longer waiting sees it sent,
+        // and a stop in between sends it once more rather than losing what the scale got.
         {
             std::lock_guard Guard(FStoreLock);
             FStatus.Record(Scale.Host, Port, ScaleDisplayName(Scale), Entry.FileName,
                            DeliveryTimeText(LocalNow()), Articles, ResultOf(Result.Status), "");
+        }
+        {
+            std::lock_guard Guard(FSpoolLock);
+            FSpool.Remove(Entry);
         }
         PostScaleFinished(Entry.FileName, Done);
         PostStatusChanged();
