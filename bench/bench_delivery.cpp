@@ -135,6 +135,19 @@ struct TSendTimes
 
 /// One file to `ScaleCount` scales through the engine (or, with `OnInterfaceThread`, through
 /// file processing called on the interface thread as before).
+/// An engine as the program starts it, watching Dir and keeping its status in Data.
+std::unique_ptr<TDeliveryEngine> StartEngine(const fs::path& Dir, const fs::path& Data,
+                                             TDeliveryOptions Options, TLoaderSettings& Settings,
+                                             TLoop& Loop, TQuietReporter& Reporter)
+{
+    Settings.WatchFolder = PathToUtf8(Dir);
+    Settings.ConnectTimeoutMs = 1000;
+    Options.DataFolder = Data;
+    auto Engine = std::make_unique<TDeliveryEngine>(Loop.Poster(), Reporter, nullptr, Options);
+    Engine->SetSettings(Settings, true);
+    return Engine;
+}
+
 bool SendOnce(int ScaleCount, bool OnInterfaceThread, const std::string& Content, TSendTimes& Times)
 {
     std::vector<std::unique_ptr<TSlowScale>> Scales;
@@ -147,15 +160,9 @@ bool SendOnce(int ScaleCount, bool OnInterfaceThread, const std::string& Content
     }
     const fs::path Dir = MakeFolder("delivery");
     const fs::path Data = MakeFolder("delivery-data");
-    Settings.WatchFolder = PathToUtf8(Dir);
-    Settings.ConnectTimeoutMs = 1000;
-
     TLoop Loop;
     TQuietReporter Reporter;
-    TDeliveryOptions Options;
-    Options.DataFolder = Data;
-    auto Engine = std::make_unique<TDeliveryEngine>(Loop.Poster(), Reporter, nullptr, Options);
-    Engine->SetSettings(Settings, true);
+    auto Engine = StartEngine(Dir, Data, {}, Settings, Loop, Reporter);
     TProcessMemory Memory;
     std::unique_ptr<TFolderWatch> Watch;
     Watch = std::make_unique<TFolderWatch>(
@@ -253,15 +260,11 @@ bool ComebackOnce(std::uint32_t IntervalMs, const std::string& Content, double& 
     Settings.Scales = {ScaleAt(Port)};
     const fs::path Dir = MakeFolder("comeback");
     const fs::path Data = MakeFolder("comeback-data");
-    Settings.WatchFolder = PathToUtf8(Dir);
-    Settings.ConnectTimeoutMs = 1000;
     TLoop Loop;
     TQuietReporter Reporter;
     TDeliveryOptions Options;
-    Options.DataFolder = Data;
     Options.ResendIntervalMs = IntervalMs;
-    auto Engine = std::make_unique<TDeliveryEngine>(Loop.Poster(), Reporter, nullptr, Options);
-    Engine->SetSettings(Settings, true);
+    auto Engine = StartEngine(Dir, Data, Options, Settings, Loop, Reporter);
     auto Watch = std::make_unique<TFolderWatch>(
         Settings.WatchFolder, "*.csv",
         [&](const std::string& FileName) { Engine->Offer(FileName); }, Loop.Poster());
