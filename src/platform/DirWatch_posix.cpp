@@ -28,6 +28,21 @@ constexpr std::uint32_t WatchEvents = IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | I
 // for.
 constexpr std::uint32_t UseEvents = IN_OPEN | IN_CLOSE_NOWRITE;
 
+/// An event after which a listing of the folder may find something new. The watch's own listing
+/// opens and closes the folder itself (IN_OPEN / IN_CLOSE_NOWRITE with IN_ISDIR and no name):
+/// waking for those would have it list again at once, for ever; nor do a subfolder's opens and
+/// closes change anything.
+bool ChangesListing(const inotify_event& Event, const char* Name)
+{
+    constexpr std::uint32_t FolderGone = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
+    if (Event.mask & (FolderGone | IN_Q_OVERFLOW))
+        return true;
+    const bool AboutFolderItself = Event.len == 0 || Name[0] == '\0';
+    const std::uint32_t Change =
+        Event.mask & WatchEvents & ~(IN_ONLYDIR | IN_DELETE_SELF | IN_MOVE_SELF);
+    return !AboutFolderItself && Change != 0;
+}
+
 /// File systems whose files may be written from another machine: inotify sees only what this
 /// machine does there.
 bool IsNetworkFileSystem(const std::filesystem::path& Folder)
@@ -101,7 +116,7 @@ struct TDirWatch::TImpl
                     Overflowed = true;
                 if (Event.mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT))
                     Lost = true;
-                if (Event.mask & ~UseEvents)
+                if (ChangesListing(Event, Name))
                     Changed = true;
                 Pos += static_cast<ssize_t>(sizeof(inotify_event) + Event.len);
             }
