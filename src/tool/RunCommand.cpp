@@ -135,7 +135,8 @@ public:
         // The display name ends with the host, as in the windows.
         const std::string Outcome =
             Scale.Ok ? std::to_string(Scale.Sent) + "/" + std::to_string(Scale.Total) + " PLU"
-                     : "failed: " + Scale.Message;
+            : Scale.NotSent ? "not sent: " + Scale.Message
+                            : "failed: " + Scale.Message;
         PrintLine(TimePrefix() + "  " + FileName + " -> " + Scale.Name + ":" +
                   std::to_string(Scale.Port) + ": " + Outcome);
     }
@@ -195,6 +196,11 @@ int RunRun(const TArgs& Args)
                      "plumeria run: cannot read %s; running with the defaults and "
                      "never saving over it\n",
                      PathToUtf8(Settings.IniPath()).c_str());
+    if (!Start.DataFolderFallback.empty())
+        std::fprintf(stderr,
+                     "plumeria run: the data folder cannot be used (%s); the settings and the "
+                     "journal are in %s instead\n",
+                     Start.DataFolderFallback.c_str(), PathToUtf8(DataFolder()).c_str());
     if (!Start.SaveError.empty())
         std::fprintf(stderr, "plumeria run: cannot save settings: %s\n", Start.SaveError.c_str());
     if (LevelGiven)

@@ -1,7 +1,8 @@
 // `plumeria status [--json]`: what each scale of the data folder's settings last got, and how many
-// files it still misses, from the delivery status and the re-send spool. Writes nothing: neither
-// the settings nor the status are saved (a damaged status file is only kept aside, as every load
-// of it does).
+// files it still misses, from the delivery status and the re-send spool. Reads only: no file is
+// written, renamed or journaled to. Whatever would make a monitoring script's "all well" untrue
+// exits 1 with the reason on stderr: no settings, a data folder that fell back to the program's
+// folder, a damaged status file (the records that could be read are still printed).
 
 #include "core/Delivery/DeliveryStatus.h"
 #include "core/Delivery/Spool.h"
@@ -147,32 +148,40 @@ int RunStatus(const TArgs& Args)
                      Reader.Ok() ? "takes no file or folder" : Reader.Error().c_str(), StatusUsage);
         return ExitUsage;
     }
-    // Loaded the way `plumeria run` loads them, but never saved: a status query changes nothing.
+    // The journal stays silent: a query is nothing worth a line, and a settings file that cannot
+    // be read is said here.
+    SetLogLevel(TLogLevel::llErrors);
+    ShutdownJournal();
+    if (const std::string Fallback = DataFolderFallback(); !Fallback.empty()) {
+        std::fprintf(stderr,
+                     "plumeria status: the data folder cannot be used (%s); the programs keep "
+                     "their settings and journal in %s instead\n",
+                     Fallback.c_str(), PathToUtf8(DataFolder()).c_str());
+        return ExitFailed;
+    }
     TLoaderSettings Settings;
+    std::error_code Missing;
+    if (!std::filesystem::exists(Settings.IniPath(), Missing)) {
+        std::fprintf(stderr, "plumeria status: no settings: %s does not exist\n",
+                     PathToUtf8(Settings.IniPath()).c_str());
+        return ExitFailed;
+    }
     if (!Settings.Load()) {
         std::fprintf(stderr, "plumeria status: cannot read %s\n",
                      PathToUtf8(Settings.IniPath()).c_str());
-        return ExitUsage;
-    }
-    SetLogLevel(Settings.LogLevel);
-
-    TDeliveryStatus Status(DataFolder() / "delivery.ini");
-    if (std::string Error; !Status.Load(Error)) {
-        std::filesystem::path Aside = Status.File();
-        Aside += ".bad";
-        std::error_code Ignored;
-        const std::string Kept = std::filesystem::exists(Aside, Ignored)
-                                     ? "; the file is kept aside as " + PathToUtf8(Aside)
-                                     : "";
-        std::fprintf(stderr, "plumeria status: delivery status unreadable: %s%s\n", Error.c_str(),
-                     Kept.c_str());
         return ExitFailed;
     }
+
+    TDeliveryStatus Status(DataFolder() / "delivery.ini");
+    std::string Damage;
+    const bool Whole = Status.Read(Damage);
     const TSpool Spool(DataFolder() / "spool");
     const std::vector<TStatusRow> Rows = CollectRows(Settings, Status, Spool);
     const std::string Out = Reader.Has("json") ? JsonReport(Rows) : TextReport(Rows);
     std::fwrite(Out.data(), 1, Out.size(), stdout);
-    return std::fflush(stdout) == 0 ? ExitOk : ExitFailed;
+    if (!Whole)
+        std::fprintf(stderr, "plumeria status: delivery status damaged: %s\n", Damage.c_str());
+    return std::fflush(stdout) == 0 && Whole ? ExitOk : ExitFailed;
 }
 
 } // namespace Plumeria::Tool

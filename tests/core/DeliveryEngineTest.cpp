@@ -101,7 +101,9 @@ public:
     void ScaleFinished(const std::string& FileName, const TScaleProgress& Scale) override
     {
         Finished.push_back(FileName + " " + Scale.Host + ":" + std::to_string(Scale.Port) +
-                           (Scale.Ok ? " ok" : " failed"));
+                           (Scale.Ok        ? " ok"
+                            : Scale.NotSent ? " not sent"
+                                            : " failed"));
     }
     void StatusChanged() override { ++StatusChanges; }
     TSendProgress Last;
@@ -259,6 +261,64 @@ TEST_F(DeliveryEngineTest, AScaleThatWasOffGetsTheFileOnItsOwnOnceItAnswers)
     EXPECT_EQ(NamesReceived(Off, {OldName, NewName}), (std::vector<std::string>{OldName, NewName}));
     EXPECT_EQ(NamesReceived(On, {OldName, NewName}), (std::vector<std::string>{OldName, NewName}));
     EXPECT_EQ(StateOf(OffScale).Delivery.LastFile, "b.csv");
+}
+
+// A make without a protocol sends nothing, so nothing may count as sent to it: neither a new
+// file nor a copy the scale missed while it was still set up as a DIGI scale. The copy stays.
+TEST_F(DeliveryEngineTest, AScaleWithoutAProtocolIsNeverCountedAsSent)
+{
+    TScaleConfig Config = ScaleAt(FreePort(), "Касса");
+    Settings.Scales = {Config};
+    TDeliveryOptions Options;
+    Options.ResendIntervalMs = 600000; // only the user and the files send
+    StartEngine(Options);
+    StartWatch();
+    Deliver("a.csv", OldPrices);
+    ASSERT_EQ(StateOf(Config).Missing, 1u);
+
+    Config.Kind = TScaleKind::skCas;
+    Settings.Scales = {Config};
+    Engine->SetSettings(Settings, true);
+    const std::string Where = " 127.0.0.1:" + std::to_string(Config.Port);
+    const auto Reported = [&](const std::string& Line) {
+        return std::find(Observer.Finished.begin(), Observer.Finished.end(), Line) !=
+               Observer.Finished.end();
+    };
+    Engine->ResendNow(Config.Host, Config.Port);
+    ASSERT_TRUE(WaitUntil([&] { return Reported("a.csv" + Where + " not sent"); }))
+        << "the kept copy's attempt was not reported as not sent";
+    EXPECT_EQ(StateOf(Config).Missing, 1u) << "the copy the scale never got was dropped";
+    EXPECT_EQ(StateOf(Config).Delivery.LastResult, TDeliveryResult::drNotSent);
+    EXPECT_EQ(Kit::CountJournal("INFO", "resent a.csv"), 0);
+
+    Deliver("b.csv", NewPrices);
+    EXPECT_TRUE(WaitUntil([&] { return Reported("b.csv" + Where + " not sent"); }));
+    EXPECT_FALSE(Reported("b.csv" + Where + " ok"));
+    EXPECT_EQ(StateOf(Config).Missing, 1u);
+    EXPECT_EQ(StateOf(Config).Delivery.LastFile, "b.csv");
+    EXPECT_EQ(StateOf(Config).Delivery.LastResult, TDeliveryResult::drNotSent);
+}
+
+// When the copy a scale is owed cannot be kept (a full disk, here a spool that cannot be made),
+// the scale will never get the file on its own: its status and its line say so, beside the
+// journal, instead of a bare "missing 0".
+TEST_F(DeliveryEngineTest, ACopyThatCannotBeKeptIsSaidWhereTheUserLooks)
+{
+    const TScaleConfig Config = ScaleAt(FreePort(), "Касса");
+    Settings.Scales = {Config};
+    fs::create_directories(Data.DataDir());
+    std::ofstream(Data.DataDir() / "spool") << "not a folder";
+    StartEngine();
+    StartWatch();
+    Deliver("a.csv", OldPrices);
+    const TScaleState State = StateOf(Config);
+    EXPECT_EQ(State.Missing, 0u);
+    EXPECT_EQ(State.Delivery.LastResult, TDeliveryResult::drFailed);
+    EXPECT_NE(State.Delivery.LastError.find("not kept for a later send: "), std::string::npos)
+        << State.Delivery.LastError;
+    EXPECT_NE(Kit::ReadFileBytes(Data.DataDir() / "delivery.ini").find("not kept for a later send"),
+              std::string::npos);
+    EXPECT_EQ(Kit::CountJournal("ERROR", "cannot keep a.csv for 127.0.0.1: "), 1);
 }
 
 // A newer list never overtakes an older one the scale missed, whether the scale comes back before

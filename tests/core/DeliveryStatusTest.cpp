@@ -1,6 +1,7 @@
 #include "core/Delivery/DeliveryStatus.h"
 
 #include "core/Journal/Journal.h"
+#include "core/Text/Text.h"
 #include "platform/Environment.h"
 #include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
@@ -197,25 +198,28 @@ struct TDamageCase
     const char* Title;
     std::string Bytes;
     const char* Reason; ///< a piece of the reason given
+    std::size_t Kept;   ///< records that still make sense
 };
 
-TEST_F(DeliveryStatusTest, DamagedFileIsJournaledKeptAsideAndStartedAfresh)
+// One damaged record never costs the others: they are read, the damage is journaled once and a
+// copy of the file kept aside; the reading alone (what `plumeria status` does) changes nothing.
+TEST_F(DeliveryStatusTest, DamagedFileKeepsEveryRecordThatMakesSense)
 {
     const std::string Good = "[10.0.0.1:2001]\r\nHost=10.0.0.1\r\nPort=2001\r\nResult=sent\r\n";
     const std::vector<TDamageCase> Cases = {
-        {"garbage bytes", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\xFF\xFE", 18),
-         "not UTF-8 text"},
-        {"text that is no INI", "hello\r\nworld\r\n", "line 1"},
-        {"key before any section", "Host=10.0.0.1\r\n" + Good, "line 1"},
+        {"garbage bytes", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\xFF\xFE", 18), "not text", 0},
+        {"text that is no INI", "hello\r\nworld\r\n", "line 1", 0},
+        {"key before any section", "Host=10.0.0.1\r\n" + Good, "line 1", 1},
         {"unknown result word",
          Good + "[10.0.0.2:2002]\r\nHost=10.0.0.2\r\nPort=2002\r\n"
                 "Result=delivered\r\n",
-         "unknown Result 'delivered'"},
+         "unknown Result 'delivered'", 1},
         {"missing port", Good + "[10.0.0.2:2002]\r\nHost=10.0.0.2\r\nResult=sent\r\n",
-         "has no valid Port"},
-        {"port not a number", "[a]\r\nHost=10.0.0.2\r\nPort=20x2\r\n", "has no valid Port"},
-        {"missing host", "[10.0.0.2:2002]\r\nPort=2002\r\n", "has no Host"},
-        {"articles not a number", "[a]\r\nHost=h\r\nPort=1\r\nArticles=-5\r\n", "Articles"},
+         "has no valid Port", 1},
+        {"port not a number", "[a]\r\nHost=10.0.0.2\r\nPort=20x2\r\n" + Good, "has no valid Port",
+         1},
+        {"missing host", "[10.0.0.2:2002]\r\nPort=2002\r\n", "has no Host", 0},
+        {"articles not a number", "[a]\r\nHost=h\r\nPort=1\r\nArticles=-5\r\n", "Articles", 0},
     };
     // Settings beside it must never be touched by the status.
     const std::string Settings = "[General]\r\nScaleCount=0\r\n";
@@ -226,32 +230,82 @@ TEST_F(DeliveryStatusTest, DamagedFileIsJournaledKeptAsideAndStartedAfresh)
         fs::remove(Bad(), Ignored);
         fs::remove(LogFilePath(), Ignored);
         WriteBytes(SettingsFile, Settings);
-        // An older damaged file is replaced by the newer one.
-        WriteBytes(Bad(), "older damage");
         WriteBytes(File(), Case.Bytes);
 
+        // Reading alone: the reason, the records that make sense, and not a byte written.
+        TDeliveryStatus Reader(File());
+        std::string Error;
+        EXPECT_FALSE(Reader.Read(Error));
+        EXPECT_NE(Error.find(Case.Reason), std::string::npos) << Error;
+        EXPECT_EQ(Reader.Scales().size(), Case.Kept);
+        EXPECT_FALSE(fs::exists(Bad()));
+        EXPECT_FALSE(fs::exists(LogFilePath()));
+
+        // An older damaged copy is replaced by the newer one.
+        WriteBytes(Bad(), "older damage");
         TDeliveryStatus Status(File());
         Status.Record("10.0.0.9", 2009, "stale", "s.csv", "t", 1, TDeliveryResult::drSent, "");
-        std::string Error;
         EXPECT_FALSE(Status.Load(Error));
         EXPECT_NE(Error.find(Case.Reason), std::string::npos) << Error;
-        EXPECT_TRUE(Status.Scales().empty());
+        EXPECT_EQ(Status.Scales().size(), Case.Kept);
+        if (Case.Kept > 0) {
+            EXPECT_NE(Status.Find("10.0.0.1", 2001), nullptr);
+        }
 
         const std::string Journal = ReadFileBytes(LogFilePath());
-        const std::string Line = "delivery status unreadable: " + PathToUtf8(File()) + ": ";
+        const std::string Line = "delivery status damaged: " + PathToUtf8(File()) + ": ";
         EXPECT_EQ(CountOf(Journal, Line), 1u) << Journal;
         EXPECT_EQ(CountOf(Journal, "ERROR"), 1u) << Journal;
-        EXPECT_NE(Journal.find(Error + "; started afresh"), std::string::npos) << Journal;
-
-        EXPECT_FALSE(fs::exists(File()));
+        EXPECT_NE(Journal.find(Error + "; " + std::to_string(Case.Kept) + " records kept"),
+                  std::string::npos)
+            << Journal;
+        EXPECT_EQ(ReadFileBytes(File()), Case.Bytes) << "the records kept are still on the disk";
         EXPECT_EQ(ReadFileBytes(Bad()), Case.Bytes);
         EXPECT_EQ(ReadFileBytes(SettingsFile), Settings);
 
-        // Afresh means afresh: the next load finds nothing and complains no more.
+        // The next save writes what was kept, and the load after it complains no more.
+        ASSERT_TRUE(Status.Save(Error)) << Error;
         TDeliveryStatus Again(File());
-        EXPECT_TRUE(Again.Load(Error));
+        EXPECT_TRUE(Again.Load(Error)) << Error;
+        EXPECT_EQ(Again.Scales().size(), Case.Kept);
         EXPECT_EQ(CountOf(ReadFileBytes(LogFilePath()), Line), 1u);
     }
+}
+
+// A folder holds any bytes as a name: a name in code page 1251 (not UTF-8), one with a backslash,
+// one of 240 bytes. Each is recorded, written as UTF-8 and read back, beside the other records.
+TEST_F(DeliveryStatusTest, AnyFileNameIsRecordedAndReadBack)
+{
+    const struct
+    {
+        const char* Title;
+        std::string Name;
+        std::string Read; ///< as read back
+    } Cases[] = {
+        {"code page 1251", "\xd6\xe5\xed\xfb.csv", "Цены.csv"},
+        {"backslash", "a\\b.csv", "a\\b.csv"},
+        {"240 bytes", std::string(120, 'x') + std::string(60, 'y') + std::string(56, 'z') + ".csv",
+         std::string(120, 'x') + std::string(60, 'y') + std::string(56, 'z') + ".csv"},
+    };
+    TDeliveryStatus Status(File());
+    int Port = 2001;
+    for (const auto& Case : Cases)
+        Status.Record("10.0.0.1", Port++, "a", Case.Name, "t", 1, TDeliveryResult::drSent, "");
+    Status.Record("10.0.0.2", 2002, "b", "b.csv", "t", 2, TDeliveryResult::drSent, "");
+    std::string Error;
+    ASSERT_TRUE(Status.Save(Error)) << Error;
+    EXPECT_TRUE(IsValidUtf8(ReadFileBytes(File())));
+
+    TDeliveryStatus Loaded(File());
+    ASSERT_TRUE(Loaded.Load(Error)) << Error;
+    Port = 2001;
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Title);
+        const TScaleDelivery* Record = Loaded.Find("10.0.0.1", Port++);
+        ASSERT_NE(Record, nullptr);
+        EXPECT_EQ(Record->LastFile, Case.Read);
+    }
+    EXPECT_NE(Loaded.Find("10.0.0.2", 2002), nullptr);
 }
 
 TEST_F(DeliveryStatusTest, FileSavedByAnEditorWithBomAndCommentsIsRead)

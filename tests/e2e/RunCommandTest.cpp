@@ -11,6 +11,7 @@
 #include "support/JsonReader.h"
 #include "support/RunProcess.h"
 #include "support/ScaleNet.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -356,6 +357,34 @@ TEST_F(RunCommand, StopSignalsEndAnIdleRunWithExitZero)
         StartRun();
         StopRun(Signal);
     }
+}
+
+// A data folder that cannot be used (here its base is a file) falls back to the program's own
+// folder, as it always did, but never silently: the terminal names the folder and why.
+TEST_F(RunCommand, ADataFolderThatCannotBeUsedIsSaidOnTheTerminal)
+{
+    Kit::TTempDir Own;
+    const fs::path Tool = Own.Path() / "plumeria";
+    fs::copy_file(PLUMERIA_TOOL_PATH, Tool);
+    const fs::path Blocker = Own.WriteFile("blocker", "x");
+    Kit::TScopedEnv Blocked("ProgramData", (Blocker / "base").string());
+    TRunningTool Run(Tool.string(), {"run"});
+    ASSERT_TRUE(Run.WaitForOutput("watching ", 10000)) << Run.Out() << Run.Err();
+    EXPECT_NE(Run.Err().find("the data folder cannot be used (" +
+                             (Blocker / "base" / "PlumeriaBridge").string() + ": "),
+              std::string::npos)
+        << Run.Err();
+    EXPECT_NE(Run.Err().find("the settings and the journal are in " + Own.Path().string()),
+              std::string::npos)
+        << Run.Err();
+    EXPECT_EQ(Run.Stop(SIGTERM, 10000), 0);
+    std::string Journal;
+    for (const fs::directory_entry& Day : fs::directory_iterator(Own.Path() / "logs"))
+        Journal += Kit::ReadFileBytes(Day.path());
+    EXPECT_EQ(CountOf(Journal, "| ERROR | data folder " +
+                                   (Blocker / "base" / "PlumeriaBridge").string() + ": "),
+              1u)
+        << Journal;
 }
 
 // A stop request in the middle of an upload ends the exchange at the scale's next answer (here:

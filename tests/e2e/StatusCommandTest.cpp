@@ -5,6 +5,7 @@
 #include "core/Delivery/Spool.h"
 #include "support/JsonReader.h"
 #include "support/RunProcess.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -146,13 +147,13 @@ TEST_F(StatusCommand, WithoutAStatusFileEveryScaleHasNothingYet)
 
 TEST_F(StatusCommand, WithoutScalesTheListIsEmpty)
 {
+    WriteSettings({});
     const TJsonValue Report = StatusJson();
     ExpectScales(Report, {});
 
     const TProcessResult R = RunTool({"status"});
     EXPECT_EQ(R.ExitCode, 0) << Describe(R);
     EXPECT_EQ(R.Out, "no scales in the settings\n");
-    EXPECT_FALSE(fs::exists(SettingsFile()));
 }
 
 TEST_F(StatusCommand, ReportsTheStatusAndTheSpoolOfEveryScale)
@@ -228,23 +229,61 @@ TEST_F(StatusCommand, ReportsTheStatusAndTheSpoolOfEveryScale)
     EXPECT_EQ(Spool.Count("127.0.0.45", 2045), 2u);
 }
 
-TEST_F(StatusCommand, DamagedStatusFileExitsOneWithTheReason)
+// A monitoring script takes exit 0 for "all well": whatever makes that untrue exits 1 with the
+// reason on stderr, and the query still only reads (no file written, renamed or journaled to).
+TEST_F(StatusCommand, WhatIsNotAllWellExitsOneAndChangesNothing)
 {
-    WriteSettings({{.Host = "127.0.0.41", .Port = 2101}});
     const std::string Damaged = "[127.0.0.41:2101]\r\nHost=127.0.0.41\r\nPort=2101\r\n"
-                                "Result=delivered\r\n";
-    std::ofstream(StatusFile(), std::ios::binary) << Damaged;
-    const std::string Settings = Kit::ReadFileBytes(SettingsFile());
+                                "Result=delivered\r\n[127.0.0.42:2102]\r\nHost=127.0.0.42\r\n"
+                                "Port=2102\r\nResult=sent\r\nLastFile=a.csv\r\n";
+    Kit::TTempDir Elsewhere;
+    const fs::path Blocker = Elsewhere.WriteFile("not-a-folder", "x");
+    const struct
+    {
+        const char* Title;
+        bool Settings;
+        const char* Status;     ///< delivery.ini's bytes; null: none
+        bool DataFolderBlocked; ///< the machine-wide data folder cannot be made
+        const char* Reason;
+        const char* Out; ///< a piece of stdout; null: nothing
+    } Cases[] = {
+        {"no settings", false, nullptr, false, "no settings: ", nullptr},
+        {"damaged status", true, Damaged.c_str(), false,
+         "delivery status damaged: ", "\"last_file\": \"a.csv\""},
+        {"data folder unusable", true, nullptr, true, "the data folder cannot be used (", nullptr},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Title);
+        fs::remove_all(Data.DataDir());
+        if (Case.Settings)
+            WriteSettings(
+                {{.Host = "127.0.0.41", .Port = 2101}, {.Host = "127.0.0.42", .Port = 2102}});
+        if (Case.Status)
+            std::ofstream(StatusFile(), std::ios::binary) << Case.Status;
+        fs::create_directories(Data.DataDir());
+        std::optional<Kit::TScopedEnv> Blocked;
+        if (Case.DataFolderBlocked)
+            Blocked.emplace("ProgramData", (Blocker / "sub").string());
 
-    const TProcessResult R = RunTool({"status", "--json"});
-    EXPECT_EQ(R.ExitCode, 1) << Describe(R);
-    EXPECT_EQ(R.Out, "");
-    EXPECT_NE(R.Err.find("delivery status unreadable: "), std::string::npos) << R.Err;
-    EXPECT_NE(R.Err.find("unknown Result 'delivered'"), std::string::npos) << R.Err;
-    // Kept aside by the load, as the program does; the settings are never touched.
-    EXPECT_FALSE(fs::exists(StatusFile()));
-    EXPECT_EQ(Kit::ReadFileBytes(Data.DataDir() / "delivery.ini.bad"), Damaged);
-    EXPECT_EQ(Kit::ReadFileBytes(SettingsFile()), Settings);
+        const TProcessResult R = RunTool({"status", "--json"});
+        EXPECT_EQ(R.ExitCode, 1) << Describe(R);
+        EXPECT_NE(R.Err.find(Case.Reason), std::string::npos) << R.Err;
+        if (Case.Out) {
+            EXPECT_NE(R.Out.find(Case.Out), std::string::npos) << R.Out;
+        } else {
+            EXPECT_EQ(R.Out, "");
+        }
+        if (Case.DataFolderBlocked) {
+            EXPECT_NE(R.Err.find((Blocker / "sub").string()), std::string::npos) << R.Err;
+        }
+        // Nothing written: the files as they were, no copy aside, no journal.
+        if (Case.Status) {
+            EXPECT_EQ(Kit::ReadFileBytes(StatusFile()), Case.Status);
+        }
+        EXPECT_FALSE(fs::exists(Data.DataDir() / "delivery.ini.bad"));
+        EXPECT_FALSE(fs::exists(Data.DataDir() / "logs"));
+        EXPECT_EQ(fs::exists(SettingsFile()), Case.Settings);
+    }
 }
 
 TEST_F(StatusCommand, UnknownArgumentsAreAUsageError)

@@ -62,7 +62,7 @@ private Q_SLOTS:
         } Cases[] = {
             {State(drSent, 1200, "", 0), "отправлено, 1200 PLU"},
             {State(drSent, 0, "", 0), "отправлено"},
-            {State(drNotSent, 27, "", 0), "не отправлено"},
+            {State(drNotSent, 27, "", 0), "не отправлено: нет протокола для этой марки весов"},
             {State(drFailed, 5, "scale did not accept the connection", 0),
              "scale did not accept the connection"},
             {State(drFailed, 5, "", 0), "ошибка"},

@@ -16,6 +16,7 @@
 #include "ui/Icons/Icons.h"
 
 #include <QAction>
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
@@ -108,6 +109,41 @@ private Q_SLOTS:
         QVERIFY(!ReadAutostartCommand().has_value());
         // At the errors level the start entry is not written.
         QVERIFY(JournalText().find("started 1.0.3") == std::string::npos);
+    }
+
+    // The data folder falls back to the program's own folder as it always did, but the user is
+    // told: a warning icon, and its tooltip and a balloon name the folder that could not be used.
+    void ADataFolderThatCannotBeUsedIsShownInTheTray()
+    {
+        TUiSandbox Box;
+        const std::filesystem::path Blocker = Box.Folder("blocked") / "not-a-folder";
+        std::ofstream(Blocker) << "x";
+        const std::filesystem::path Own =
+            std::filesystem::path(QCoreApplication::applicationDirPath().toStdU16String());
+        const bool HadSettings = std::filesystem::exists(Own / "settings.ini");
+        const bool HadLogs = std::filesystem::exists(Own / "logs");
+        {
+            TScopedEnv Blocked("ProgramData", PathToUtf8(Blocker / "base"));
+            ResetJournal();
+            TfrmMain Window(Box.Options());
+            QVERIFY(!Window.EndRequested());
+            QVERIFY(Window.Tray() != nullptr);
+            const QString Tip = Window.Tray()->toolTip();
+            QVERIFY2(Tip.startsWith(QStringLiteral("Плюмерия\nПапка данных недоступна (")),
+                     qPrintable(Tip));
+            QVERIFY2(Tip.contains(Q(PathToUtf8(Blocker / "base" / "PlumeriaBridge"))),
+                     qPrintable(Tip));
+            QVERIFY2(Tip.contains(QDir::toNativeSeparators(QCoreApplication::applicationDirPath())),
+                     qPrintable(Tip));
+            QVERIFY(JournalText().find("| ERROR | data folder ") != std::string::npos);
+        }
+        // What the fallback wrote beside the test program goes again.
+        std::error_code Ignored;
+        if (!HadSettings)
+            std::filesystem::remove(Own / "settings.ini", Ignored);
+        if (!HadLogs)
+            std::filesystem::remove_all(Own / "logs", Ignored);
+        ResetJournal();
     }
 
     void AnUpdateThatTookOverEndsTheStart()

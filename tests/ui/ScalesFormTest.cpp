@@ -395,7 +395,7 @@ private Q_SLOTS:
             int Row;
             const char* Result;
         } Shown[] = {{0, "отправлено, 4821 PLU"},
-                     {1, "не отправлено"},
+                     {1, "не отправлено: нет протокола для этой марки весов"},
                      {2, "ждёт 5 файлов (PLU 1042 was not acknowledged)"}};
         for (const auto& Case : Shown) {
             QCOMPARE(D.Item(Case.Row)->text(5),
@@ -428,7 +428,8 @@ private Q_SLOTS:
         QCOMPARE(D.Item(1)->text(6), QStringLiteral("отправка 300/4821"));
         QCOMPARE(D.Item(0)->text(6), QStringLiteral("отправлено, 4821 PLU"));
         D.Window.ProgressChanged({});
-        QCOMPARE(D.Item(1)->text(6), QStringLiteral("не отправлено"));
+        QCOMPARE(D.Item(1)->text(6),
+                 QStringLiteral("не отправлено: нет протокола для этой марки весов"));
         // A rebuilt list keeps them.
         D.Item(0)->setCheckState(0, Qt::Unchecked);
         D.List()->setCurrentItem(D.Item(1));

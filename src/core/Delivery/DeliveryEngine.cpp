@@ -353,14 +353,31 @@ bool TDeliveryEngine::SendMissed(const TScaleConfig& Scale, const TLoaderSetting
         } catch (const std::exception& Failure) {
             Result = {TUploadStatus::usFailed, Failure.what()};
         }
-        TScaleProgress Done{Scale.Host,
-                            Port,
-                            ScaleDisplayName(Scale),
-                            0,
-                            Articles,
-                            true,
-                            Result.Status != TUploadStatus::usFailed,
-                            Result.Message};
+        TScaleProgress Done{Scale.Host, Port,  ScaleDisplayName(Scale), 0, Articles, true,
+                            false,      false, Result.Message};
+        if (Result.Status == TUploadStatus::usNotSent) {
+            // The scale's make has no protocol (any more): the copies stay until they can be
+            // sent, and nothing counts them as delivered. A newer file goes its own way: it is
+            // not sent either, and not kept.
+            bool Told = false;
+            {
+                std::lock_guard Guard(FStoreLock);
+                const TScaleDelivery* Known = FStatus.Find(Scale.Host, Port);
+                Told = Known && Known->LastResult == TDeliveryResult::drNotSent &&
+                       Known->LastFile == Entry.FileName;
+                FStatus.Record(Scale.Host, Port, ScaleDisplayName(Scale), Entry.FileName,
+                               DeliveryTimeText(LocalNow()), Articles, TDeliveryResult::drNotSent,
+                               Result.Message);
+            }
+            if (!Told) {
+                LogError("cannot resend " + Entry.FileName + " to " + Scale.Host + ": " +
+                         Result.Message + "; the copy is kept");
+                Done.NotSent = true;
+                PostScaleFinished(Entry.FileName, Done);
+                PostStatusChanged();
+            }
+            return true;
+        }
         if (Result.Status == TUploadStatus::usFailed) {
             if (Result.Message != UploadCancelledMessage)
                 LogError("resend of " + Entry.FileName + " to " + Scale.Host +
@@ -374,6 +391,7 @@ bool TDeliveryEngine::SendMissed(const TScaleConfig& Scale, const TLoaderSetting
             return false;
         }
         Done.Sent = Articles;
+        Done.Ok = true;
         LogInfo("resent " + Entry.FileName + " to " + Scale.Host + ": " + std::to_string(Articles) +
                 " PLU");
         // Recorded before the copy goes: whoever sees the file no longer waiting sees it sent,
@@ -423,34 +441,47 @@ void TDeliveryEngine::RecordOutcome(const std::string& FileName, const TScaleCon
         return;
     const int Port = PortInUse(Scale);
     const bool Failed = Result.Status == TUploadStatus::usFailed;
+    const bool NotSent = Result.Status == TUploadStatus::usNotSent;
+    const bool Took = !Failed && !NotSent;
     {
         std::lock_guard Guard(FStoreLock);
         FStatus.Record(Scale.Host, Port, ScaleDisplayName(Scale), FileName,
                        DeliveryTimeText(LocalNow()), Articles, ResultOf(Result.Status),
-                       Failed ? Result.Message : "");
+                       Took ? "" : Result.Message);
     }
+    std::string Message = Result.Message;
+    std::string NotKept;
     if (Failed && Bytes) {
         // A large copy takes its time: the windows read the status meanwhile.
         std::lock_guard Guard(FSpoolLock);
-        std::string Error;
-        if (!FSpool.Add(Scale.Host, Port, FileName, *Bytes, Error))
-            LogError("cannot keep " + FileName + " for " + Scale.Host + ": " + Error);
+        if (std::string Error; !FSpool.Add(Scale.Host, Port, FileName, *Bytes, Error))
+            NotKept = Error;
     } else if (Failed) {
-        LogError("cannot keep " + FileName + " for " + Scale.Host +
-                 ": the file changed or could not be read again");
+        NotKept = "the file changed or could not be read again";
+    }
+    if (!NotKept.empty()) {
+        // The scale will never get this file on its own: the status and the scale's line say
+        // so, not only the journal, so that "missing 0" is not taken for "nothing owed".
+        LogError("cannot keep " + FileName + " for " + Scale.Host + ": " + NotKept);
+        const std::string Note = "not kept for a later send: " + NotKept;
+        Message += "; " + Note;
+        std::lock_guard Guard(FStoreLock);
+        FStatus.NoteError(Scale.Host, Port, Note);
     }
     {
         std::lock_guard Guard(FProgressLock);
         for (TScaleProgress& Progress : FProgress.Scales)
             if (SameScale(Progress, Scale)) {
                 Progress.Done = true;
-                Progress.Ok = !Failed;
+                Progress.Ok = Took;
+                Progress.NotSent = NotSent;
+                Progress.Sent = Took ? Articles : 0;
                 Progress.Total = Articles;
-                Progress.Message = Result.Message;
+                Progress.Message = Message;
             }
     }
-    PostScaleFinished(FileName, {Scale.Host, Port, ScaleDisplayName(Scale), Failed ? 0 : Articles,
-                                 Articles, true, !Failed, Result.Message});
+    PostScaleFinished(FileName, {Scale.Host, Port, ScaleDisplayName(Scale), Took ? Articles : 0,
+                                 Articles, true, Took, NotSent, Message});
 }
 
 void TDeliveryEngine::TrimSpools()

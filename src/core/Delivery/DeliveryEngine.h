@@ -41,8 +41,9 @@ struct TScaleProgress
     std::size_t Sent = 0;  ///< articles acknowledged
     std::size_t Total = 0; ///< articles to send (0 until the file is parsed for the scale)
     bool Done = false;
-    bool Ok = false;     ///< when done: the scale took the file
-    std::string Message; ///< when done: the driver's message
+    bool Ok = false;      ///< when done: the scale took the file
+    bool NotSent = false; ///< when done: nothing was tried (a make without a protocol)
+    std::string Message;  ///< when done: the driver's message
 };
 
 /// The file being sent; an empty `FileName` means nothing is being sent.

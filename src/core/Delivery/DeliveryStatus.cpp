@@ -19,6 +19,7 @@
 #include <optional>
 #include <sstream>
 #include <system_error>
+#include <vector>
 
 namespace Plumeria {
 
@@ -57,15 +58,11 @@ bool ReadStatusFile(const std::filesystem::path& Path, std::string& Bytes, bool&
     return false;
 }
 
-/// The INI reader takes almost any bytes for a document; this one only takes what Save writes
-/// (or an editor could make of it): UTF-8 lines that are blank, comments, sections or keys
-/// inside a section. Anything else means the file is not ours or was damaged.
-bool CheckLines(std::string_view Text, std::string& Reason)
+/// The INI reader takes almost any bytes for a document; this one names every line that Save
+/// would not write (nor an editor make of it): lines that are blank, comments, sections or keys
+/// inside a section are ours, anything else was damaged.
+void CheckLines(std::string_view Text, std::vector<std::string>& Problems)
 {
-    if (!IsValidUtf8(Text) || Text.find('\0') != std::string_view::npos) {
-        Reason = "not UTF-8 text";
-        return false;
-    }
     bool InSection = false;
     std::size_t LineNo = 0;
     for (std::size_t Pos = 0; Pos <= Text.size();) {
@@ -81,12 +78,10 @@ bool CheckLines(std::string_view Text, std::string& Reason)
             InSection = true;
             continue;
         }
-        if (!InSection || Line.find('=') == std::string_view::npos || Line.front() == '=') {
-            Reason = "line " + std::to_string(LineNo) + " is not a section or a key=value";
-            return false;
-        }
+        if (!InSection || Line.find('=') == std::string_view::npos || Line.front() == '=')
+            Problems.push_back("line " + std::to_string(LineNo) +
+                               " is not a section or a key=value");
     }
-    return true;
 }
 
 bool ParseResultWord(std::string_view Word, TDeliveryResult& Result)
@@ -154,29 +149,45 @@ void ConfigureIni(CSimpleIniA& Ini)
     Ini.SetSpaces(false);
 }
 
-bool ParseStatus(std::string_view Bytes, std::map<std::string, TScaleDelivery>& Scales,
-                 std::string& Reason)
+/// Every record that makes sense; what does not is named in `Problems`, so one damaged record
+/// never costs the others. Lines that are not UTF-8 (a file name in code page 1251 written by an
+/// older version) are read as code page 1251.
+void ParseStatus(std::string_view Bytes, std::map<std::string, TScaleDelivery>& Scales,
+                 std::vector<std::string>& Problems)
 {
     if (Bytes.starts_with("\xEF\xBB\xBF"))
         Bytes.remove_prefix(3);
-    if (!CheckLines(Bytes, Reason))
-        return false;
+    if (Bytes.find('\0') != std::string_view::npos) {
+        Problems.push_back("not text");
+        return;
+    }
+    const std::string Text = DecodeLinesUtf8Or1251(Bytes);
+    CheckLines(Text, Problems);
     CSimpleIniA Ini;
     ConfigureIni(Ini);
-    if (Ini.LoadData(Bytes.data(), Bytes.size()) < 0) {
-        Reason = "the file cannot be parsed";
-        return false;
+    if (Ini.LoadData(Text.data(), Text.size()) < 0) {
+        Problems.push_back("the file cannot be parsed");
+        return;
     }
     CSimpleIniA::TNamesDepend Sections;
     Ini.GetAllSections(Sections);
     Sections.sort(CSimpleIniA::Entry::LoadOrder());
     for (const auto& Section : Sections) {
         TScaleDelivery Record;
-        if (!ReadRecord(Ini, Section.pItem, Record, Reason))
-            return false;
-        Scales[DeliveryKey(Record.Host, Record.Port)] = std::move(Record);
+        std::string Reason;
+        if (ReadRecord(Ini, Section.pItem, Record, Reason))
+            Scales[DeliveryKey(Record.Host, Record.Port)] = std::move(Record);
+        else
+            Problems.push_back(Reason + " (dropped)");
     }
-    return true;
+}
+
+std::string JoinProblems(const std::vector<std::string>& Problems)
+{
+    std::string Text;
+    for (const std::string& Problem : Problems)
+        Text += (Text.empty() ? "" : "; ") + Problem;
+    return Text;
 }
 
 // A line break would end the value early and turn the rest into keys of their own.
@@ -194,7 +205,7 @@ std::string OneLine(std::string_view Value)
 // breaks in an odd host must not break the line it stands on.
 std::string SectionName(const TScaleDelivery& Record)
 {
-    std::string Name = OneLine(DeliveryKey(Record.Host, Record.Port));
+    std::string Name = DecodeLinesUtf8Or1251(OneLine(DeliveryKey(Record.Host, Record.Port)));
     for (char& C : Name) {
         if (C == '[' || C == ']')
             C = '_';
@@ -202,9 +213,11 @@ std::string SectionName(const TScaleDelivery& Record)
     return Name;
 }
 
+// Values are UTF-8: a file name in another encoding (any bytes a folder can hold) is written as
+// its code page 1251 reading, which the windows show the same way.
 void Put(CSimpleIniA& Ini, const std::string& Section, const char* Key, std::string_view Value)
 {
-    if (Ini.SetValue(Section.c_str(), Key, OneLine(Value).c_str()) < 0)
+    if (Ini.SetValue(Section.c_str(), Key, DecodeLinesUtf8Or1251(OneLine(Value)).c_str()) < 0)
         throw std::runtime_error("cannot store " + Section + "/" + Key);
 }
 
@@ -233,14 +246,15 @@ std::string FormatStatus(const std::map<std::string, TScaleDelivery>& Scales)
     return Text;
 }
 
-/// Keeps the damaged file for a look later, in place of an older damaged one.
+/// Keeps a copy of the damaged file for a look later, in place of an older damaged one. A copy:
+/// the records that could be read stay in the file until the next save.
 void KeepAside(const std::filesystem::path& File)
 {
     std::filesystem::path Bad = File;
     Bad += ".bad";
     std::error_code Ignored;
-    std::filesystem::remove(Bad, Ignored);
-    std::filesystem::rename(File, Bad, Ignored);
+    std::filesystem::copy_file(File, Bad, std::filesystem::copy_options::overwrite_existing,
+                               Ignored);
 }
 
 } // namespace
@@ -267,20 +281,32 @@ std::string DeliveryKey(const std::string& Host, int Port)
 
 TDeliveryStatus::TDeliveryStatus(std::filesystem::path File) : FFile(std::move(File)) {}
 
-bool TDeliveryStatus::Load(std::string& Error)
+bool TDeliveryStatus::Read(std::string& Error)
 {
     FScales.clear();
     std::string Bytes;
     bool Missing = false;
     std::string Reason;
-    std::map<std::string, TScaleDelivery> Loaded;
-    if (ReadStatusFile(FFile, Bytes, Missing, Reason) &&
-        (Missing || ParseStatus(Bytes, Loaded, Reason))) {
-        FScales = std::move(Loaded);
-        return true;
+    if (!ReadStatusFile(FFile, Bytes, Missing, Reason)) {
+        Error = PathToUtf8(FFile) + ": " + Reason;
+        return false;
     }
-    Error = PathToUtf8(FFile) + ": " + Reason;
-    LogError("delivery status unreadable: " + Error + "; started afresh");
+    if (Missing)
+        return true;
+    std::vector<std::string> Problems;
+    ParseStatus(Bytes, FScales, Problems);
+    if (Problems.empty())
+        return true;
+    Error = PathToUtf8(FFile) + ": " + JoinProblems(Problems);
+    return false;
+}
+
+bool TDeliveryStatus::Load(std::string& Error)
+{
+    if (Read(Error))
+        return true;
+    LogError("delivery status damaged: " + Error + "; " + std::to_string(FScales.size()) +
+             " records kept");
     KeepAside(FFile);
     return false;
 }

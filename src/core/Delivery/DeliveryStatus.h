@@ -2,8 +2,8 @@
 // What each scale last got, kept in the data folder across restarts: per scale (known by host and
 // port, so renaming a scale keeps its record) the last file given to it, when, how many articles,
 // the result and the last error. The files a scale still misses are in its spool (Spool.h); the
-// status only shows how many. Saved atomically; a damaged status file is journaled and started
-// afresh, never touching settings.ini.
+// status only shows how many. Saved atomically; of a damaged status file every record that makes
+// sense is kept, the damage journaled, never touching settings.ini.
 
 #include <cstddef>
 #include <filesystem>
@@ -44,10 +44,12 @@ public:
     /// `File`: the status file, normally DataFolder() / "delivery.ini".
     explicit TDeliveryStatus(std::filesystem::path File);
 
-    /// Reads the file. A missing file is an empty status (true). A file that cannot be read or
-    /// makes no sense: journaled as an ERROR ("delivery status unreadable: PATH: REASON; started
-    /// afresh"), the status is empty, the damaged file is kept aside as File + ".bad", and the
-    /// result is false with `Error` set.
+    /// Reads the file and changes nothing on the disk. A missing file is an empty status
+    /// (true). Every record that makes sense is read; when the file cannot be read, or a record
+    /// or line of it makes no sense, the result is false with `Error` naming what was wrong.
+    bool Read(std::string& Error);
+    /// `Read`, and when anything was wrong: journaled as an ERROR ("delivery status damaged:
+    /// PATH: REASONS; N records kept") and a copy of the file kept aside as File + ".bad".
     bool Load(std::string& Error);
     /// Writes the whole status atomically (AtomicFile). False with `Error` on failure; the file
     /// on the disk is then unchanged.

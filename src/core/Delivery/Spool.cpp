@@ -1,5 +1,7 @@
 #include "core/Delivery/Spool.h"
 
+#include "core/Text/Text.h"
+#include "core/Text/Utf8Decode.h"
 #include "platform/AtomicFile.h"
 #include "platform/Environment.h"
 #include "platform/FileOps.h"
@@ -56,8 +58,72 @@ std::string SeqText(std::uint64_t Seq)
     return Text;
 }
 
+/// Bytes of the file name part of an entry's name at most: with the sequence number and the
+/// temporary copy's marks it stays well inside every file system's name limit (255).
+constexpr std::size_t MaxNamePart = 200;
+
+/// The file name as it can stand in an entry's name. "%", "\" (a separator on Windows) and every
+/// byte that is not part of UTF-8 text become "%XX"; a name that is then too long is cut, never
+/// inside a character or an escape, and `Cut` is set (its whole name is kept beside the copy).
+std::string EscapedNamePart(std::string_view FileName, bool& Cut)
+{
+    std::string Part;
+    Cut = false;
+    for (std::size_t Pos = 0; Pos < FileName.size();) {
+        const char C = FileName[Pos];
+        std::string Piece;
+        std::size_t Length = 1;
+        if (C == '%' || C == '\\' || static_cast<unsigned char>(C) < 0x20) {
+            char Hex[4];
+            std::snprintf(Hex, sizeof Hex, "%%%02X", static_cast<unsigned char>(C));
+            Piece = Hex;
+        } else if (static_cast<unsigned char>(C) < 0x80) {
+            Piece = std::string(1, C);
+        } else {
+            const TUtf8Step Step = DecodeUtf8Step(FileName, Pos);
+            if (Step.Valid) {
+                Length = Step.Length;
+                Piece = std::string(FileName.substr(Pos, Length));
+            } else {
+                char Hex[4];
+                std::snprintf(Hex, sizeof Hex, "%%%02X", static_cast<unsigned char>(C));
+                Piece = Hex;
+            }
+        }
+        if (Part.size() + Piece.size() > MaxNamePart) {
+            Cut = true;
+            break;
+        }
+        Part += Piece;
+        Pos += Length;
+    }
+    return Part;
+}
+
+std::string UnescapedNamePart(std::string_view Part)
+{
+    std::string Name;
+    for (std::size_t Pos = 0; Pos < Part.size(); ++Pos) {
+        if (Part[Pos] == '%' && Pos + 2 < Part.size() && HexDigitValue(Part[Pos + 1]) >= 0 &&
+            HexDigitValue(Part[Pos + 2]) >= 0) {
+            Name +=
+                static_cast<char>(HexDigitValue(Part[Pos + 1]) * 16 + HexDigitValue(Part[Pos + 2]));
+            Pos += 2;
+        } else {
+            Name += Part[Pos];
+        }
+    }
+    return Name;
+}
+
+/// Beside a copy whose name had to be cut: its file's whole name.
+fs::path FullNameFile(const fs::path& Folder, std::uint64_t Seq)
+{
+    return Folder / PathFromUtf8(SeqText(Seq) + ".name");
+}
+
 /// "<seq>-<file name>": false for anything else in the folder (the owner file, a leftover
-/// temporary copy, a stranger's file).
+/// temporary copy, a whole name kept beside a copy, a stranger's file).
 bool ParseEntryName(const std::string& Name, std::uint64_t& Seq, std::string& FileName)
 {
     if (Name.size() <= SeqDigits + 1 || Name[SeqDigits] != '-')
@@ -68,7 +134,7 @@ bool ParseEntryName(const std::string& Name, std::uint64_t& Seq, std::string& Fi
             return false;
         Seq = Seq * 10 + static_cast<std::uint64_t>(Name[I] - '0');
     }
-    FileName = Name.substr(SeqDigits + 1);
+    FileName = UnescapedNamePart(std::string_view(Name).substr(SeqDigits + 1));
     return true;
 }
 
@@ -125,6 +191,13 @@ std::vector<TSpoolEntry> ListEntries(const fs::path& Folder)
         Entry.AddedUnixSeconds = UnixSecondsOf(Modified);
         Entries.push_back(std::move(Entry));
     }
+    for (TSpoolEntry& Entry : Entries) {
+        std::ifstream Whole(FullNameFile(Folder, Entry.Seq), std::ios::binary);
+        const std::string Name{std::istreambuf_iterator<char>(Whole),
+                               std::istreambuf_iterator<char>()};
+        if (Whole && !Name.empty())
+            Entry.FileName = Name;
+    }
     std::sort(Entries.begin(), Entries.end(),
               [](const TSpoolEntry& A, const TSpoolEntry& B) { return A.Seq < B.Seq; });
     return Entries;
@@ -167,7 +240,7 @@ std::vector<fs::path> ScaleFolders(const fs::path& Spool)
 bool ValidFileName(const std::string& Name)
 {
     return !Name.empty() && Name != "." && Name != ".." &&
-           Name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+           Name.find_first_of(std::string("/\0", 2)) == std::string::npos;
 }
 
 } // namespace
@@ -238,8 +311,21 @@ bool TSpool::Add(const std::string& Host, int Port, const std::string& FileName,
 
     const std::vector<TSpoolEntry> Existing = ListEntries(Folder);
     const std::uint64_t Seq = Existing.empty() ? 1 : Existing.back().Seq + 1;
-    const fs::path Part = Folder / PathFromUtf8("~" + SeqText(Seq) + "-" + FileName + ".part");
-    const fs::path Final = Folder / PathFromUtf8(SeqText(Seq) + "-" + FileName);
+    bool Cut = false;
+    const std::string NamePart = EscapedNamePart(FileName, Cut);
+    const fs::path Part = Folder / PathFromUtf8("~" + SeqText(Seq) + "-" + NamePart + ".part");
+    const fs::path Final = Folder / PathFromUtf8(SeqText(Seq) + "-" + NamePart);
+    // The whole name goes first: a copy is never listed under a name it was not given. One left
+    // by a crash before its copy belongs to nobody, and goes or is replaced here.
+    try {
+        std::error_code Ignored;
+        if (Cut)
+            WriteFileAtomically(FullNameFile(Folder, Seq), FileName);
+        else
+            fs::remove(FullNameFile(Folder, Seq), Ignored);
+    } catch (const std::exception& Failure) {
+        return GiveUp({}, Failure.what());
+    }
     const std::span<const std::uint8_t> Data(reinterpret_cast<const std::uint8_t*>(Bytes.data()),
                                              Bytes.size());
     std::string Why;
@@ -283,7 +369,10 @@ bool TSpool::Remove(const TSpoolEntry& Entry)
 {
     std::error_code Error;
     fs::remove(Entry.Path, Error);
-    return !Error;
+    if (Error)
+        return false;
+    fs::remove(FullNameFile(Entry.Path.parent_path(), Entry.Seq), Error);
+    return true;
 }
 
 std::vector<TSpoolEntry> TSpool::DropScale(const std::string& Host, int Port)

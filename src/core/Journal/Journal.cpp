@@ -39,6 +39,7 @@ std::mutex& JournalLock()
 
 std::mutex FolderLock;
 std::optional<fs::path> Folder;
+std::string FallbackReason; ///< why Folder is not the machine-wide one; under FolderLock
 
 std::mutex ClockLock;
 std::function<TLocalDateTime()> Clock;
@@ -65,37 +66,60 @@ std::string UniqueProbeName()
            std::to_string(Counter.fetch_add(1));
 }
 
-/// True when `Dir` can be created and a file written into it and removed again.
-bool IsUsableFolder(const fs::path& Dir)
+std::string SystemReason(int Code)
+{
+    return std::error_code(Code != 0 ? Code : EIO, std::generic_category()).message();
+}
+
+/// True when `Dir` can be created and a file written into it and removed again; otherwise false
+/// with the reason.
+bool IsUsableFolder(const fs::path& Dir, std::string& Why)
 {
     try {
         std::error_code Error;
         fs::create_directories(Dir, Error);
-        if (Error || !fs::is_directory(Dir, Error))
+        if (Error) {
+            Why = "cannot create the folder: " + Error.message();
             return false;
+        }
+        if (!fs::is_directory(Dir, Error)) {
+            Why = "not a folder";
+            return false;
+        }
         const fs::path Probe = Dir / UniqueProbeName();
         {
+            errno = 0;
             std::ofstream Out(Probe, std::ios::binary | std::ios::trunc);
             Out << "ok";
             Out.close();
             if (!Out) {
+                Why = "cannot write into it: " + SystemReason(errno);
                 fs::remove(Probe, Error);
                 return false;
             }
         }
-        return fs::remove(Probe, Error) && !Error;
-    } catch (...) {
+        if (!fs::remove(Probe, Error) || Error) {
+            Why = "cannot remove a file written into it: " + Error.message();
+            return false;
+        }
+        return true;
+    } catch (const std::exception& Failure) {
+        Why = Failure.what();
         return false;
     }
 }
 
-fs::path DetermineDataFolder()
+fs::path DetermineDataFolder(std::string& Fallback)
 {
     const fs::path Base = MachineDataBase();
-    if (!Base.empty()) {
+    if (Base.empty()) {
+        Fallback = "ProgramData is not set";
+    } else {
         const fs::path Candidate = Base / "PlumeriaBridge";
-        if (IsUsableFolder(Candidate))
+        std::string Why;
+        if (IsUsableFolder(Candidate, Why))
             return Candidate;
+        Fallback = PathToUtf8(Candidate) + ": " + Why;
     }
     const fs::path Exe = ExecutablePath();
     if (!Exe.empty() && Exe.has_parent_path())
@@ -326,9 +350,18 @@ bool TryParseLogLevel(std::string_view Text, TLogLevel& Value)
 fs::path DataFolder()
 {
     std::lock_guard Guard(FolderLock);
-    if (!Folder)
-        Folder = DetermineDataFolder();
+    if (!Folder) {
+        FallbackReason.clear();
+        Folder = DetermineDataFolder(FallbackReason);
+    }
     return *Folder;
+}
+
+std::string DataFolderFallback()
+{
+    DataFolder();
+    std::lock_guard Guard(FolderLock);
+    return FallbackReason;
 }
 
 fs::path LogFilePath()

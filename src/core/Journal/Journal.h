@@ -39,6 +39,10 @@ bool TryParseLogLevel(std::string_view Text, TLogLevel& Level);
 /// The data folder, determined once on first use: "PlumeriaBridge" under the platform's
 /// machine-wide data base, or the executable's folder when that cannot be written.
 std::filesystem::path DataFolder();
+/// Why the data folder is the executable's folder: empty when it is the machine-wide one;
+/// otherwise the folder that could not be used and the reason ("C:\\ProgramData\\PlumeriaBridge:
+/// cannot write into it: No space left on device"), or that there is no machine-wide base.
+std::string DataFolderFallback();
 /// Today's journal file; creates the `logs` folder.
 std::filesystem::path LogFilePath();
 /// The last `Count` lines (at least 1) of today's file joined with CR LF; empty when none.

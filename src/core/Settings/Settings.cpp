@@ -67,25 +67,6 @@ bool LooksLikeUtf16(std::string_view Bytes, bool& BigEndian)
     return true;
 }
 
-/// Line by line, so that one stray byte costs only its own value: a line that is valid UTF-8
-/// stays as it is, any other is code page 1251 (older Windows tools wrote the ANSI code page).
-std::string DecodeLinesUtf8Or1251(std::string_view Bytes)
-{
-    std::string Text;
-    Text.reserve(Bytes.size());
-    while (!Bytes.empty()) {
-        const std::size_t End = Bytes.find('\n');
-        const std::string_view Line =
-            Bytes.substr(0, End == std::string_view::npos ? Bytes.size() : End + 1);
-        if (IsValidUtf8(Line))
-            Text += Line;
-        else
-            Text += DecodeCodePage(Line, 1251);
-        Bytes.remove_prefix(Line.size());
-    }
-    return Text;
-}
-
 /// Removes every UTF-8 byte-order mark that begins a line (a run of them included).
 void RemoveMarksAtLineStarts(std::string& Text)
 {

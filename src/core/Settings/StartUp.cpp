@@ -1,6 +1,7 @@
 #include "core/Settings/StartUp.h"
 
 #include "core/Journal/Journal.h"
+#include "platform/Environment.h"
 
 #include <exception>
 #include <filesystem>
@@ -46,6 +47,10 @@ TStartReport StartWithSettings(TLoaderSettings& Settings, const TAutostartStep& 
     if (Report.SettingsRead)
         ApplyStartEntry(Autostart, Settings.RunWithWindows);
     LogInfo(std::string("started ") + PLUMERIA_VERSION);
+    Report.DataFolderFallback = DataFolderFallback();
+    if (!Report.DataFolderFallback.empty())
+        LogError("data folder " + Report.DataFolderFallback +
+                 "; the settings and the journal are in " + PathToUtf8(DataFolder()) + " instead");
     return Report;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The start of every program that watches: the tray program and `plumeria run` begin the same
 // way, in this order: load the settings, set the journal level from them, write the defaults on
-// a first start, write or remove the start-with-the-session entry, journal "started <version>".
+// a first start, write or remove the start-with-the-session entry, journal "started <version>",
+// and journal it when the data folder had to fall back to the executable's folder.
 // Settings that exist but cannot be read are never replaced by defaults: neither the first-start
 // save nor any later save writes them, and the start entry is left as it is.
 
@@ -20,6 +21,9 @@ struct TStartReport
 {
     bool SettingsRead = true; ///< false: settings.ini exists but could not be read (journalled)
     std::string SaveError;    ///< the first-start save failed with this message (journalled)
+    /// Not empty when the machine-wide data folder could not be used: which folder and why
+    /// (journalled). The settings and the journal are then beside the executable.
+    std::string DataFolderFallback;
 };
 
 /// Runs the start-up sequence above on `Settings` (freshly constructed).

@@ -241,4 +241,21 @@ int HexDigitValue(char C)
     return -1;
 }
 
+std::string DecodeLinesUtf8Or1251(std::string_view Bytes)
+{
+    std::string Text;
+    Text.reserve(Bytes.size());
+    while (!Bytes.empty()) {
+        const std::size_t End = Bytes.find('\n');
+        const std::string_view Line =
+            Bytes.substr(0, End == std::string_view::npos ? Bytes.size() : End + 1);
+        if (IsValidUtf8(Line))
+            Text += Line;
+        else
+            Text += DecodeCodePage(Line, 1251);
+        Bytes.remove_prefix(Line.size());
+    }
+    return Text;
+}
+
 } // namespace Plumeria

@@ -37,6 +37,10 @@ std::string Utf16ToUtf8(std::u16string_view Utf16);
 /// Decodes single-byte text in code page 866 or 1251 (any other value means 1251) to UTF-8.
 /// Byte 0x98, which has no character in 1251, decodes to U+0098 as the Windows converter does.
 std::string DecodeCodePage(std::string_view Bytes, int CodePage);
+/// Text that may hold lines of code page 1251 (written by older Windows tools, or a file name
+/// that is not UTF-8) as UTF-8, line by line so that one stray byte costs only its own line: a line
+/// that is valid UTF-8 stays as it is, any other is decoded as code page 1251.
+std::string DecodeLinesUtf8Or1251(std::string_view Bytes);
 /// Encodes UTF-8 text into code page 866 or 1251. Returns false, leaving `Out` unspecified and
 /// `BadChar` set to the first character that has no byte in the code page, when one does not fit.
 bool EncodeCodePage(std::string_view Utf8, int CodePage, std::string& Out,

@@ -27,7 +27,7 @@ QString ResultWords(const TScaleDelivery& Delivery)
                    ? QStringLiteral("отправлено, %1 PLU").arg(QString::number(Delivery.Articles))
                    : QStringLiteral("отправлено");
     case TDeliveryResult::drNotSent:
-        return QStringLiteral("не отправлено");
+        return QStringLiteral("не отправлено: нет протокола для этой марки весов");
     case TDeliveryResult::drFailed:
         break;
     }

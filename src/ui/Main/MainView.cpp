@@ -261,7 +261,7 @@ void TfrmMain::ShowProgress()
 {
     const QString Summary = SendSummaryText(FProgress);
     if (FTray)
-        FTray->setToolTip(Summary.isEmpty() ? UiAppTitle() : Summary);
+        FTray->setToolTip(Summary.isEmpty() ? IdleTrayTip() : Summary);
     if (Summary.isEmpty()) {
         lblProgress->clear();
         lblProgress->setToolTip({});

@@ -24,6 +24,7 @@
 #include <QMenu>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QStyle>
 #include <QSystemTrayIcon>
 
 #include <cstdio>
@@ -113,6 +114,8 @@ void TfrmMain::FormCreate()
     }
 
     BuildTrayMenu();
+    if (!Start.DataFolderFallback.empty())
+        ShowDataFolderTrouble(Start.DataFolderFallback);
     SetupScaleList();
     // Settings that could not be read say nothing about the scales: their records stay.
     StartDelivery(Start.SettingsRead);
@@ -383,6 +386,27 @@ void TfrmMain::ShowBalloon(const std::string& Title, const std::string& Text)
         return;
     FTray->showMessage(Q(Title), Q(Text), QSystemTrayIcon::Information);
     Q_EMIT BalloonShown(Q(Title), Q(Text));
+}
+
+QString TfrmMain::IdleTrayTip() const
+{
+    return FDataFolderTrouble.isEmpty() ? UiAppTitle()
+                                        : UiAppTitle() + QLatin1Char('\n') + FDataFolderTrouble;
+}
+
+void TfrmMain::ShowDataFolderTrouble(const std::string& Fallback)
+{
+    // The settings and the journal now live beside the program, where nobody looks: a user who
+    // is not told would wonder where the watched folder and the scales went.
+    FDataFolderTrouble = QStringLiteral("Папка данных недоступна (%1). Настройки и журнал "
+                                        "хранятся в папке программы: %2")
+                             .arg(Q(Fallback), Q(PathToUtf8(DataFolder())));
+    if (!FTray)
+        return;
+    FTray->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    FTray->setToolTip(IdleTrayTip());
+    FTray->showMessage(UiAppTitle(), FDataFolderTrouble, QSystemTrayIcon::Warning);
+    Q_EMIT BalloonShown(UiAppTitle(), FDataFolderTrouble);
 }
 
 void TfrmMain::btnOpenLogClick()

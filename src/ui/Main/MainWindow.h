@@ -62,6 +62,8 @@ public:
 
     void AddRecent(const std::string& Text) override;
     void ShowBalloon(const std::string& Title, const std::string& Text) override;
+    /// The notification icon's tooltip while nothing is sent.
+    QString IdleTrayTip() const;
     void RefreshView() override;
 
     void ProgressChanged(const TSendProgress& Progress) override;
@@ -107,6 +109,8 @@ private:
     void LayOut();
     void SetupScaleList();
     void BuildTrayMenu();
+    /// The tray icon turns to a warning, its tooltip and a balloon say why.
+    void ShowDataFolderTrouble(const std::string& Fallback);
     void FillScaleList();
     /// Reads each configured scale's delivery state from the engine and shows it.
     void ReadDeliveryStates();
@@ -166,6 +170,8 @@ private:
     bool FAllowClose = false;
     bool FPaused = false;
     QStringList FRecent;
+    /// Not empty while the data folder is the executable's folder: what went wrong, in Russian.
+    QString FDataFolderTrouble;
 
     TMainOptions FOptions;
     bool FEndRequested = false;
