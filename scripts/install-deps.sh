@@ -8,7 +8,9 @@
 # list of its own and builds Qt for MinGW-w64 from it), a headless X server for Wine's windows
 # (xvfb), the X libraries Wine's display driver loads at run time and GnuTLS, which Wine's
 # WinHTTP takes for HTTPS (only recommended by Wine, so not there on a machine set up without
-# recommendations), and openssl, iproute2 and python3 for the self-update check under Wine.
+# recommendations), and openssl, iproute2 and python3 for the self-update check under Wine. The
+# window tests under Wine draw with DejaVu Sans and DejaVu Sans Mono alone (fonts-dejavu-core), so
+# that every machine draws them alike whatever other faces it has.
 set -euo pipefail
 
 PACKAGES=(
@@ -20,7 +22,7 @@ PACKAGES=(
     openssl python3 iproute2
     g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 wine
     qt6-translations-l10n
-    qt6-base-dev-tools dpkg-dev xvfb
+    qt6-base-dev-tools dpkg-dev xvfb fonts-dejavu-core
     libxrender1 libxcursor1 libxi6 libxrandr2 libxinerama1 libxcomposite1 libxfixes3 libgnutls30
 )
 

@@ -112,6 +112,27 @@ if [ "$WINDOWS_GUI" = 1 ]; then
     # A session of an earlier run may still be up (for 10 s) with its own display, now gone.
     "$WINESERVER" -w 2>/dev/null || true
 fi
+# The same faces on every machine: Wine takes the host's faces from fontconfig, and without the
+# Windows ones it draws every face it lacks with whatever the host happens to have (a serif face
+# on one machine, a maths face on another, each of its own width). The run's fontconfig sees only
+# DejaVu Sans and DejaVu Sans Mono (fonts-dejavu-core), and the prefix names them for the Windows
+# faces the program and Qt ask for (see below).
+FACES="$WIN_BUILD/wine-faces"
+mkdir -p "$FACES/fonts" "$FACES/cache"
+for Face in DejaVuSans.ttf DejaVuSans-Bold.ttf DejaVuSansMono.ttf DejaVuSansMono-Bold.ttf; do
+    [ -f "/usr/share/fonts/truetype/dejavu/$Face" ] ||
+        { echo "windows-tests: /usr/share/fonts/truetype/dejavu/$Face is missing (fonts-dejavu-core)" >&2; exit 1; }
+    cp -f "/usr/share/fonts/truetype/dejavu/$Face" "$FACES/fonts/"
+done
+cat >"$FACES/fonts.conf" <<CONF
+<?xml version="1.0"?>
+<!DOCTYPE fontconfig SYSTEM "fonts.dtd">
+<fontconfig>
+  <dir>$FACES/fonts</dir>
+  <cachedir>$FACES/cache</cachedir>
+</fontconfig>
+CONF
+export FONTCONFIG_FILE="$FACES/fonts.conf"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "== creating the Wine prefix $WINEPREFIX"
     "$WINE" wineboot --init >/dev/null 2>&1 || true
@@ -124,6 +145,16 @@ fi
 # (each closed dialog stood the event loop still that long). Windows of their own, as on Windows.
 if [ "$WINDOWS_GUI" = 1 ]; then
     "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    # The Windows faces the program and Qt ask for, drawn with the two faces above.
+    for Face in 'Segoe UI' 'Tahoma' 'MS Shell Dlg' 'MS Shell Dlg 2' 'Microsoft Sans Serif' 'Arial' \
+        'Times New Roman'; do
+        "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$Face" /d 'DejaVu Sans' /f \
+            >/dev/null 2>&1
+    done
+    for Face in 'Consolas' 'Courier New'; do
+        "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$Face" \
+            /d 'DejaVu Sans Mono' /f >/dev/null 2>&1
+    done
 fi
 T3=$(now)
 

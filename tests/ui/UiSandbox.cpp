@@ -14,8 +14,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace Plumeria::Test {
 
@@ -86,10 +89,25 @@ bool DrawsGridLines(QTreeWidget* List, QTreeWidgetItem* Item, int Column)
     const QColor Grid = GridLineColor(List);
     if (Grid == List->palette().color(QPalette::Base))
         return false;
+    // Only what is on screen counts: the cell is scrolled into view first, its right edge
+    // (where the side line is) before its left one, since the width of a column follows the
+    // machine's faces and may pass the list's own.
+    List->scrollToItem(Item);
+    const int Width = List->viewport()->width();
+    QScrollBar* Bar = List->horizontalScrollBar();
+    const int Start = List->header()->sectionPosition(Column);
+    const int End = Start + List->header()->sectionSize(Column);
+    if (Start < Bar->value())
+        Bar->setValue(Start);
+    if (End - Bar->value() > Width)
+        Bar->setValue(End - Width);
     const QImage Shot = List->viewport()->grab().toImage();
     const QRect Cell = List->visualItemRect(Item);
-    const int Left = List->header()->sectionViewportPosition(Column);
-    const int Right = Left + List->header()->sectionSize(Column) - 1;
+    const int Left = std::max(List->header()->sectionViewportPosition(Column), 0);
+    const int Right =
+        List->header()->sectionViewportPosition(Column) + List->header()->sectionSize(Column) - 1;
+    if (Right >= Width || Cell.bottom() >= List->viewport()->height())
+        return false; // cannot be brought into sight
     // grab() renders at the device pixel ratio; offscreen it is 1.
     const QColor Bottom = Shot.pixelColor((Left + Right) / 2, Cell.bottom());
     const QColor Side = Shot.pixelColor(Right, Cell.center().y());

@@ -88,9 +88,10 @@ TScaleProgress Part(const char* Host, int Port, const char* Name, std::size_t Se
 /// that needs more room than its control has, or a text field whose text would be out of sight.
 QString LayoutFault(const QWidget& Window);
 
-/// Whether `List` draws grid lines around `Item`'s cell in `Column`: the pixel under the middle
-/// of the cell's bottom edge and the one beside the middle of its right edge have the style's
-/// grid colour (and the list's base colour differs from it, so the check means something).
+/// Whether `List` draws grid lines around `Item`'s cell in `Column`, as seen on screen once the
+/// cell is scrolled into view: the pixel under the middle of the cell's bottom edge and the one
+/// beside the middle of its right edge have the style's grid colour (and the list's base colour
+/// differs from it, so the check means something).
 bool DrawsGridLines(QTreeWidget* List, QTreeWidgetItem* Item, int Column);
 
 /// Runs `Open`, which shows a modal dialog of type `TDialog` and returns once it closed, and

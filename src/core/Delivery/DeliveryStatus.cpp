@@ -247,14 +247,22 @@ std::string FormatStatus(const std::map<std::string, TScaleDelivery>& Scales)
 }
 
 /// Keeps a copy of the damaged file for a look later, in place of an older damaged one. A copy:
-/// the records that could be read stay in the file until the next save.
+/// the records that could be read stay in the file until the next save. Written as any other
+/// file of ours (std::filesystem::copy_file cannot replace a file with every standard library).
 void KeepAside(const std::filesystem::path& File)
 {
     std::filesystem::path Bad = File;
     Bad += ".bad";
-    std::error_code Ignored;
-    std::filesystem::copy_file(File, Bad, std::filesystem::copy_options::overwrite_existing,
-                               Ignored);
+    std::string Bytes;
+    bool Missing = false;
+    std::string Reason;
+    if (!ReadStatusFile(File, Bytes, Missing, Reason) || Missing)
+        return;
+    try {
+        WriteFileAtomically(Bad, Bytes);
+    } catch (const std::exception& Failure) {
+        LogError("cannot keep the damaged delivery status aside: " + std::string(Failure.what()));
+    }
 }
 
 } // namespace
