@@ -13,6 +13,7 @@
 #include "platform/Environment.h"
 #include "platform/TrayClick.h"
 #include "support/Wine.h"
+#include "ui/Common/MessageBox.h"
 #include "ui/Icons/Icons.h"
 
 #include <QAction>
@@ -571,6 +572,10 @@ private Q_SLOTS:
         QVERIFY(Window.Watch() == nullptr);
         QCOMPARE(Window.PauseItem()->text(), QStringLiteral("Продолжить"));
         QCOMPARE(IconImage(Window.PauseItem()->icon()), SharedImages().Image(siPlay));
+        // The notification area shows the pause too: in the tooltip, and a changed icon.
+        const QImage Running = Window.windowIcon().pixmap(32, 32).toImage();
+        QCOMPARE(Window.Tray()->toolTip(), QStringLiteral("Плюмерия\nНаблюдение приостановлено"));
+        QVERIFY(Window.Tray()->icon().pixmap(32, 32).toImage() != Running);
         QCOMPARE(Balloons.count(), 1);
         QCOMPARE(Balloons[0][0].toString(), QStringLiteral("Весы"));
         QCOMPARE(Balloons[0][1].toString(), QStringLiteral("Наблюдение приостановлено"));
@@ -592,6 +597,8 @@ private Q_SLOTS:
         QCOMPARE(Window.PauseItem()->text(), QStringLiteral("Пауза"));
         QCOMPARE(IconImage(Window.PauseItem()->icon()), SharedImages().Image(siPause));
         QVERIFY(JournalText().find("| INFO | watch resumed") != std::string::npos);
+        QCOMPARE(Window.Tray()->toolTip(), QStringLiteral("Плюмерия"));
+        QVERIFY(Window.Tray()->icon().pixmap(32, 32).toImage() == Running);
         QCOMPARE(Balloons.count(), 1); // resuming says nothing
     }
 
@@ -708,6 +715,49 @@ private Q_SLOTS:
         QCOMPARE(Box.Opened.size(), std::size_t(2));
         QCOMPARE(Box.Opened[0], QUrl::fromLocalFile(Q(PathToUtf8(Log))));
         QCOMPARE(Box.Opened[1], QUrl::fromLocalFile(Q(PathToUtf8(Log.parent_path()))));
+    }
+
+    // Without a program for ".log" files nothing would open and nothing be said: the user is
+    // told and offered the folder; a folder that cannot be shown either is said too.
+    void OpenJournalSaysWhenNothingCanOpenIt()
+    {
+        TUiSandbox Box;
+        TfrmMain Window(Box.Options());
+        const std::filesystem::path Log = LogFilePath();
+        QVERIFY(std::filesystem::exists(Log));
+        const QUrl File = QUrl::fromLocalFile(Q(PathToUtf8(Log)));
+        const QUrl Folder = QUrl::fromLocalFile(Q(PathToUtf8(Log.parent_path())));
+        Box.NoHandlerForJournal = true;
+        const struct
+        {
+            const char* Title;
+            QMessageBox::StandardButton Answer;
+            bool NoHandlerAtAll;
+            std::vector<QUrl> Opened;
+            int Boxes;
+        } Cases[] = {
+            {"folder wanted", QMessageBox::Yes, false, {File, Folder}, 1},
+            {"folder not wanted", QMessageBox::No, false, {File}, 1},
+            {"folder cannot be shown either", QMessageBox::Yes, true, {File, Folder}, 2},
+        };
+        for (const auto& Case : Cases) {
+            Box.Opened.clear();
+            Box.NoHandlerAtAll = Case.NoHandlerAtAll;
+            TakeShownMessages();
+            PresetMessageAnswer(Case.Answer);
+            if (Case.Boxes > 1)
+                PresetMessageAnswer(QMessageBox::Ok);
+            Find<QPushButton>(Window, "btnOpenLog")->click();
+            QVERIFY2(Box.Opened == Case.Opened, Case.Title);
+            const std::vector<TShownMessage> Shown = TakeShownMessages();
+            QCOMPARE(int(Shown.size()), Case.Boxes);
+            QVERIFY2(Shown[0].Text.startsWith(QStringLiteral("Не удалось открыть журнал ")),
+                     qPrintable(Shown[0].Text));
+            QVERIFY(Shown[0].Text.endsWith(QStringLiteral("Показать папку журнала?")));
+            if (Case.Boxes > 1)
+                QCOMPARE(Shown[1].Text, QStringLiteral("Не удалось открыть папку журнала %1.")
+                                            .arg(Q(PathToUtf8(Log.parent_path()))));
+        }
     }
 
     void HelpOpensTheIndexPageOfTheSite()

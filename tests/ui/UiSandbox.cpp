@@ -30,7 +30,8 @@ TUiSandbox::TUiSandbox()
     std::filesystem::create_directories(FSession.Path() / "run");
     SetDefaultHandlerForTests([this](const QUrl& Url) {
         Opened.push_back(Url);
-        return true;
+        return !NoHandlerAtAll &&
+               !(NoHandlerForJournal && Url.toLocalFile().endsWith(QStringLiteral(".log")));
     });
 #ifdef _WIN32
     FOwnAutostart = ReadAutostartCommand();

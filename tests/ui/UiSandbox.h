@@ -51,6 +51,10 @@ public:
     bool UpdateTookOver = false;
     /// Addresses handed to the default handler, in order.
     std::vector<QUrl> Opened;
+    /// The default handler takes no journal file (".log"), as on a machine without a program
+    /// for them; with `NoHandlerAtAll` it takes nothing.
+    bool NoHandlerForJournal = false;
+    bool NoHandlerAtAll = false;
 
 private:
     TTempDataFolder FData;

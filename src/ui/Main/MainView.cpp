@@ -342,6 +342,7 @@ void TfrmMain::BuildTrayMenu()
     if (AppIcon.isNull())
         AppIcon = style()->standardIcon(QStyle::SP_ComputerIcon);
     setWindowIcon(AppIcon);
+    FAppIcon = AppIcon;
 
     FTray = new QSystemTrayIcon(AppIcon, this);
     FTray->setObjectName(QStringLiteral("FTray"));

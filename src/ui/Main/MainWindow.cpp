@@ -23,6 +23,8 @@
 #include <QDir>
 #include <QMenu>
 #include <QMetaObject>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QStyle>
 #include <QSystemTrayIcon>
@@ -320,6 +322,7 @@ void TfrmMain::TogglePause()
         }
         StartWatch();
         LogInfo("watch resumed");
+        UpdateTrayLook();
     } else {
         StopWatch();
         if (FPauseItem) {
@@ -327,6 +330,7 @@ void TfrmMain::TogglePause()
             FPauseItem->setIcon(SharedImages().Icon(siPlay));
         }
         LogInfo("watch paused");
+        UpdateTrayLook();
         ShowBalloon(UiScales().toStdString(), "Наблюдение приостановлено");
     }
 }
@@ -390,8 +394,40 @@ void TfrmMain::ShowBalloon(const std::string& Title, const std::string& Text)
 
 QString TfrmMain::IdleTrayTip() const
 {
-    return FDataFolderTrouble.isEmpty() ? UiAppTitle()
-                                        : UiAppTitle() + QLatin1Char('\n') + FDataFolderTrouble;
+    QString Tip = UiAppTitle();
+    if (FPaused)
+        Tip += QStringLiteral("\nНаблюдение приостановлено");
+    if (!FDataFolderTrouble.isEmpty())
+        Tip += QLatin1Char('\n') + FDataFolderTrouble;
+    return Tip;
+}
+
+QIcon TfrmMain::TrayIconNow() const
+{
+    if (!FDataFolderTrouble.isEmpty())
+        return style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    if (!FPaused)
+        return FAppIcon;
+    // The program's own icon with the pause sign in its lower right quarter, so that a paused
+    // watch is seen at a glance in the notification area.
+    QPixmap Paused = FAppIcon.pixmap(32, 32);
+    if (Paused.isNull())
+        Paused = QPixmap(32, 32);
+    QPainter Painter(&Paused);
+    Painter.drawImage(
+        QRect(Paused.width() / 2, Paused.height() / 2, Paused.width() / 2, Paused.height() / 2),
+        SharedImages().Image(siPause));
+    Painter.end();
+    return QIcon(Paused);
+}
+
+void TfrmMain::UpdateTrayLook()
+{
+    if (!FTray)
+        return;
+    FTray->setIcon(TrayIconNow());
+    if (FProgress.FileName.empty())
+        FTray->setToolTip(IdleTrayTip());
 }
 
 void TfrmMain::ShowDataFolderTrouble(const std::string& Fallback)
@@ -403,8 +439,7 @@ void TfrmMain::ShowDataFolderTrouble(const std::string& Fallback)
                              .arg(Q(Fallback), Q(PathToUtf8(DataFolder())));
     if (!FTray)
         return;
-    FTray->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
-    FTray->setToolTip(IdleTrayTip());
+    UpdateTrayLook();
     FTray->showMessage(UiAppTitle(), FDataFolderTrouble, QSystemTrayIcon::Warning);
     Q_EMIT BalloonShown(UiAppTitle(), FDataFolderTrouble);
 }
@@ -413,9 +448,24 @@ void TfrmMain::btnOpenLogClick()
 {
     const std::filesystem::path Log = LogFilePath();
     std::error_code Ignored;
-    const std::filesystem::path Target =
-        std::filesystem::exists(Log, Ignored) ? Log : Log.parent_path();
-    OpenWithDefaultHandler(QUrl::fromLocalFile(Q(PathToUtf8(Target))));
+    const bool HaveFile = std::filesystem::exists(Log, Ignored);
+    const QString Folder = Q(PathToUtf8(Log.parent_path()));
+    if (OpenWithDefaultHandler(QUrl::fromLocalFile(HaveFile ? Q(PathToUtf8(Log)) : Folder)))
+        return;
+    // A machine without a program for ".log" files opens nothing at all: say so, and offer the
+    // folder, where the file can be opened with any editor.
+    QWidget* const Owner = isVisible() ? this : nullptr;
+    if (HaveFile &&
+        ShowMessageBox(Owner,
+                       QStringLiteral("Не удалось открыть журнал %1: в системе нет программы для "
+                                      "файлов .log.\n\nПоказать папку журнала?")
+                           .arg(Q(PathToUtf8(Log))),
+                       UiAppTitle(), TMessageIcon::miQuestion,
+                       QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return;
+    if (!OpenWithDefaultHandler(QUrl::fromLocalFile(Folder)))
+        ShowMessageBox(Owner, QStringLiteral("Не удалось открыть папку журнала %1.").arg(Folder),
+                       UiAppTitle(), TMessageIcon::miWarning);
 }
 
 void TfrmMain::btnHelpClick()

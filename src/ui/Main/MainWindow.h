@@ -8,6 +8,7 @@
 #include "core/Delivery/DeliveryEngine.h"
 #include "core/Processing/ProcessFile.h"
 
+#include <QIcon>
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
@@ -64,6 +65,9 @@ public:
     void ShowBalloon(const std::string& Title, const std::string& Text) override;
     /// The notification icon's tooltip while nothing is sent.
     QString IdleTrayTip() const;
+    /// The notification icon as things stand: a warning while the data folder fell back, the
+    /// program's icon with a pause sign while the watch is paused, else the program's icon.
+    QIcon TrayIconNow() const;
     void RefreshView() override;
 
     void ProgressChanged(const TSendProgress& Progress) override;
@@ -111,6 +115,8 @@ private:
     void BuildTrayMenu();
     /// The tray icon turns to a warning, its tooltip and a balloon say why.
     void ShowDataFolderTrouble(const std::string& Fallback);
+    /// Brings the notification icon and its idle tooltip in line with the state.
+    void UpdateTrayLook();
     void FillScaleList();
     /// Reads each configured scale's delivery state from the engine and shows it.
     void ReadDeliveryStates();
@@ -172,6 +178,7 @@ private:
     QStringList FRecent;
     /// Not empty while the data folder is the executable's folder: what went wrong, in Russian.
     QString FDataFolderTrouble;
+    QIcon FAppIcon; ///< the program's own icon, as the notification area shows it when all is well
 
     TMainOptions FOptions;
     bool FEndRequested = false;
