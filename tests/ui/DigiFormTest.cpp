@@ -126,6 +126,19 @@ private Q_SLOTS:
     void init() { FBox = std::make_unique<TUiSandbox>(); }
     void cleanup() { FBox.reset(); }
 
+    // The keyboard starts where the form must be filled: on the address, adding or editing.
+    void TheDialogOpensOnTheAddress()
+    {
+        TLoaderSettings Settings;
+        const TScaleConfig Known =
+            MakeScale("Весы", "127.0.0.5", 2001, TScaleKind::skDigi, "SM-100", "*");
+        for (const TScaleConfig* Editing : {static_cast<const TScaleConfig*>(nullptr), &Known}) {
+            TDigiDriver D(Settings, Editing);
+            QVERIFY(QTest::qWaitForWindowActive(&D.Dialog));
+            QCOMPARE(D.Dialog.focusWidget(), static_cast<QWidget*>(D.Edit("edtHost")));
+        }
+    }
+
     void AHostWithAnEmptyPortGivesOneDefaultRecord()
     {
         TLoaderSettings Settings;

@@ -121,6 +121,9 @@ void TfrmDigi::Prepare(const TLoaderSettings* Settings, const TScaleConfig& Curr
     }
     lblStatus->clear();
     LayOut();
+    // The address is what a scale cannot do without: the dialog opens there, not on "Готово"
+    // six Tabs away.
+    edtHost->setFocus(Qt::OtherFocusReason);
 }
 
 void TfrmDigi::done(int Result)
