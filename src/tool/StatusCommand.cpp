@@ -150,7 +150,6 @@ int RunStatus(const TArgs& Args)
     }
     // The journal stays silent: a query is nothing worth a line, and a settings file that cannot
     // be read is said here.
-    SetLogLevel(TLogLevel::llErrors);
     ShutdownJournal();
     if (const std::string Fallback = DataFolderFallback(); !Fallback.empty()) {
         std::fprintf(stderr,

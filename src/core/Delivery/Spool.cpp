@@ -67,28 +67,26 @@ constexpr std::size_t MaxNamePart = 200;
 /// inside a character or an escape, and `Cut` is set (its whole name is kept beside the copy).
 std::string EscapedNamePart(std::string_view FileName, bool& Cut)
 {
+    const auto Escaped = [](char C) {
+        char Hex[4];
+        std::snprintf(Hex, sizeof Hex, "%%%02X", static_cast<unsigned char>(C));
+        return std::string(Hex);
+    };
     std::string Part;
     Cut = false;
     for (std::size_t Pos = 0; Pos < FileName.size();) {
-        const char C = FileName[Pos];
+        const auto Byte = static_cast<unsigned char>(FileName[Pos]);
         std::string Piece;
         std::size_t Length = 1;
-        if (C == '%' || C == '\\' || static_cast<unsigned char>(C) < 0x20) {
-            char Hex[4];
-            std::snprintf(Hex, sizeof Hex, "%%%02X", static_cast<unsigned char>(C));
-            Piece = Hex;
-        } else if (static_cast<unsigned char>(C) < 0x80) {
-            Piece = std::string(1, C);
+        if (Byte == '%' || Byte == '\\' || Byte < 0x20) {
+            Piece = Escaped(FileName[Pos]);
+        } else if (Byte < 0x80) {
+            Piece = std::string(1, FileName[Pos]);
+        } else if (const TUtf8Step Step = DecodeUtf8Step(FileName, Pos); Step.Valid) {
+            Length = Step.Length;
+            Piece = std::string(FileName.substr(Pos, Length));
         } else {
-            const TUtf8Step Step = DecodeUtf8Step(FileName, Pos);
-            if (Step.Valid) {
-                Length = Step.Length;
-                Piece = std::string(FileName.substr(Pos, Length));
-            } else {
-                char Hex[4];
-                std::snprintf(Hex, sizeof Hex, "%%%02X", static_cast<unsigned char>(C));
-                Piece = Hex;
-            }
+            Piece = Escaped(FileName[Pos]);
         }
         if (Part.size() + Piece.size() > MaxNamePart) {
             Cut = true;
@@ -175,10 +173,14 @@ bool IsOwnedBy(const fs::path& Folder, const std::string& Host, int Port)
 std::vector<TSpoolEntry> ListEntries(const fs::path& Folder)
 {
     std::vector<TSpoolEntry> Entries;
+    std::set<std::string> WholeNames; ///< the "<seq>.name" files seen
     std::error_code Error;
     for (fs::directory_iterator It(Folder, Error), End; !Error && It != End; It.increment(Error)) {
         TSpoolEntry Entry;
-        if (!ParseEntryName(PathToUtf8(It->path().filename()), Entry.Seq, Entry.FileName))
+        const std::string Name = PathToUtf8(It->path().filename());
+        if (Name.ends_with(".name"))
+            WholeNames.insert(Name);
+        if (!ParseEntryName(Name, Entry.Seq, Entry.FileName))
             continue;
         std::error_code Failed;
         if (!It->is_regular_file(Failed))
@@ -191,7 +193,10 @@ std::vector<TSpoolEntry> ListEntries(const fs::path& Folder)
         Entry.AddedUnixSeconds = UnixSecondsOf(Modified);
         Entries.push_back(std::move(Entry));
     }
+    // Only the few copies whose names were cut have a whole name to read.
     for (TSpoolEntry& Entry : Entries) {
+        if (!WholeNames.contains(SeqText(Entry.Seq) + ".name"))
+            continue;
         std::ifstream Whole(FullNameFile(Folder, Entry.Seq), std::ios::binary);
         const std::string Name{std::istreambuf_iterator<char>(Whole),
                                std::istreambuf_iterator<char>()};

@@ -40,7 +40,7 @@ bool TryParseLogLevel(std::string_view Text, TLogLevel& Level);
 /// machine-wide data base, or the executable's folder when that cannot be written.
 std::filesystem::path DataFolder();
 /// Why the data folder is the executable's folder: empty when it is the machine-wide one;
-/// otherwise the folder that could not be used and the reason ("C:\\ProgramData\\PlumeriaBridge:
+/// otherwise the folder that could not be used and the reason ("C:\ProgramData\PlumeriaBridge:
 /// cannot write into it: No space left on device"), or that there is no machine-wide base.
 std::string DataFolderFallback();
 /// Today's journal file; creates the `logs` folder.
